@@ -1,0 +1,34 @@
+// Text utilities of the gate: environment reads, URL decoding, query splitting and
+// the escaping that submitted text values go through.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "gate/field_list.h"
+
+namespace orvane {
+
+// The variable's whole value; the empty text when it is unset or empty.
+std::string GetEnv(const std::string& name);
+
+// "+" gives a space, "%XX" the byte XX; a malformed escape gives a zero byte.
+std::string UrlDecode(std::string_view encoded);
+
+// Clears the list and fills it with the URL-decoded items of the query; no list, no work.
+void SplitQueryString(std::string_view query, TFieldList* items);
+// The same, each item also escaped with EscapeFieldText.
+void SplitQueryStringEscaped(std::string_view query, TFieldList* items);
+// The value of the first decoded item of that name (ASCII case ignored).
+std::string GetQueryValue(std::string_view query, std::string_view name);
+
+// Every occurrence of the pattern (ASCII case ignored, never starting on the second
+// byte of a double-byte character) replaced; the replacement is not searched again.
+std::string ReplaceAllText(std::string_view text, std::string_view pattern,
+                           std::string_view replacement);
+
+// "&" "&amp;", space "&nbsp;", "<" "&lt;", ">" "&gt;", '"' "&quot;", CR LF "<br>", in
+// this order, as six ReplaceAllText steps would give.
+std::string EscapeFieldText(std::string_view text);
+
+}  // namespace orvane

@@ -1,0 +1,39 @@
+// Field lists: ordered name=value lines, joined with CR LF after every line and split
+// at CR LF, lone CR or lone LF; a NUL byte ends the text. Names match ignoring ASCII
+// letter case and the first match wins.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvane {
+
+using TFieldList = std::vector<std::string>;
+
+// ASCII letters A-Z equal a-z; every other byte compares exactly.
+bool SameTextIgnoringAsciiCase(std::string_view a, std::string_view b);
+std::string LowerCaseAscii(std::string_view text);
+
+// Calls visit with each line of the text, by the splitting rule, as a view into it.
+void ForEachFieldLine(std::string_view text, const std::function<void(std::string_view)>& visit);
+
+TFieldList ParseFieldList(std::string_view text);
+std::string JoinFieldList(const TFieldList& list);
+std::string_view FieldName(std::string_view line);
+std::optional<std::size_t> FindField(const TFieldList& list, std::string_view name);
+std::string FieldValue(const TFieldList& list, std::string_view name);
+void SetFieldValue(TFieldList& list, std::string_view name, std::string_view value);
+
+// The value of the first line of that name in a text, without splitting it into a list.
+std::string_view FieldValueInText(std::string_view text, std::string_view name);
+
+// Whole-file reads and writes of a field list (reading shares with readers only,
+// writing shares with nobody); file errors are raised with the path and the reason.
+TFieldList ReadFieldFile(const std::string& path);
+void WriteFieldFile(const std::string& path, const TFieldList& list);
+
+}  // namespace orvane

@@ -1,0 +1,19 @@
+#include "gate/safe_name.h"
+
+#include "platform/shift_jis.h"
+
+namespace orvane {
+
+bool IsSafeFileNamePart(std::string_view name) {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (IsLeadByte(c) && i + 1 < name.size()) {
+      ++i;  // the second byte of a double-byte character may be a backslash
+      continue;
+    }
+    if (c < 0x20 || c == '/' || c == '\\' || c == ':') return false;
+  }
+  return true;
+}
+
+}  // namespace orvane

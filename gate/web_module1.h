@@ -1,0 +1,101 @@
+// The gate's web module: one action item whose handler does all of the gate's work,
+// and the per-request settings and form fields it works on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "host/web_dispatcher.h"
+
+namespace orvane {
+
+class TWebModule1 : public TWebModule {
+ public:
+  // Builds the module from its stored description (one action item, WebActionItem1).
+  TWebModule1();
+  const char* ClassName() const override { return "TWebModule1"; }
+
+  // The gate's request handler (the OnAction event of WebActionItem1).
+  void WebModule1WebActionItem1Action(TComponent* Sender, TWebRequest& Request,
+                                      TWebResponse& Response, bool& Handled);
+
+  // Field operations on a text.
+  std::string GetFieldValue(std::string_view text, std::string_view name);
+  void RemoveField(std::string& text, std::string_view name);
+  bool CheckRequiredFields(std::string_view text);
+
+  // Configuration and site settings.
+  std::string GetExecutableDirectory();
+  void LoadConfig();
+  void LoadSessionSettings(const std::string& session);
+
+  // Member records. CheckMemberPassword: 0 match, 1 wrong password, 2 no record.
+  int CheckMemberPassword(const std::string& members_dir, const std::string& id,
+                          const std::string& password);
+  bool ChangeMemberPassword(const std::string& members_dir, const std::string& id,
+                            const std::string& old_password, const std::string& new_password);
+  bool UpdateMemberProfile(const std::string& members_dir, const std::string& id,
+                           const std::string& password, const std::string& realname,
+                           const std::string& mail, const std::string& comment,
+                           const std::string& url1, const std::string& urlname1,
+                           const std::string& url2, const std::string& urlname2,
+                           const std::string& url3, const std::string& urlname3,
+                           const std::string& country);
+
+  // Form body decoding into FormText, UploadFileName and UploadData.
+  void ParseMultipartBody(std::string_view body);
+  void ParseMultipartPart(std::string_view part);
+  void ParseUrlEncodedBody(std::string_view body);
+
+  // File naming of posted leaves.
+  std::string NextCounterFileName(const std::string& counter_file, const std::string& name_template,
+                                  const std::string& dir, const std::string& image_ext,
+                                  const std::string& record_ext);
+  std::string NextTemplateFileName(const std::string& name_template, const std::string& dir,
+                                   const std::string& image_ext, const std::string& record_ext);
+
+  // Pages.
+  std::string BuildErrorPage(const std::string& message);
+  std::string BuildFileAcceptedPage();
+  std::string BuildRegistrationAcceptedPage();
+  std::string BuildProfilePage(const std::string& members_dir, const std::string& id);
+  std::string BuildChangeProfileForm(const std::string& session, const std::string& members_dir,
+                                     const std::string& id, const std::string& password);
+
+  // Request logs.
+  void WriteErrorLog(const std::string& message);
+  void DumpBody(std::string_view body);
+
+  // Settings: texts, empty when unset; directory settings end in a path delimiter.
+  std::string sessiondb;
+  std::string dumppath;
+  std::string path;
+  std::string membersdb;
+  std::string nameorder;
+  std::string FileNameTemplate;
+  std::string FileNameCounter;
+  std::string DefaultImgFile;
+
+  // The request's decoded fields (a field list text) and its accepted image.
+  std::string FormText;
+  std::string UploadFileName;
+  // A view of the image bytes: into the request body for an upload, into
+  // UploadStorage for the default image; valid while the handler runs.
+  std::string_view UploadData;
+  std::string UploadStorage;
+
+  // The request's local time "yyyymmdd-hhmmss-zzz" and date "yyyymmdd".
+  std::string RequestStamp;
+  std::string RequestDay;
+
+ private:
+  // Command branches of the handler; each sets the response content.
+  void CommandRegistration(TWebResponse& response);
+  void CommandChangePassword(TWebResponse& response);
+  void CommandChangeProfileForm(TWebResponse& response, const std::string& session);
+  void CommandChangeProfile(TWebResponse& response);
+  void CommandPostLeaf(TWebResponse& response);
+};
+
+}  // namespace orvane

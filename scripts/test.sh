@@ -1,0 +1,9 @@
+#!/bin/sh
+# Installs the build dependencies, builds with AddressSanitizer and UBSan, and runs
+# every unit and process-level test.
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/install-deps.sh
+cmake -S . -B build-test -G Ninja -DORVANEGATE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+cmake --build build-test
+ctest --test-dir build-test --output-on-failure -j2
