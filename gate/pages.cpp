@@ -122,7 +122,7 @@ std::string TWebModule1::BuildProfilePage(const std::string& members_dir, const 
   if (!LoadRecord(members_dir, id, &record)) return std::string();
   std::string page;
   Line(page, kDoctype, " ", kDtdAddress,
-       "<html lang=\"ja\"> <head><title>Profile <#filename></title><META "
+       "><html lang=\"ja\"> <head><title>Profile <#filename></title><META "
        "http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\"><base "
        "target=\"_self\"></head><body>");
   Line(page, "<table border=\"0\" width=\"100%\" cellspacing=\"1\" cellpadding=\"2\">");
