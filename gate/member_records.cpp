@@ -95,8 +95,7 @@ bool CreateMemberRecord(const std::string& path, std::string_view text) {
   return true;
 }
 
-bool RewriteMemberRecord(const std::string& path,
-                         const std::function<bool(TFieldList&)>& change) {
+bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldList&)>& change) {
   for (int attempt = 1;; ++attempt) {
     if (!platform::FileExists(path)) return false;
     platform::File record = platform::File::Open(path, platform::OpenMode::ReadWriteExclusive,
@@ -137,12 +136,13 @@ bool TWebModule1::ChangeMemberPassword(const std::string& members_dir, const std
   });
 }
 
-bool TWebModule1::UpdateMemberProfile(
-    const std::string& members_dir, const std::string& id, const std::string& password,
-    const std::string& realname, const std::string& mail, const std::string& comment,
-    const std::string& url1, const std::string& urlname1, const std::string& url2,
-    const std::string& urlname2, const std::string& url3, const std::string& urlname3,
-    const std::string& country) {
+bool TWebModule1::UpdateMemberProfile(const std::string& members_dir, const std::string& id,
+                                      const std::string& password, const std::string& realname,
+                                      const std::string& mail, const std::string& comment,
+                                      const std::string& url1, const std::string& urlname1,
+                                      const std::string& url2, const std::string& urlname2,
+                                      const std::string& url3, const std::string& urlname3,
+                                      const std::string& country) {
   std::string path;
   if (!HasRecord(members_dir, id, &path)) return false;
   // The order in which keys missing from the record are appended.

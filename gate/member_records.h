@@ -25,7 +25,6 @@ bool CreateMemberRecord(const std::string& path, std::string_view text);
 // Reads, changes and writes the record while holding it exclusively, so concurrent
 // saves follow one another. The change returns false to leave the record as it was.
 // False when there is no record or the change declined; true when it was rewritten.
-bool RewriteMemberRecord(const std::string& path,
-                         const std::function<bool(TFieldList&)>& change);
+bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldList&)>& change);
 
 }  // namespace orvane

@@ -173,8 +173,7 @@ std::string TWebModule1::BuildChangeProfileForm(const std::string& session,
   Line(page, "    ●ＵＲＬは、ホームページ、ブログ、ＳＮＳなどのアドレス(省略可)<br>");
   Line(page, "    </td></tr>");
   Line(page);
-  InputRow(page, "URL1のタイトル", "text", "urlname1", "50", value("urlname1"),
-           "例: サンプルSNS");
+  InputRow(page, "URL1のタイトル", "text", "urlname1", "50", value("urlname1"), "例: サンプルSNS");
   InputRow(page, "URL1", "text", "url1", "50", value("url1"),
            "例：https://sns.example.jp/yourname");
   InputRow(page, "URL2のタイトル", "text", "urlname2", "50", value("urlname2"));
