@@ -28,7 +28,9 @@ bool EndsInDelimiter(std::string_view dir) {
 }
 
 // Writes the new record beside the old one and renames it over it, so a reader sees
-// the old record or the new one, never a short one.
+// the old record or the new one, never a short one. Only the holder of the record's lock
+// writes its temporary file, so a fixed name is safe and a crashed save's leftover is reused.
+// The file is closed before the rename, so the new record is never found locked.
 void ReplaceRecordFile(const std::string& path, std::string_view text) {
   const std::string temporary = path + ".tmp";
   platform::File file = platform::File::Open(temporary, platform::OpenMode::CreateExclusive);
