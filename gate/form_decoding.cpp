@@ -1,12 +1,12 @@
 // Decoding of a request body into FormText, UploadFileName and UploadData: multipart
 // form data cut at its first line, else URL-encoded items.
 #include <algorithm>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "gate/cgi_text.h"
+#include "gate/delimiter_searcher.h"
 #include "gate/field_list.h"
 #include "gate/web_module1.h"
 #include "platform/shift_jis.h"
@@ -78,12 +78,11 @@ void TWebModule1::ParseMultipartBody(std::string_view body) {
   const std::string_view delimiter = body.substr(0, first_line_end);
   if (delimiter.empty()) return;  // an empty delimiter is never found
 
-  const std::boyer_moore_horspool_searcher searcher(delimiter.begin(), delimiter.end());
+  const TDelimiterSearcher searcher(delimiter);
   std::size_t position = first_line_end + kCrLf.size();
   while (true) {
-    const auto found = std::search(body.begin() + position, body.end(), searcher);
-    if (found == body.end()) return;
-    const std::size_t at = static_cast<std::size_t>(found - body.begin());
+    const std::size_t at = searcher.Find(body, position);
+    if (at == std::string_view::npos) return;
     std::string_view part = body.substr(position, at - position);
     if (part.ends_with(kCrLf)) part.remove_suffix(kCrLf.size());
     ParseMultipartPart(part);

@@ -349,6 +349,14 @@ TEST(MultipartDecoding, HundredThousandTinyPartsDecodeInLinearTime) {
   EXPECT_LT(seconds, 1.0);  // sanitizer build included
 }
 
+TEST(MultipartDecoding, HostileDelimiterDecodesInLinearTime) {
+  // A plain skip search would compare the whole delimiter at every byte of this body.
+  const std::string wire = "b" + std::string(64 << 10, 'a') + "\r\n" + std::string(4 << 20, 'a');
+  const std::clock_t start = std::clock();
+  EXPECT_EQ(DecodeMultipart(wire).form_text, "");
+  EXPECT_LT(static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC, 1.0);
+}
+
 TEST(UrlEncodedDecoding, ItemsBecomeEscapedLines) {
   const struct {
     const char* label;
