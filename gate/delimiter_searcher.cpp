@@ -66,11 +66,19 @@ TDelimiterSearcher::TDelimiterSearcher(std::string_view pattern) : pattern_(patt
 std::size_t TDelimiterSearcher::Find(std::string_view text, std::size_t from) const {
   const std::size_t length = pattern_.size();
   if (length == 0) return std::string_view::npos;
+  if (from > text.size() || text.size() - from < length) return std::string_view::npos;
+  const std::size_t last = text.size() - length;
   std::size_t at = from;
   std::size_t memory = 0;
-  while (at <= text.size() && text.size() - at >= length) {
-    // The byte under the pattern's last byte decides most alignments at once.
-    std::size_t skip = length - end_of_last_[Byte(text, at + length - 1)];
+  while (at <= last) {
+    // A byte absent from the pattern moves it past that byte. The next load does not
+    // wait for this one, so this loop runs at the speed of memory.
+    while (end_of_last_[Byte(text, at + length - 1)] == 0) {
+      at += length;
+      memory = 0;
+      if (at > last) return std::string_view::npos;
+    }
+    const std::size_t skip = length - end_of_last_[Byte(text, at + length - 1)];
     if (skip != 0) {
       at += std::max(skip, memory);
       memory = 0;
