@@ -23,8 +23,8 @@ std::size_t CountWithMemmem(std::string_view body, std::string_view delimiter) {
   std::size_t count = 0;
   const char* at = body.data();
   const char* const end = body.data() + body.size();
-  while (const void* hit = memmem(at, static_cast<std::size_t>(end - at), delimiter.data(),
-                                  delimiter.size())) {
+  while (const void* hit =
+             memmem(at, static_cast<std::size_t>(end - at), delimiter.data(), delimiter.size())) {
     ++count;
     at = static_cast<const char*>(hit) + delimiter.size();
   }

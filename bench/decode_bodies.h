@@ -20,8 +20,9 @@ inline std::string TextPartText(std::string_view name, std::string_view value) {
 
 // A posting: a few text fields and one image of pseudo-random (incompressible) bytes.
 inline std::string OneImageBody(std::size_t image_size) {
-  const std::string fields = TextPartText("session", "site1") + TextPartText("command", "postleaf") +
-                             TextPartText("id", "member1") + TextPartText("title", "a title");
+  const std::string fields = TextPartText("session", "site1") +
+                             TextPartText("command", "postleaf") + TextPartText("id", "member1") +
+                             TextPartText("title", "a title");
   std::string image_header(kDelimiter);
   image_header.append(
       "\r\nContent-Disposition: form-data; name=\"upfile\"; filename=\"C:\\pics\\photo.jpg\"\r\n"

@@ -107,8 +107,8 @@ TEST(MultipartDecoding, FieldsKeepTheirBodyOrderAndNamesStayUnescaped) {
 
 TEST(MultipartDecoding, ImagePartSetsTheUploadAndAddsItsLine) {
   const std::string image = "\x89PNG\0\r\n&--AaB03\r\n"s;
-  const Decoded decoded = DecodeMultipart(
-      Body({TextPart("session", "s1"), FilePart("upfile", "C:\\pics\\a.JPG", "image/jpeg", image)}));
+  const Decoded decoded = DecodeMultipart(Body(
+      {TextPart("session", "s1"), FilePart("upfile", "C:\\pics\\a.JPG", "image/jpeg", image)}));
   EXPECT_EQ(decoded.form_text, "session=s1\r\nupfile=a.JPG\r\n");
   EXPECT_EQ(decoded.file_name, "a.JPG");
   EXPECT_EQ(decoded.data, image);
@@ -131,15 +131,16 @@ TEST(MultipartDecoding, ImageContentKeepsEveryByteButTheCrLfBeforeTheDelimiter) 
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
-    const Decoded decoded = DecodeMultipart(Body({FilePart("up", "a.png", "image/png", c.content)}));
+    const Decoded decoded =
+        DecodeMultipart(Body({FilePart("up", "a.png", "image/png", c.content)}));
     EXPECT_EQ(decoded.data, c.content);
     EXPECT_EQ(decoded.form_text, "up=a.png\r\n");
   }
 }
 
 TEST(MultipartDecoding, AnyOfTheFourImageTypesIsAccepted) {
-  for (const char* type : {"image/pjpeg", "image/jpeg", "image/x-png", "image/png",
-                           "image/pngfoo", "image/jpeg; charset=x"}) {
+  for (const char* type : {"image/pjpeg", "image/jpeg", "image/x-png", "image/png", "image/pngfoo",
+                           "image/jpeg; charset=x"}) {
     SCOPED_TRACE(type);
     EXPECT_EQ(DecodeMultipart(Body({FilePart("up", "a.png", type, "data")})).data, "data");
   }
@@ -190,7 +191,8 @@ TEST(MultipartDecoding, FileNameKeepsOnlyItsLastPathComponent) {
       // 表 is 95 5C: its second byte is no separator.
       {"second byte 0x5C", "C:\\\x95\x5C.jpg", "\x95\x5C.jpg"},
       // ソ 83 5C, 能 94 5C, 予 97 5C.
-      {"only double-byte characters", "\x83\x5C\x94\x5C\x97\x5C.png", "\x83\x5C\x94\x5C\x97\x5C.png"},
+      {"only double-byte characters", "\x83\x5C\x94\x5C\x97\x5C.png",
+       "\x83\x5C\x94\x5C\x97\x5C.png"},
       // 表 then a real backslash.
       {"separator after a 0x5C second byte", "\x95\x5C\\a.jpg", "a.jpg"},
       {"lead byte as second byte, then separator", "\x81\x81\\x.jpg", "x.jpg"},
@@ -211,9 +213,9 @@ TEST(MultipartDecoding, FileNameKeepsOnlyItsLastPathComponent) {
 }
 
 TEST(MultipartDecoding, TwoImagesBothAddLinesAndTheLastWins) {
-  const Decoded decoded = DecodeMultipart(Body({FilePart("a", "one.png", "image/png", "11"),
-                                                TextPart("t", "x"),
-                                                FilePart("b", "two.jpg", "image/pjpeg", "22")}));
+  const Decoded decoded =
+      DecodeMultipart(Body({FilePart("a", "one.png", "image/png", "11"), TextPart("t", "x"),
+                            FilePart("b", "two.jpg", "image/pjpeg", "22")}));
   EXPECT_EQ(decoded.form_text, "a=one.png\r\nt=x\r\nb=two.jpg\r\n");
   EXPECT_EQ(decoded.file_name, "two.jpg");
   EXPECT_EQ(decoded.data, "22");
@@ -307,14 +309,14 @@ TEST(MultipartDecoding, BodyEdgesAroundTheDelimiter) {
   } cases[] = {
       {"body ends right after a delimiter", "--AaB03x\r\n" + part + "\r\n--AaB03x", "a=1\r\n"},
       {"delimiter holding NUL bytes", "-\0-\r\n"s + part + "\r\n-\0-\r\n"s, "a=1\r\n"},
-      {"epilogue after the closing delimiter",
-       "--AaB03x\r\n" + part + "\r\n--AaB03x--\r\n" + part, "a=1\r\n"},
-      {"two CR LF before the delimiter keep one",
-       "--AaB03x\r\n" + part + "\r\n\r\n--AaB03x", "a=1\r\n"},
+      {"epilogue after the closing delimiter", "--AaB03x\r\n" + part + "\r\n--AaB03x--\r\n" + part,
+       "a=1\r\n"},
+      {"two CR LF before the delimiter keep one", "--AaB03x\r\n" + part + "\r\n\r\n--AaB03x",
+       "a=1\r\n"},
       {"two CR LF after the delimiter keep one", "--AaB03x\r\n\r\n" + part + "\r\n--AaB03x",
        "a=1\r\n"},
-      {"no closing delimiter loses only the last part",
-       TextPart("a", "1") + TextPart("b", "2"), "a=1\r\n"},
+      {"no closing delimiter loses only the last part", TextPart("a", "1") + TextPart("b", "2"),
+       "a=1\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
