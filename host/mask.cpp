@@ -29,7 +29,10 @@ void TMask::Invalid(std::size_t position) const {
 void TMask::AddElement(Element element, std::size_t position) {
   element.skip = skip_pending_;
   skip_pending_ = false;
-  if (element.skip && ++skip_count_ > kMaxSkips) Invalid(position);
+  if (element.skip) {
+    if (++skip_count_ > kMaxSkips) Invalid(position);
+    element.skip_index = skip_count_ - 1;
+  }
   elements_.push_back(element);
 }
 
@@ -96,7 +99,10 @@ std::size_t TMask::CompileSet(std::string_view pattern, std::size_t open) {
     }
     if (byte == '-') {
       if (!have_previous) Invalid(i + 1);
-      if (i + 1 >= pattern.size()) break;  // unclosed
+      if (i + 1 >= pattern.size()) {
+        i = pattern.size();  // the pattern ends right after the hyphen: unclosed
+        break;
+      }
       const unsigned char last = UpperAscii(static_cast<unsigned char>(pattern[i + 1]));
       for (unsigned value = previous; value <= last; ++value) element.set.set(value);
       i += 2;
@@ -134,15 +140,33 @@ bool TMask::Test(const Element& element, std::string_view text, std::size_t posi
   return false;
 }
 
+// The stack of retry points of one match. A point is pushed once only: a second attempt
+// from the same point would explore the same states, and skipping it keeps a failing
+// match polynomial instead of exponential in the number of stars.
+struct TMask::RetryPoints {
+  RetryPoints(std::size_t text_size, int skips) : stride(text_size + 2), seen(stride * skips) {}
+
+  void Push(std::size_t position, const Element& element, std::size_t index) {
+    const std::size_t key = static_cast<std::size_t>(element.skip_index) * stride + position;
+    if (seen[key]) return;
+    seen[key] = true;
+    stack.emplace_back(position, index);
+  }
+
+  std::size_t stride;
+  std::vector<bool> seen;
+  std::vector<std::pair<std::size_t, std::size_t>> stack;  // (position, element)
+};
+
 bool TMask::Attempt(std::string_view text, std::size_t position, std::size_t first,
-                    std::vector<std::pair<std::size_t, std::size_t>>& retries) const {
+                    RetryPoints& retries) const {
   for (std::size_t k = first; k < elements_.size(); ++k) {
     const Element& element = elements_[k];
     if (element.skip) {
       while (position < text.size() && !Test(element, text, position)) {
         position = element.kind == Kind::DoubleByte ? NextCharacter(text, position) : position + 1;
       }
-      if (position < text.size()) retries.emplace_back(position + 1, k);
+      if (position < text.size()) retries.Push(position + 1, element, k);
     }
     if (!Test(element, text, position)) return false;
     if (element.kind == Kind::EndOfText) return true;
@@ -152,12 +176,11 @@ bool TMask::Attempt(std::string_view text, std::size_t position, std::size_t fir
 }
 
 bool TMask::IsMatch(const std::string& text) const {
-  // Retry points: at most one per skip-marked element, so the stack stays small.
-  std::vector<std::pair<std::size_t, std::size_t>> retries;
+  RetryPoints retries(text.size(), skip_count_);
   if (Attempt(text, 0, 0, retries)) return true;
-  while (!retries.empty()) {
-    const auto [position, element] = retries.back();
-    retries.pop_back();
+  while (!retries.stack.empty()) {
+    const auto [position, element] = retries.stack.back();
+    retries.stack.pop_back();
     if (Attempt(text, position, element, retries)) return true;
   }
   return false;

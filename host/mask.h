@@ -25,6 +25,7 @@ class TMask {
   enum class Kind { Literal, AnyByte, Set, DoubleByte, EndOfText };
   struct Element {
     bool skip = false;
+    int skip_index = 0;         // ordinal among the skip-marked elements
     Kind kind = Kind::Literal;
     unsigned char byte = 0;     // Literal: upper-cased; DoubleByte: the lead byte
     unsigned char second = 0;   // DoubleByte: the second byte
@@ -37,8 +38,9 @@ class TMask {
   void AddElement(Element element, std::size_t position);
   [[noreturn]] void Invalid(std::size_t position) const;
   bool Test(const Element& element, std::string_view text, std::size_t position) const;
+  struct RetryPoints;
   bool Attempt(std::string_view text, std::size_t position, std::size_t first,
-               std::vector<std::pair<std::size_t, std::size_t>>& retries) const;
+               RetryPoints& retries) const;
 
   std::string pattern_;
   std::vector<Element> elements_;
