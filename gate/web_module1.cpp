@@ -8,10 +8,10 @@ TWebModule1::TWebModule1() {
   OldCreateOrder = false;
   TWebActionItem& item = Actions().Add();
   item.SetName("WebActionItem1");
-  item.SetOnAction([this](TComponent* sender, TWebRequest& request, TWebResponse& response,
-                          bool& handled) {
-    WebModule1WebActionItem1Action(sender, request, response, handled);
-  });
+  item.SetOnAction(
+      [this](TComponent* sender, TWebRequest& request, TWebResponse& response, bool& handled) {
+        WebModule1WebActionItem1Action(sender, request, response, handled);
+      });
 }
 
 }  // namespace orvane

@@ -21,7 +21,8 @@ std::size_t NextCharacter(std::string_view text, std::size_t position) {
 TMask::TMask(const std::string& pattern) : pattern_(pattern) { Compile(pattern_); }
 
 void TMask::Invalid(std::size_t position) const {
-  // "%1:d 番目の文字（'%0:s'）は正しくないマスク文字です" with the 1-based position and the pattern.
+  // "%1:d 番目の文字（'%0:s'）は正しくないマスク文字です" with the 1-based position and the
+  // pattern.
   throw EMaskException(std::to_string(position) + " 番目の文字（'" + pattern_ +
                        "'）は正しくないマスク文字です");
 }
@@ -129,9 +130,8 @@ bool TMask::Test(const Element& element, std::string_view text, std::size_t posi
     case Kind::Literal:
       return !at_end && UpperAscii(static_cast<unsigned char>(text[position])) == element.byte;
     case Kind::Set:
-      return !at_end &&
-             element.set.test(UpperAscii(static_cast<unsigned char>(text[position]))) !=
-                 element.negated;
+      return !at_end && element.set.test(UpperAscii(static_cast<unsigned char>(text[position]))) !=
+                            element.negated;
     case Kind::DoubleByte:
       return position + 1 < text.size() &&
              static_cast<unsigned char>(text[position]) == element.byte &&

@@ -25,12 +25,12 @@ class TMask {
   enum class Kind { Literal, AnyByte, Set, DoubleByte, EndOfText };
   struct Element {
     bool skip = false;
-    int skip_index = 0;         // ordinal among the skip-marked elements
+    int skip_index = 0;  // ordinal among the skip-marked elements
     Kind kind = Kind::Literal;
-    unsigned char byte = 0;     // Literal: upper-cased; DoubleByte: the lead byte
-    unsigned char second = 0;   // DoubleByte: the second byte
-    bool negated = false;       // Set
-    std::bitset<256> set;       // Set: upper-cased byte values
+    unsigned char byte = 0;    // Literal: upper-cased; DoubleByte: the lead byte
+    unsigned char second = 0;  // DoubleByte: the second byte
+    bool negated = false;      // Set
+    std::bitset<256> set;      // Set: upper-cased byte values
   };
 
   void Compile(std::string_view pattern);

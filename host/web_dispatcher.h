@@ -20,7 +20,8 @@ class TWebActionItems;
 
 using THTTPMethodEvent = std::function<void(TComponent* Sender, TWebRequest& Request,
                                             TWebResponse& Response, bool& Handled)>;
-using TWebExceptionEvent = std::function<void(TComponent* Sender, const Exception& E, bool& Handled)>;
+using TWebExceptionEvent =
+    std::function<void(TComponent* Sender, const Exception& E, bool& Handled)>;
 
 ORVANE_DECLARE_EXCEPTION(EWebHostException, Exception);
 

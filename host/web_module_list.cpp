@@ -55,7 +55,8 @@ void TWebModuleList::CreateModules() {
   try {
     for (std::size_t i = 0; i < factories_.Count(); ++i) {
       TAbstractWebModuleFactory& factory = factories_[i];
-      if (factory.CreationMode() == crAlways && FindModuleByClass(factory.ModuleClass()) == nullptr) {
+      if (factory.CreationMode() == crAlways &&
+          FindModuleByClass(factory.ModuleClass()) == nullptr) {
         AddModule(factory.CreateModule());
       }
     }

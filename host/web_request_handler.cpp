@@ -9,8 +9,7 @@ namespace orvane {
 namespace {
 
 [[noreturn]] void ThrowConnectionLimit() {
-  throw EWebHostException(
-      "最大同時接続数を超えました。しばらくしてからもう一度試してください。");
+  throw EWebHostException("最大同時接続数を超えました。しばらくしてからもう一度試してください。");
 }
 
 }  // namespace

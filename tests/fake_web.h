@@ -18,10 +18,14 @@ inline std::string FromHex(std::string_view hex) {
   int high = -1;
   for (char c : hex) {
     int value;
-    if (c >= '0' && c <= '9') value = c - '0';
-    else if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
-    else continue;
+    if (c >= '0' && c <= '9')
+      value = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      value = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      value = c - 'A' + 10;
+    else
+      continue;
     if (high < 0) {
       high = value;
     } else {

@@ -20,8 +20,8 @@ struct MatchCase {
 };
 
 TEST(MaskMatching, TableOfPatternsAndTexts) {
-  const std::string a_katakana = FromHex("83 41");     // ア
-  const std::string so_katakana = FromHex("83 5c");    // ソ: second byte is a backslash
+  const std::string a_katakana = FromHex("83 41");   // ア
+  const std::string so_katakana = FromHex("83 5c");  // ソ: second byte is a backslash
   const std::vector<MatchCase> cases = {
       {"empty pattern, empty text", "", "", true},
       {"empty pattern, path", "", "/x", false},

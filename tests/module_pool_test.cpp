@@ -37,8 +37,11 @@ class FakeFactory : public TAbstractWebModuleFactory {
  public:
   FakeFactory(TModuleClass module_class, std::string name, TWebModuleCreateMode creation,
               TWebModuleCacheMode cache, bool app = false)
-      : class_(std::move(module_class)), name_(std::move(name)), creation_(creation),
-        cache_(cache), app_(app) {}
+      : class_(std::move(module_class)),
+        name_(std::move(name)),
+        creation_(creation),
+        cache_(cache),
+        app_(app) {}
   std::string ModuleName() const override { return name_; }
   bool IsAppModule() const override { return app_; }
   TWebModuleCreateMode CreationMode() const override { return creation_; }
@@ -141,8 +144,7 @@ TEST_F(ModulePool, UncachedModulesAreFreedOnRelease) {
 
 TEST_F(ModulePool, OnDemandFactoryCreatesOnlyWhenNamed) {
   TWebRequestHandler handler;
-  auto* on_demand = new FakeFactory(Counted(), "Second",
-                                    crOnDemand, caDestroy);
+  auto* on_demand = new FakeFactory(Counted(), "Second", crOnDemand, caDestroy);
   handler.Factories().AddModuleFactory(
       new FakeFactory(ModuleClassOf<OtherModule>("TOther"), "First", crAlways, caCache));
   handler.Factories().AddModuleFactory(on_demand);
@@ -196,8 +198,9 @@ TEST_F(ModulePool, NoRegisteredClassAndNoFactory) {
     ADD_FAILURE() << "acquired without a module class";
   } catch (const EWebHostException& e) {
     // "データモジュールが登録されていません。"
-    EXPECT_EQ(e.Message(), FromHex("83 66 81 5b 83 5e 83 82 83 57 83 85 81 5b 83 8b 82 aa 93 6f 98 5e "
-                                   "82 b3 82 ea 82 c4 82 a2 82 dc 82 b9 82 f1 81 42"));
+    EXPECT_EQ(e.Message(),
+              FromHex("83 66 81 5b 83 5e 83 82 83 57 83 85 81 5b 83 8b 82 aa 93 6f 98 5e "
+                      "82 b3 82 ea 82 c4 82 a2 82 dc 82 b9 82 f1 81 42"));
   }
   EXPECT_EQ(handler.ActiveListCount(), 0u);
   // The failed attempt leaves no count behind: a later acquisition works.
@@ -216,18 +219,21 @@ TEST_F(ModulePool, DuplicateFactories) {
     ADD_FAILURE() << "same factory added twice";
   } catch (const EWebHostException& e) {
     // "Web モジュール ファクトリは既に登録済みです"
-    EXPECT_EQ(e.Message(), FromHex("57 65 62 20 83 82 83 57 83 85 81 5b 83 8b 20 83 74 83 40 83 4e 83 "
-                                   "67 83 8a 82 cd 8a f9 82 c9 93 6f 98 5e 8d cf 82 dd 82 c5 82 b7"));
+    EXPECT_EQ(e.Message(),
+              FromHex("57 65 62 20 83 82 83 57 83 85 81 5b 83 8b 20 83 74 83 40 83 4e 83 "
+                      "67 83 8a 82 cd 8a f9 82 c9 93 6f 98 5e 8d cf 82 dd 82 c5 82 b7"));
   }
-  auto second_app = std::make_unique<TDefaultWebModuleFactory>(ModuleClassOf<OtherModule>("TOther"));
+  auto second_app =
+      std::make_unique<TDefaultWebModuleFactory>(ModuleClassOf<OtherModule>("TOther"));
   try {
     list.AddModuleFactory(second_app.get());
     ADD_FAILURE() << "second application factory accepted";
   } catch (const EWebHostException& e) {
     // "Web App モジュール ファクトリは既に登録済みです"
-    EXPECT_EQ(e.Message(), FromHex("57 65 62 20 41 70 70 20 83 82 83 57 83 85 81 5b 83 8b 20 83 74 83 "
-                                   "40 83 4e 83 67 83 8a 82 cd 8a f9 82 c9 93 6f 98 5e 8d cf 82 dd 82 "
-                                   "c5 82 b7"));
+    EXPECT_EQ(e.Message(),
+              FromHex("57 65 62 20 41 70 70 20 83 82 83 57 83 85 81 5b 83 8b 20 83 74 83 "
+                      "40 83 4e 83 67 83 8a 82 cd 8a f9 82 c9 93 6f 98 5e 8d cf 82 dd 82 "
+                      "c5 82 b7"));
   }
   EXPECT_EQ(list.Count(), 1u);
 }
@@ -240,8 +246,9 @@ TEST_F(ModulePool, ClassThatCannotBeBuiltHasNoResource) {
     ADD_FAILURE() << "created";
   } catch (const EResNotFound& e) {
     // "%s リソースが見つかりません"
-    EXPECT_EQ(e.Message(), "TNothing" + FromHex("20 83 8a 83 5c 81 5b 83 58 82 aa 8c a9 82 c2 82 a9 "
-                                                "82 e8 82 dc 82 b9 82 f1"));
+    EXPECT_EQ(e.Message(),
+              "TNothing" + FromHex("20 83 8a 83 5c 81 5b 83 58 82 aa 8c a9 82 c2 82 a9 "
+                                   "82 e8 82 dc 82 b9 82 f1"));
   }
 }
 

@@ -24,10 +24,8 @@ class TestModule : public TWebModule {
  public:
   explicit TestModule(Action action) {
     SetName("TestModule");
-    Actions().Add().SetOnAction(
-        [action](TComponent*, TWebRequest&, TWebResponse& response, bool& handled) {
-          action(response, handled);
-        });
+    Actions().Add().SetOnAction([action](TComponent*, TWebRequest&, TWebResponse& response,
+                                         bool& handled) { action(response, handled); });
   }
 };
 
@@ -86,11 +84,12 @@ TEST(ProcessRequest, ErrorInTheActionBecomesTheStatus500Page) {
   EXPECT_FALSE(cycle.handler.ProcessRequest(cycle.request, cycle.response));
   EXPECT_EQ(cycle.response.sends, 1);
   EXPECT_EQ(cycle.response.sent_status, 500);
-  EXPECT_EQ(cycle.response.content,
-            "<html><body><h1>Internal Application Error / " +
-                FromHex("93 e0 95 94 83 41 83 76 83 8a 83 50 81 5b 83 56 83 87 83 93 83 47 83 89 81 "
-                        "5b") +  // 内部アプリケーションエラー
-                "</h1>\r\n<p>cannot open <x>\r\n<p><hr width=\"100%\"><i></i></body></html>");
+  EXPECT_EQ(
+      cycle.response.content,
+      "<html><body><h1>Internal Application Error / " +
+          FromHex("93 e0 95 94 83 41 83 76 83 8a 83 50 81 5b 83 56 83 87 83 93 83 47 83 89 81 "
+                  "5b") +  // 内部アプリケーションエラー
+          "</h1>\r\n<p>cannot open <x>\r\n<p><hr width=\"100%\"><i></i></body></html>");
   EXPECT_EQ(cycle.handler.ActiveListCount(), 0u);
 }
 
@@ -131,13 +130,14 @@ TEST(ProcessRequest, FailingSendLeavesTheCycle) {
 
 TEST(ProcessRequest, DispatcherOwnedByAModuleIsFound) {
   bool ran = false;
-  TModuleClass holder{"THolderModule", typeid(HolderModule), [&ran] {
-                        auto module = std::make_unique<HolderModule>();
-                        auto* dispatcher = new TCustomWebDispatcher(module.get());
-                        dispatcher->Actions().Add().SetOnAction(
-                            [&ran](TComponent*, TWebRequest&, TWebResponse&, bool&) { ran = true; });
-                        return std::unique_ptr<TComponent>(std::move(module));
-                      }};
+  TModuleClass holder{
+      "THolderModule", typeid(HolderModule), [&ran] {
+        auto module = std::make_unique<HolderModule>();
+        auto* dispatcher = new TCustomWebDispatcher(module.get());
+        dispatcher->Actions().Add().SetOnAction(
+            [&ran](TComponent*, TWebRequest&, TWebResponse&, bool&) { ran = true; });
+        return std::unique_ptr<TComponent>(std::move(module));
+      }};
   Cycle cycle(holder);
   EXPECT_TRUE(cycle.handler.ProcessRequest(cycle.request, cycle.response));
   EXPECT_TRUE(ran);
@@ -150,9 +150,10 @@ TEST(ProcessRequest, ModuleWithoutDispatcher) {
     ADD_FAILURE() << "dispatched without a dispatcher";
   } catch (const EWebHostException& e) {
     // "ディスパッチコンポーネントがデータモジュールに存在しません。"
-    EXPECT_EQ(e.Message(), FromHex("83 66 83 42 83 58 83 70 83 62 83 60 83 52 83 93 83 7c 81 5b 83 6c "
-                                   "83 93 83 67 82 aa 83 66 81 5b 83 5e 83 82 83 57 83 85 81 5b 83 8b "
-                                   "82 c9 91 b6 8d dd 82 b5 82 dc 82 b9 82 f1 81 42"));
+    EXPECT_EQ(e.Message(),
+              FromHex("83 66 83 42 83 58 83 70 83 62 83 60 83 52 83 93 83 7c 81 5b 83 6c "
+                      "83 93 83 67 82 aa 83 66 81 5b 83 5e 83 82 83 57 83 85 81 5b 83 8b "
+                      "82 c9 91 b6 8d dd 82 b5 82 dc 82 b9 82 f1 81 42"));
   }
   EXPECT_EQ(cycle.response.sends, 0);
 }
@@ -175,9 +176,10 @@ TEST(ProcessRequest, NoModuleCreated) {
     ADD_FAILURE() << "no error";
   } catch (const EWebHostException& e) {
     // "自動的に有効化できるデータモジュールが存在しません"
-    EXPECT_EQ(e.Message(), FromHex("8e a9 93 ae 93 49 82 c9 97 4c 8c f8 89 bb 82 c5 82 ab 82 e9 83 66 "
-                                   "81 5b 83 5e 83 82 83 57 83 85 81 5b 83 8b 82 aa 91 b6 8d dd 82 b5 "
-                                   "82 dc 82 b9 82 f1"));
+    EXPECT_EQ(e.Message(),
+              FromHex("8e a9 93 ae 93 49 82 c9 97 4c 8c f8 89 bb 82 c5 82 ab 82 e9 83 66 "
+                      "81 5b 83 5e 83 82 83 57 83 85 81 5b 83 8b 82 aa 91 b6 8d dd 82 b5 "
+                      "82 dc 82 b9 82 f1"));
   }
   EXPECT_EQ(handler.ActiveListCount(), 0u);
 }
@@ -192,9 +194,10 @@ TEST(RegisterModuleClass, SameClassTwiceIsAcceptedAnotherIsNot) {
   } catch (const Exception& e) {
     EXPECT_STREQ(e.ClassName(), "Exception");
     // "アプリケーションはデータモジュールを一つしか持つことができません。"
-    EXPECT_EQ(e.Message(), FromHex("83 41 83 76 83 8a 83 50 81 5b 83 56 83 87 83 93 82 cd 83 66 81 5b "
-                                   "83 5e 83 82 83 57 83 85 81 5b 83 8b 82 f0 88 ea 82 c2 82 b5 82 a9 "
-                                   "8e 9d 82 c2 82 b1 82 c6 82 aa 82 c5 82 ab 82 dc 82 b9 82 f1 81 42"));
+    EXPECT_EQ(e.Message(),
+              FromHex("83 41 83 76 83 8a 83 50 81 5b 83 56 83 87 83 93 82 cd 83 66 81 5b "
+                      "83 5e 83 82 83 57 83 85 81 5b 83 8b 82 f0 88 ea 82 c2 82 b5 82 a9 "
+                      "8e 9d 82 c2 82 b1 82 c6 82 aa 82 c5 82 ab 82 dc 82 b9 82 f1 81 42"));
   }
   EXPECT_EQ(application.RegisteredModuleClass->Name, "THolderModule");
   EXPECT_EQ(application.ActiveListCount() + application.InactiveListCount(), 0u);

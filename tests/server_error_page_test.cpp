@@ -20,7 +20,7 @@ const std::string kHead =
     "<h1>Internal Server Error 500</h1><hr>\r\n<h1>" +
     FromHex("83 54 81 5b 83 6f 81 5b 93 e0 95 94 83 47 83 89 81 5b") +  // サーバー内部エラー
     " 500</h1><hr>\r\nException: ";
-const std::string kException = FromHex("97 e1 8a 4f") + " : ";      // 例外
+const std::string kException = FromHex("97 e1 8a 4f") + " : ";                  // 例外
 const std::string kMessage = FromHex("83 81 83 62 83 5a 81 5b 83 57") + " : ";  // メッセージ
 
 std::string ExpectedPage(const std::string& class_name, const std::string& message) {
@@ -74,7 +74,8 @@ TEST(DescribeException, ClassNamesAndMessages) {
       {"own error", std::make_exception_ptr(EWebHostException("m")), {"EWebHostException", "m"}},
       {"file error", std::make_exception_ptr(EFOpenError("f", 2, false)), {"EFOpenError", "f"}},
       {"out of memory", std::make_exception_ptr(std::bad_alloc()), {"EOutOfMemory", ""}},
-      {"standard error", std::make_exception_ptr(std::runtime_error("secret")),
+      {"standard error",
+       std::make_exception_ptr(std::runtime_error("secret")),
        {"EExternalException", ""}},
       {"anything", std::make_exception_ptr(42), {"EExternalException", ""}},
   };

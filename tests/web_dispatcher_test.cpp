@@ -21,12 +21,12 @@ class RecordingDispatcher : public TCustomWebDispatcher {
     TWebActionItem& item = Actions().Add();
     item.SetPathInfo(path);
     const std::string name = item.Name();
-    item.SetOnAction([this, name, handles](TComponent* sender, TWebRequest&, TWebResponse&,
-                                           bool& handled) {
-      log.push_back(name);
-      senders.push_back(sender);
-      handled = handles;
-    });
+    item.SetOnAction(
+        [this, name, handles](TComponent* sender, TWebRequest&, TWebResponse&, bool& handled) {
+          log.push_back(name);
+          senders.push_back(sender);
+          handled = handles;
+        });
     return item;
   }
   std::vector<std::string> log;
@@ -66,7 +66,9 @@ TEST(DispatchOrder, HandlerDeclining) {
   };
   const std::vector<Case> cases = {
       {"no default: not handled", false, false, {"WebActionItem1", "WebActionItem2"}},
-      {"default tried again as default", true, true,
+      {"default tried again as default",
+       true,
+       true,
        {"WebActionItem1", "WebActionItem2", "WebActionItem3"}},
   };
   for (const Case& c : cases) {
@@ -180,7 +182,10 @@ TEST(ActionItemProperties, PathInfoIsNormalised) {
     std::string stored;
   };
   const std::vector<Case> cases = {
-      {"foo\\bar", "/foo/bar"}, {"", ""}, {"/x", "/x"}, {"*", "/*"},
+      {"foo\\bar", "/foo/bar"},
+      {"", ""},
+      {"/x", "/x"},
+      {"*", "/*"},
       {"\\", "/"},
       // A backslash that is a second byte still becomes a slash.
       {"\x83\x5c", "/\x83/"},
@@ -233,7 +238,6 @@ TEST(ActionItemProperties, OnlyOneDefaultItem) {
   EXPECT_EQ(first.MethodType(), mtAny);
 }
 
-
 TEST(ReportException, WritesTheInternalApplicationErrorPageWithStatus500) {
   RecordingDispatcher dispatcher;
   FakeRequest request("GET", "/p<q>");
@@ -245,11 +249,12 @@ TEST(ReportException, WritesTheInternalApplicationErrorPageWithStatus500) {
   EXPECT_EQ(response.sends, 1);
   EXPECT_EQ(response.sent_status, 500);
   // "内部アプリケーションエラー"; message and path info are not escaped.
-  EXPECT_EQ(response.content,
-            "<html><body><h1>Internal Application Error / " +
-                FromHex("93 e0 95 94 83 41 83 76 83 8a 83 50 81 5b 83 56 83 87 83 93 83 47 83 89 81 "
-                        "5b") +
-                "</h1>\r\n<p><b>bad</b>\r\n<p><hr width=\"100%\"><i>/p<q></i></body></html>");
+  EXPECT_EQ(
+      response.content,
+      "<html><body><h1>Internal Application Error / " +
+          FromHex("93 e0 95 94 83 41 83 76 83 8a 83 50 81 5b 83 56 83 87 83 93 83 47 83 89 81 "
+                  "5b") +
+          "</h1>\r\n<p><b>bad</b>\r\n<p><hr width=\"100%\"><i>/p<q></i></body></html>");
 }
 
 TEST(ReportException, AlreadySentResponseGetsContentButIsNotSentAgain) {
@@ -303,8 +308,10 @@ TEST(DispatcherConstruction, OwnerMayHoldOnlyOneDispatcher) {
   EXPECT_EQ(owner.Components(), (std::vector<TComponent*>{first}));
   // "Web ディスパッチャは一つのフォーム/データモジュールに一つしか置けません"
   const std::string message = FromHex(
-      "57 65 62 20 83 66 83 42 83 58 83 70 83 62 83 60 83 83 82 cd 88 ea 82 c2 82 cc 83 74 83 48 81 "
-      "5b 83 80 2f 83 66 81 5b 83 5e 83 82 83 57 83 85 81 5b 83 8b 82 c9 88 ea 82 c2 82 b5 82 a9 92 "
+      "57 65 62 20 83 66 83 42 83 58 83 70 83 62 83 60 83 83 82 cd 88 ea 82 c2 82 cc 83 74 83 48 "
+      "81 "
+      "5b 83 80 2f 83 66 81 5b 83 5e 83 82 83 57 83 85 81 5b 83 8b 82 c9 88 ea 82 c2 82 b5 82 a9 "
+      "92 "
       "75 82 af 82 dc 82 b9 82 f1");
   for (TComponent* bad_owner : {&owner, static_cast<TComponent*>(first)}) {
     try {
