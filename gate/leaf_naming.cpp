@@ -266,8 +266,7 @@ std::string TWebModule1::NextCounterFileName(const std::string& counter_file,
 }
 
 std::string TWebModule1::NextTemplateFileName(const std::string& name_template,
-                                              const std::string& dir,
-                                              const std::string& image_ext,
+                                              const std::string& dir, const std::string& image_ext,
                                               const std::string& record_ext) {
   return KeepClaimedName(ClaimTemplateName(name_template, LeafFileSet{dir, image_ext, record_ext}));
 }

@@ -86,9 +86,12 @@ void TWebModule1::CommandPostLeaf(TWebResponse& response) {
   // An id that could reach outside the member directory names no member.
   if (!IsSafeFileNamePart(id)) return answer_error(kNoMember);
   switch (CheckMemberPassword(membersdb, id, password)) {
-    case 2: return answer_error(kNoMember);
-    case 1: return answer_error(kWrongPassword);
-    default: break;
+    case 2:
+      return answer_error(kNoMember);
+    case 1:
+      return answer_error(kWrongPassword);
+    default:
+      break;
   }
   if (!CheckRequiredFields(FormText)) return answer_error(kBlankField);
 
@@ -103,9 +106,12 @@ void TWebModule1::CommandPostLeaf(TWebResponse& response) {
 
   LeafNamingResult naming = ClaimLeafName(*this, extension);
   switch (naming.outcome) {
-    case LeafNamingOutcome::NoNameLeft: return answer_error(kNoNameLeft);
-    case LeafNamingOutcome::CounterUnusable: return answer_error(kCounterUnusable);
-    case LeafNamingOutcome::Claimed: break;
+    case LeafNamingOutcome::NoNameLeft:
+      return answer_error(kNoNameLeft);
+    case LeafNamingOutcome::CounterUnusable:
+      return answer_error(kCounterUnusable);
+    case LeafNamingOutcome::Claimed:
+      break;
   }
   FormText = LeafRecord(FormText);
   naming.claim.Write(UploadData, FormText);

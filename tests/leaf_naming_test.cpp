@@ -223,7 +223,11 @@ TEST(CounterText, OneWholeNumberWordAfterWhiteSpace) {
       {"sign alone", "-", std::nullopt},
       {"two signs", "+-1", std::nullopt},
       {"too large", "99999999999999999999", std::nullopt},
-      {"NUL ends nothing but is white space", std::string("\0" "12", 3), 12},
+      {"NUL ends nothing but is white space",
+       std::string("\0"
+                   "12",
+                   3),
+       12},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);

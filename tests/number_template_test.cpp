@@ -29,7 +29,9 @@ TEST(NumberTemplate, DigitsFillThePlaceholdersLeftToRight) {
       {"negative exact", -12, "###", "-12"},
       {"largest number", std::numeric_limits<std::int64_t>::max(), "####", "5807"},
       // A lead byte before "#" does not hide it: "#" is never a second byte.
-      {"double-byte text kept", 3, "\x83\x5C##", "\x83\x5C" "03"},
+      {"double-byte text kept", 3, "\x83\x5C##",
+       "\x83\x5C"
+       "03"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -42,7 +44,8 @@ TEST(NumberTemplate, NameCountIsTenToThePlaceholderCount) {
   EXPECT_EQ(NumberTemplateNameCount("a#b#"), 100u);
   EXPECT_EQ(NumberTemplateNameCount("leaf####"), 10000u);
   EXPECT_EQ(NumberTemplateNameCount(std::string(19, '#')), 10000000000000000000u);
-  EXPECT_EQ(NumberTemplateNameCount(std::string(20, '#')), std::numeric_limits<std::uint64_t>::max());
+  EXPECT_EQ(NumberTemplateNameCount(std::string(20, '#')),
+            std::numeric_limits<std::uint64_t>::max());
 }
 
 }  // namespace
