@@ -9,6 +9,7 @@
 
 #include "gate/field_list.h"
 #include "gate/number_template.h"
+#include "gate/path_text.h"
 #include "gate/web_module1.h"
 #include "platform/exception.h"
 
@@ -17,11 +18,6 @@ namespace {
 
 // The error code a text-mode read gives for a word that is not a number.
 constexpr int kInvalidNumericInput = 106;
-
-std::string WithTrailingDelimiter(const std::string& dir) {
-  if (dir.empty() || dir.back() == platform::PathDelimiter()) return dir;
-  return dir + platform::PathDelimiter();
-}
 
 // A record extension equal to the image's would let the record overwrite the image.
 bool ExtensionsCollide(const LeafFileSet& files) {
@@ -167,7 +163,7 @@ void LeafClaim::Abandon() noexcept {
 }
 
 std::optional<LeafClaim> TryClaimLeafName(const LeafFileSet& files, const std::string& name) {
-  const std::string base = WithTrailingDelimiter(files.dir) + name;
+  const std::string base = IncludeTrailingDelimiter(files.dir) + name;
   // The record is claimed first, in every posting, so two claims of one name cannot
   // each hold one file of it.
   std::optional<platform::File> record = CreateNew(base + files.record_ext);

@@ -5,31 +5,23 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "gate/web_module1.h"
 #include "platform/exception.h"
 #include "platform/platform.h"
+#include "temp_dir.h"
 
 namespace orvane {
 namespace {
 
 namespace fs = std::filesystem;
 
-void WriteFile(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
 
 // Short waits keep the tests fast; the retry logic is the same.
 constexpr CounterWaitPolicy kQuickWait{3, 1, 2};
@@ -37,12 +29,9 @@ constexpr CounterWaitPolicy kQuickWait{3, 1, 2};
 class LeafNaming : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "leaf_naming_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    dir_ = root_.string() + "/";
+    dir_ = temp_.Dir();
+    root_ = dir_.substr(0, dir_.size() - 1);
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   LeafFileSet Files(const std::string& image_ext = ".jpg") const {
     return LeafFileSet{dir_, image_ext, ".txt"};
@@ -54,6 +43,7 @@ class LeafNaming : public ::testing::Test {
   }
   std::string Counter() const { return dir_ + "counter.txt"; }
 
+  TempDir temp_;
   fs::path root_;
   std::string dir_;
 };
@@ -62,25 +52,25 @@ TEST_F(LeafNaming, FreshCounterIsCreatedAndTheFirstNameIsOne) {
   TWebModule1 module;
   EXPECT_EQ(module.NextCounterFileName(Counter(), "leaf####", root_.string(), ".jpg", ".txt"),
             "leaf0001");
-  EXPECT_EQ(ReadFile(Counter()), "1");
+  EXPECT_EQ(ReadBytes(Counter()), "1");
   // The name comes back reserved: both files exist, empty, for the caller to fill.
   EXPECT_EQ(Listing(), (std::set<std::string>{"counter.txt", "leaf0001.jpg", "leaf0001.txt"}));
-  EXPECT_EQ(ReadFile(dir_ + "leaf0001.jpg"), "");
+  EXPECT_EQ(ReadBytes(dir_ + "leaf0001.jpg"), "");
 }
 
 TEST_F(LeafNaming, CounterSkipsNamesWhoseRecordOrImageExists) {
-  WriteFile(Counter(), "41\r\n");
-  WriteFile(dir_ + "leaf0042.txt", "taken");
+  WriteBytes(Counter(), "41\r\n");
+  WriteBytes(dir_ + "leaf0042.txt", "taken");
   LeafNamingResult result = ClaimCounterName(Counter(), "leaf####", Files());
   ASSERT_EQ(result.outcome, LeafNamingOutcome::Claimed);
   EXPECT_EQ(result.claim.Name(), "leaf0043");
-  EXPECT_EQ(ReadFile(Counter()), "43");
-  EXPECT_EQ(ReadFile(dir_ + "leaf0042.txt"), "taken");
+  EXPECT_EQ(ReadBytes(Counter()), "43");
+  EXPECT_EQ(ReadBytes(dir_ + "leaf0042.txt"), "taken");
 }
 
 TEST_F(LeafNaming, TemplateSearchFromOneSkipsEitherFile) {
-  WriteFile(dir_ + "001.jpg", "x");
-  WriteFile(dir_ + "002.txt", "x");
+  WriteBytes(dir_ + "001.jpg", "x");
+  WriteBytes(dir_ + "002.txt", "x");
   TWebModule1 module;
   EXPECT_EQ(module.NextTemplateFileName("###", root_.string(), ".jpg", ".txt"), "003");
   EXPECT_TRUE(fs::exists(dir_ + "003.txt"));
@@ -100,13 +90,13 @@ TEST_F(LeafNaming, StampTakesSuffixesThatNeverAccumulate) {
 }
 
 TEST_F(LeafNaming, EveryNameTakenAnswersNoNameAndWritesNothing) {
-  for (char digit = '0'; digit <= '9'; ++digit) WriteFile(dir_ + "x" + digit + ".txt", "");
-  WriteFile(dir_ + "fixed.jpg", "");
+  for (char digit = '0'; digit <= '9'; ++digit) WriteBytes(dir_ + "x" + digit + ".txt", "");
+  WriteBytes(dir_ + "fixed.jpg", "");
   const std::string stamp = "20240102-030405-678";
-  WriteFile(dir_ + stamp + ".txt", "");
-  WriteFile(dir_ + stamp + "000.jpg", "");
-  WriteFile(dir_ + stamp + "001.txt", "");
-  WriteFile(Counter(), "7");
+  WriteBytes(dir_ + stamp + ".txt", "");
+  WriteBytes(dir_ + stamp + "000.jpg", "");
+  WriteBytes(dir_ + stamp + "001.txt", "");
+  WriteBytes(Counter(), "7");
   const std::set<std::string> before = Listing();
 
   struct Case {
@@ -127,22 +117,22 @@ TEST_F(LeafNaming, EveryNameTakenAnswersNoNameAndWritesNothing) {
     EXPECT_FALSE(c.result.claim.IsHeld());
   }
   EXPECT_EQ(Listing(), before);
-  EXPECT_EQ(ReadFile(Counter()), "7");
+  EXPECT_EQ(ReadBytes(Counter()), "7");
 }
 
 TEST_F(LeafNaming, CounterWrapsToItsLowestDigitsAndSkipsTakenNames) {
-  WriteFile(Counter(), "99");
-  WriteFile(dir_ + "n00.txt", "");
+  WriteBytes(Counter(), "99");
+  WriteBytes(dir_ + "n00.txt", "");
   LeafNamingResult result = ClaimCounterName(Counter(), "n##", Files());
   EXPECT_EQ(result.claim.Name(), "n01");
-  EXPECT_EQ(ReadFile(Counter()), "101");
+  EXPECT_EQ(ReadBytes(Counter()), "101");
 }
 
 TEST_F(LeafNaming, CounterHoldingTextRaisesAndWritesNothing) {
-  WriteFile(Counter(), "forty-one");
+  WriteBytes(Counter(), "forty-one");
   EXPECT_THROW(ClaimCounterName(Counter(), "leaf####", Files(), kQuickWait), EInOutError);
   EXPECT_EQ(Listing(), std::set<std::string>{"counter.txt"});
-  EXPECT_EQ(ReadFile(Counter()), "forty-one");
+  EXPECT_EQ(ReadBytes(Counter()), "forty-one");
 }
 
 TEST_F(LeafNaming, CounterThatCannotBeOpenedIsUnusable) {
@@ -157,16 +147,16 @@ TEST_F(LeafNaming, CounterThatCannotBeOpenedIsUnusable) {
 }
 
 TEST_F(LeafNaming, CounterHeldThroughEveryRetryIsUnusable) {
-  WriteFile(Counter(), "5");
+  WriteBytes(Counter(), "5");
   platform::File holder = platform::File::Open(Counter(), platform::OpenMode::ReadShared);
   EXPECT_EQ(ClaimCounterName(Counter(), "leaf####", Files(), kQuickWait).outcome,
             LeafNamingOutcome::CounterUnusable);
   EXPECT_EQ(Listing(), std::set<std::string>{"counter.txt"});
-  EXPECT_EQ(ReadFile(Counter()), "5");
+  EXPECT_EQ(ReadBytes(Counter()), "5");
 }
 
 TEST_F(LeafNaming, CounterReleasedDuringTheRetriesIsUsed) {
-  WriteFile(Counter(), "5");
+  WriteBytes(Counter(), "5");
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   const pid_t child = fork();
@@ -185,7 +175,7 @@ TEST_F(LeafNaming, CounterReleasedDuringTheRetriesIsUsed) {
   close(ready[0]);
   close(ready[1]);
   EXPECT_EQ(result.claim.Name(), "leaf0006");
-  EXPECT_EQ(ReadFile(Counter()), "6");
+  EXPECT_EQ(ReadBytes(Counter()), "6");
 }
 
 TEST_F(LeafNaming, DroppedClaimRemovesItsFilesAndWrittenClaimKeepsThem) {
@@ -199,8 +189,8 @@ TEST_F(LeafNaming, DroppedClaimRemovesItsFilesAndWrittenClaimKeepsThem) {
   ASSERT_TRUE(kept);
   kept->Write(std::string("\0\r", 2), "record");
   kept.reset();
-  EXPECT_EQ(ReadFile(dir_ + "b"), std::string("\0\r", 2));
-  EXPECT_EQ(ReadFile(dir_ + "b.txt"), "record");
+  EXPECT_EQ(ReadBytes(dir_ + "b"), std::string("\0\r", 2));
+  EXPECT_EQ(ReadBytes(dir_ + "b.txt"), "record");
 }
 
 TEST(CounterText, OneWholeNumberWordAfterWhiteSpace) {
@@ -277,15 +267,15 @@ TEST_F(LeafNaming, ConcurrentPostingsAllGetDistinctNames) {
       const fs::path path = entry.path();
       if (path.extension() != ".jpg") continue;
       ++images;
-      const std::string mark = ReadFile(path);
+      const std::string mark = ReadBytes(path);
       marks.insert(mark);
       fs::path record = path;
-      EXPECT_EQ(ReadFile(record.replace_extension(".txt")), "record " + mark);
+      EXPECT_EQ(ReadBytes(record.replace_extension(".txt")), "record " + mark);
     }
     EXPECT_EQ(images, kPostings);
     EXPECT_EQ(marks.size(), static_cast<std::size_t>(kPostings));
     if (mode == kCounter) {
-      EXPECT_EQ(ReadFile(Counter()), std::to_string(kPostings));
+      EXPECT_EQ(ReadBytes(Counter()), std::to_string(kPostings));
     }
   }
 }
