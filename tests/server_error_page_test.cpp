@@ -56,14 +56,6 @@ TEST(ServerErrorReply, PlaceholdersInsideTheMessageAreNotSubstitutedAgain) {
   EXPECT_NE(reply.find("Exception: EX<br>"), std::string::npos);
 }
 
-TEST(ServerErrorReply, ContentLengthCountsBytesOfALongJapaneseMessage) {
-  const std::string message = std::string(3000, '\x82') + "\xa0";
-  const std::string reply = ServerErrorReply({"EConvertError", message});
-  const std::size_t body = reply.find("\r\n\r\n") + 4;
-  const std::string length_line = "Content-Length: " + std::to_string(reply.size() - body) + "\r\n";
-  EXPECT_NE(reply.find(length_line), std::string::npos);
-}
-
 TEST(DescribeException, ClassNamesAndMessages) {
   struct Case {
     const char* label;
