@@ -5,6 +5,8 @@
 
 namespace orvane {
 
+constexpr char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 
 }  // namespace orvane
