@@ -1,0 +1,172 @@
+#include "gate/member_records.h"
+
+#include <array>
+#include <utility>
+
+#include "gate/web_module1.h"
+#include "platform/exception.h"
+#include "platform/platform.h"
+#include "platform/shift_jis.h"
+
+namespace orvane {
+namespace {
+
+constexpr int kReadAttempts = 100;
+constexpr int kReadRetryMilliseconds = 10;
+// Each failed attempt means another save completed, so the bound is never met in practice.
+constexpr int kRewriteAttempts = 1000;
+
+// A final delimiter byte counts only when it is not the second byte of a double-byte character.
+bool EndsInDelimiter(std::string_view dir) {
+  bool last_is_single_byte = false;
+  for (std::size_t i = 0; i < dir.size();) {
+    const bool pair = IsLeadByte(dir[i]) && i + 1 < dir.size();
+    last_is_single_byte = !pair;
+    i += pair ? 2 : 1;
+  }
+  return last_is_single_byte && dir.back() == platform::PathDelimiter();
+}
+
+// Writes the new record beside the old one and renames it over it, so a reader sees
+// the old record or the new one, never a short one. Only the holder of the record's lock
+// writes its temporary file, so a fixed name is safe and a crashed save's leftover is reused.
+// The file is closed before the rename, so the new record is never found locked.
+void ReplaceRecordFile(const std::string& path, std::string_view text) {
+  const std::string temporary = path + ".tmp";
+  platform::File file = platform::File::Open(temporary, platform::OpenMode::CreateExclusive);
+  try {
+    file.WriteAll(text);
+    file.Close();
+    if (!platform::RenameFile(temporary, path)) {
+      throw EFCreateError("ファイル \"" + platform::FullPath(path) + "\" を作成できません", 0,
+                          false);
+    }
+  } catch (...) {
+    platform::RemoveFile(temporary);
+    throw;
+  }
+}
+
+bool HasRecord(const std::string& members_dir, const std::string& id, std::string* path) {
+  if (members_dir.empty()) return false;
+  *path = MemberRecordPath(members_dir, id);
+  return platform::FileExists(*path);
+}
+
+}  // namespace
+
+std::string MemberRecordPath(std::string_view members_dir, std::string_view id) {
+  std::string path;
+  path.reserve(members_dir.size() + 1 + id.size() + 4);
+  path.append(members_dir);
+  if (!members_dir.empty() && !EndsInDelimiter(members_dir)) path += platform::PathDelimiter();
+  path.append(id).append(".txt");
+  return path;
+}
+
+TFieldList ReadMemberRecord(const std::string& path) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      platform::File file = platform::File::Open(path, platform::OpenMode::ReadShared);
+      std::string text = file.ReadAll();
+      file.Close();
+      return ParseFieldList(text);
+    } catch (const EOSFileError& error) {
+      if (!error.IsSharingViolation() || attempt >= kReadAttempts) throw;
+    }
+    platform::SleepMilliseconds(kReadRetryMilliseconds);
+  }
+}
+
+bool CreateMemberRecord(const std::string& path, std::string_view text) {
+  platform::File file;
+  try {
+    file = platform::File::Open(path, platform::OpenMode::CreateNewExclusive);
+  } catch (const EOSFileError& error) {
+    if (error.ErrorCode() == platform::FileExistsErrorCode()) return false;
+    throw;
+  }
+  try {
+    file.WriteAll(text);
+    file.Close();
+  } catch (...) {
+    // A record cut short would hold the id for good; removed while still locked.
+    platform::RemoveFile(path);
+    throw;
+  }
+  return true;
+}
+
+bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldList&)>& change) {
+  for (int attempt = 1;; ++attempt) {
+    if (!platform::FileExists(path)) return false;
+    platform::File record = platform::File::Open(path, platform::OpenMode::ReadWriteExclusive,
+                                                 platform::LockWait::Wait);
+    // A save that finished while this one waited has put another file at the path.
+    if (!record.IsSameFileAs(path)) {
+      if (attempt >= kRewriteAttempts) {
+        throw EFOpenError("ファイル \"" + platform::FullPath(path) + "\". " +
+                              "The file is in use by another process. は開けません",
+                          platform::kSharingViolation, true);
+      }
+      continue;
+    }
+    TFieldList list = ParseFieldList(record.ReadAll());
+    if (!change(list)) return false;
+    ReplaceRecordFile(path, JoinFieldList(list));
+    record.Close();
+    return true;
+  }
+}
+
+int TWebModule1::CheckMemberPassword(const std::string& members_dir, const std::string& id,
+                                     const std::string& password) {
+  std::string path;
+  if (!HasRecord(members_dir, id, &path)) return 2;
+  return FieldValue(ReadMemberRecord(path), "pw") == password ? 0 : 1;
+}
+
+bool TWebModule1::ChangeMemberPassword(const std::string& members_dir, const std::string& id,
+                                       const std::string& old_password,
+                                       const std::string& new_password) {
+  std::string path;
+  if (!HasRecord(members_dir, id, &path)) return false;
+  return RewriteMemberRecord(path, [&](TFieldList& record) {
+    if (FieldValue(record, "pw") != old_password) return false;
+    SetFieldValue(record, "pw", new_password);
+    return true;
+  });
+}
+
+bool TWebModule1::UpdateMemberProfile(const std::string& members_dir, const std::string& id,
+                                      const std::string& password, const std::string& realname,
+                                      const std::string& mail, const std::string& comment,
+                                      const std::string& url1, const std::string& urlname1,
+                                      const std::string& url2, const std::string& urlname2,
+                                      const std::string& url3, const std::string& urlname3,
+                                      const std::string& country) {
+  std::string path;
+  if (!HasRecord(members_dir, id, &path)) return false;
+  // The order in which keys missing from the record are appended.
+  const std::array<std::pair<std::string_view, const std::string*>, 10> items{{
+      {"realname", &realname},
+      {"mail", &mail},
+      {"comment", &comment},
+      {"country", &country},
+      {"url1", &url1},
+      {"url2", &url2},
+      {"url3", &url3},
+      {"urlname1", &urlname1},
+      {"urlname2", &urlname2},
+      {"urlname3", &urlname3},
+  }};
+  return RewriteMemberRecord(path, [&](TFieldList& record) {
+    if (FieldValue(record, "pw") != password) return false;
+    for (const auto& [key, value] : items) {
+      if (FieldValue(record, key) != *value) SetFieldValue(record, key, *value);
+    }
+    return true;
+  });
+}
+
+}  // namespace orvane

@@ -1,0 +1,30 @@
+// Member record files: one field list per member, read under a shared lock, created
+// exclusively, and rewritten whole under an exclusive lock by replacing the file.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "gate/field_list.h"
+
+namespace orvane {
+
+// The record file of a member: the directory (a path delimiter added when it lacks
+// one), the id unchanged, and ".txt".
+std::string MemberRecordPath(std::string_view members_dir, std::string_view id);
+
+// The record's lines. A save in progress holds the record for a moment, so a refused
+// open is retried for about a second before its error is raised.
+TFieldList ReadMemberRecord(const std::string& path);
+
+// Creates a record with the text only when no file of that name exists yet; false
+// when one does. Other failures raise, and leave no record behind.
+bool CreateMemberRecord(const std::string& path, std::string_view text);
+
+// Reads, changes and writes the record while holding it exclusively, so concurrent
+// saves follow one another. The change returns false to leave the record as it was.
+// False when there is no record or the change declined; true when it was rewritten.
+bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldList&)>& change);
+
+}  // namespace orvane

@@ -1,0 +1,190 @@
+#include <string>
+#include <string_view>
+
+#include "gate/field_list.h"
+#include "gate/member_records.h"
+#include "gate/web_module1.h"
+#include "platform/platform.h"
+
+namespace orvane {
+namespace {
+
+constexpr std::string_view kMetaLine =
+    "<META http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\"></head>";
+constexpr std::string_view kDoctype =
+    "<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\"";
+constexpr std::string_view kDtdAddress = "\"http://www.w3.org/TR/html4/loose.dtd\"";
+
+// Appends the pieces and ends the line with CR LF.
+template <typename... Pieces>
+void Line(std::string& page, const Pieces&... pieces) {
+  (page.append(pieces), ...);
+  page += "\r\n";
+}
+
+std::string ShortPage(std::string_view title, std::string_view heading,
+                      std::string_view extra_line = {}) {
+  std::string page;
+  Line(page, "<html><head><title>", title, "</title>");
+  Line(page, kMetaLine);
+  Line(page, "<body><h3>", heading, "</h3>");
+  if (!extra_line.empty()) Line(page, extra_line);
+  Line(page, "</body></html>");
+  return page;
+}
+
+// The record of a member, or nothing when the directory is unset or there is no record.
+bool LoadRecord(const std::string& members_dir, const std::string& id, TFieldList* record) {
+  if (members_dir.empty()) return false;
+  const std::string path = MemberRecordPath(members_dir, id);
+  if (!platform::FileExists(path)) return false;
+  *record = ReadMemberRecord(path);
+  return true;
+}
+
+bool IsAsciiSpaceOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+
+// A stored URL may serve as a link target only with an http or https scheme or none
+// at all; anything else (javascript:, data:, ...) would run or load from the page.
+bool IsSafeLinkTarget(std::string_view url) {
+  std::string cleaned;
+  cleaned.reserve(url.size());
+  for (char c : url) {
+    if (c != '\t' && c != '\r' && c != '\n') cleaned += c;
+  }
+  std::string_view rest = cleaned;
+  while (!rest.empty() && IsAsciiSpaceOrControl(rest.front())) rest.remove_prefix(1);
+  const std::size_t end = rest.find_first_of(":/?#");
+  if (end == std::string_view::npos || rest[end] != ':') return true;
+  const std::string_view scheme = rest.substr(0, end);
+  return SameTextIgnoringAsciiCase(scheme, "http") || SameTextIgnoringAsciiCase(scheme, "https");
+}
+
+// The label cell of a profile row; the value line follows.
+void ProfileRowStart(std::string& page, std::string_view label) {
+  Line(page,
+       "<tr><td width=\"6%\" bgcolor=\"#999999\" align=\"left\"><font size=\"2\" "
+       "color=\"#F0F0F0\"><b>");
+  Line(page, label);
+  Line(page,
+       "</b></font></td><td width=\"90%\" bgcolor=\"#CCCCCC\" align=\"left\"><font size=\"2\">");
+}
+
+void ProfileRow(std::string& page, std::string_view label, std::string_view value) {
+  ProfileRowStart(page, label);
+  Line(page, value, "</font></td></tr>");
+}
+
+void LinkRow(std::string& page, std::string_view label, std::string_view url) {
+  const std::string_view target = IsSafeLinkTarget(url) ? url : std::string_view();
+  ProfileRowStart(page, label);
+  Line(page, "<a href=\"", target, "\"  target=\"_blank\"> ", url, "</a></font></td></tr>");
+}
+
+// One labelled input of the change-profile form; a hint, when given, follows the input.
+void InputRow(std::string& page, std::string_view label, std::string_view type,
+              std::string_view field, std::string_view size, std::string_view value,
+              std::string_view hint = {}) {
+  Line(page, "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; ", label, "</td>");
+  Line(page, "    <td width=\"6\"></td>");
+  const std::string_view input_start = "    <td><input type=\"";
+  if (hint.empty()) {
+    Line(page, input_start, type, "\" name=\"", field, "\" size=\"", size, "\" Value=\"", value,
+         "\"></td></tr>");
+  } else {
+    Line(page, input_start, type, "\" name=\"", field, "\" size=\"", size, "\" Value=\"", value,
+         "\"> ", hint);
+    Line(page, "    </td></tr>");
+  }
+  Line(page);
+}
+
+}  // namespace
+
+std::string TWebModule1::BuildErrorPage(const std::string& message) {
+  std::string heading = "ERROR: ";
+  heading += message;
+  return ShortPage("error", heading);
+}
+
+std::string TWebModule1::BuildFileAcceptedPage() {
+  return ShortPage("File acceptance", "ACCEPTED. ファイルを受け付けました");
+}
+
+std::string TWebModule1::BuildRegistrationAcceptedPage() {
+  return ShortPage(
+      "Registration acceptance", "ACCEPTED. 登録を受け付けました",
+      "<form><input type=\"button\" value=\"close 閉じる\" onclick=\"window.close()\"></form>");
+}
+
+std::string TWebModule1::BuildProfilePage(const std::string& members_dir, const std::string& id) {
+  TFieldList record;
+  if (!LoadRecord(members_dir, id, &record)) return std::string();
+  std::string page;
+  Line(page, kDoctype, " ", kDtdAddress,
+       "><html lang=\"ja\"> <head><title>Profile <#filename></title><META "
+       "http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\"><base "
+       "target=\"_self\"></head><body>");
+  Line(page, "<table border=\"0\" width=\"100%\" cellspacing=\"1\" cellpadding=\"2\">");
+  ProfileRow(page, "id", id);
+  ProfileRow(page, "name", FieldValue(record, "realname"));
+  ProfileRow(page, "country", FieldValue(record, "country"));
+  ProfileRow(page, "profile", FieldValue(record, "comment"));
+  LinkRow(page, FieldValue(record, "urlname1"), FieldValue(record, "url1"));
+  LinkRow(page, FieldValue(record, "urlname2"), FieldValue(record, "url2"));
+  LinkRow(page, FieldValue(record, "urlname3"), FieldValue(record, "url3"));
+  Line(page, "</table></body></html>");
+  return page;
+}
+
+std::string TWebModule1::BuildChangeProfileForm(const std::string& session,
+                                                const std::string& members_dir,
+                                                const std::string& id,
+                                                const std::string& password) {
+  TFieldList record;
+  if (!LoadRecord(members_dir, id, &record)) return std::string();
+  const std::string stored_password = FieldValue(record, "pw");
+  if (stored_password != password) return std::string();
+  const auto value = [&record](std::string_view key) { return FieldValue(record, key); };
+
+  std::string page;
+  Line(page, kDoctype);
+  Line(page, " ", kDtdAddress, "><html lang=\"ja\">");
+  Line(page, "<head><title>Orvane Change Profile<#filename></title>");
+  Line(page, kMetaLine);
+  Line(page, "<body bgcolor=\"#FFFFFF\"><h4>■プロフィール変更</h4>");
+  Line(page);
+  Line(page,
+       "<form name=\"SendForm\" action=\"/cgi/orvanegate.exe\" method=\"POST\" "
+       "ENCTYPE=\"multipart/form-data\">");
+  Line(page, "<input type=hidden name=\"session\" value=\"", session, "\">");
+  Line(page, "<input type=hidden name=\"command\" value=\"changeprof2\">");
+  Line(page);
+  Line(page, "<font size=\"2\">");
+  Line(page, "<table border=\"0\" cellpadding=\"0\" cellspacing=\"0\" width=\"100%\">");
+  Line(page);
+  InputRow(page, "ＩＤ", "text", "id", "20", id);
+  InputRow(page, "パスワード", "password", "pw", "15", stored_password);
+  InputRow(page, "名前", "text", "realname", "20", value("realname"));
+  InputRow(page, "国", "text", "country", "20", value("country"));
+  InputRow(page, "一行自己紹介", "text", "comment", "100", value("comment"));
+  InputRow(page, "メールアドレス", "text", "mail", "50", value("mail"));
+  Line(page, "    <tr><td></td><td></td><td>");
+  Line(page, "    ●ＵＲＬは、ホームページ、ブログ、ＳＮＳなどのアドレス(省略可)<br>");
+  Line(page, "    </td></tr>");
+  Line(page);
+  InputRow(page, "URL1のタイトル", "text", "urlname1", "50", value("urlname1"), "例: サンプルSNS");
+  InputRow(page, "URL1", "text", "url1", "50", value("url1"),
+           "例：https://sns.example.jp/yourname");
+  InputRow(page, "URL2のタイトル", "text", "urlname2", "50", value("urlname2"));
+  InputRow(page, "URL2", "text", "url2", "50", value("url2"));
+  InputRow(page, "URL3のタイトル", "text", "urlname3", "50", value("urlname3"));
+  InputRow(page, "URL3", "text", "url3", "50", value("url3"));
+  Line(page, "    <tr><td height=\"50\" width=\"160\"></td><td width=\"6\"></td>");
+  Line(page, "    <td><input type=submit value=\"　　登録　　\"></td></tr>");
+  Line(page);
+  Line(page, "</table></font></form></body></html>");
+  return page;
+}
+
+}  // namespace orvane

@@ -1,0 +1,250 @@
+#include "gate/member_records.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gate/web_module1.h"
+#include "platform/exception.h"
+#include "platform/platform.h"
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class MemberRecordsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "member_records_test_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    members_ = dir_.string() + "/";
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string RecordPath(const std::string& id) const { return members_ + id + ".txt"; }
+  void WriteRecord(const std::string& id, const std::string& text) const {
+    std::ofstream(RecordPath(id), std::ios::binary) << text;
+  }
+  std::string ReadRecord(const std::string& id) const {
+    std::ifstream in(RecordPath(id), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  // Names in the directory: a save must leave nothing beside the records.
+  std::vector<std::string> DirectoryNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  bool UpdateProfile(const std::string& id, const std::string& password,
+                     const std::vector<std::string>& v) {
+    return module_.UpdateMemberProfile(members_, id, password, v[0], v[1], v[2], v[3], v[4], v[5],
+                                       v[6], v[7], v[8], v[9]);
+  }
+
+  TWebModule1 module_;
+  fs::path dir_;
+  std::string members_;
+};
+
+TEST(MemberRecordPath, AddsADelimiterOnlyWhenMissing) {
+  EXPECT_EQ(MemberRecordPath("/m/", "taro"), "/m/taro.txt");
+  EXPECT_EQ(MemberRecordPath("/m", "taro"), "/m/taro.txt");
+  EXPECT_EQ(MemberRecordPath("/m/", ""), "/m/.txt");
+}
+
+TEST_F(MemberRecordsTest, PasswordCheckIsExactAndTellsAMissingRecord) {
+  WriteRecord("taro", "id=taro\r\nPW=Secret1\r\nrealname=Taro\r\n");
+  WriteRecord("nopw", "id=nopw\r\n");
+  struct Case {
+    const char* label;
+    std::string dir, id, password;
+    int expected;
+  };
+  const Case cases[] = {
+      {"match", members_, "taro", "Secret1", 0},
+      {"dir without delimiter", dir_.string(), "taro", "Secret1", 0},
+      {"one letter in another case", members_, "taro", "secret1", 1},
+      {"trailing space", members_, "taro", "Secret1 ", 1},
+      {"empty password", members_, "taro", "", 1},
+      {"record without pw line has the empty password", members_, "nopw", "", 0},
+      {"unknown id", members_, "jiro", "Secret1", 2},
+      {"empty id without .txt", members_, "", "Secret1", 2},
+      {"id case differs from the file name", members_, "TARO", "Secret1", 2},
+      {"no member directory", "", "taro", "Secret1", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(module_.CheckMemberPassword(c.dir, c.id, c.password), c.expected);
+  }
+}
+
+TEST_F(MemberRecordsTest, PasswordChangeRewritesOnlyThePwLineInPlace) {
+  WriteRecord("taro", "# note\nid=taro\nPw=oldpass\nrealname=Taro\npw=second\nextra=x=y");
+  ASSERT_TRUE(module_.ChangeMemberPassword(members_, "taro", "oldpass", "newpass"));
+  EXPECT_EQ(ReadRecord("taro"),
+            "# note\r\nid=taro\r\npw=newpass\r\nrealname=Taro\r\npw=second\r\nextra=x=y\r\n");
+  EXPECT_EQ(module_.CheckMemberPassword(members_, "taro", "newpass"), 0);
+  EXPECT_EQ(DirectoryNames(), (std::vector<std::string>{"taro.txt"}));
+}
+
+TEST_F(MemberRecordsTest, RefusedChangesLeaveTheRecordByteIdentical) {
+  const std::string original = "id=taro\npw=Secret1\nrealname=Taro\n";
+  WriteRecord("taro", original);
+  EXPECT_FALSE(module_.ChangeMemberPassword(members_, "taro", "secret1", "newpass"));
+  EXPECT_FALSE(UpdateProfile("taro", "Secret", {"X", "m", "c", "", "", "", "", "", "", ""}));
+  EXPECT_FALSE(module_.ChangeMemberPassword(members_, "jiro", "Secret1", "newpass"));
+  EXPECT_FALSE(UpdateProfile("jiro", "Secret1", {"X", "m", "c", "", "", "", "", "", "", ""}));
+  EXPECT_EQ(ReadRecord("taro"), original);
+  EXPECT_EQ(DirectoryNames(), (std::vector<std::string>{"taro.txt"}));
+}
+
+TEST_F(MemberRecordsTest, FirstProfileSaveAppendsKeysInTheirFixedOrder) {
+  WriteRecord("taro", "id=taro\r\npw=Secret1\r\nrealname=Taro\r\ncountry=\r\nmail=t@a\r\n");
+  // realname, mail, comment, url1, urlname1, url2, urlname2, url3, urlname3, country
+  ASSERT_TRUE(UpdateProfile("taro", "Secret1",
+                            {"Hanako", "h@a", "hi", "u1", "n1", "u2", "n2", "u3", "n3", "JP"}));
+  EXPECT_EQ(ReadRecord("taro"),
+            "id=taro\r\npw=Secret1\r\nrealname=Hanako\r\ncountry=JP\r\nmail=h@a\r\n"
+            "comment=hi\r\nurl1=u1\r\nurl2=u2\r\nurl3=u3\r\n"
+            "urlname1=n1\r\nurlname2=n2\r\nurlname3=n3\r\n");
+  EXPECT_EQ(DirectoryNames(), (std::vector<std::string>{"taro.txt"}));
+}
+
+TEST_F(MemberRecordsTest, EmptyProfileValuesDeleteTheirLinesAndUnchangedOnesStay) {
+  WriteRecord("taro",
+              "id=taro\npw=Secret1\nRealName=Taro\nmail=t@a\nunknown=1\ncomment=hi\nCOUNTRY=JP\n");
+  ASSERT_TRUE(UpdateProfile("taro", "Secret1", {"Taro", "", "hi", "", "", "", "", "", "", "JP"}));
+  // The unchanged lines keep their spelling; only the mail line goes.
+  EXPECT_EQ(ReadRecord("taro"),
+            "id=taro\r\npw=Secret1\r\nRealName=Taro\r\nunknown=1\r\ncomment=hi\r\nCOUNTRY=JP\r\n");
+}
+
+TEST_F(MemberRecordsTest, CreationIsExclusive) {
+  const std::string path = RecordPath("taro");
+  EXPECT_TRUE(CreateMemberRecord(path, "id=taro\r\npw=first\r\n"));
+  EXPECT_FALSE(CreateMemberRecord(path, "id=taro\r\npw=second\r\n"));
+  EXPECT_EQ(ReadRecord("taro"), "id=taro\r\npw=first\r\n");
+  EXPECT_THROW(CreateMemberRecord(members_ + "missing/taro.txt", "id=taro\r\n"), EFCreateError);
+  EXPECT_EQ(DirectoryNames(), (std::vector<std::string>{"taro.txt"}));
+}
+
+// Holding a record the way a save does, in another open of this process.
+platform::File HoldRecord(const std::string& path) {
+  return platform::File::Open(path, platform::OpenMode::ReadWriteExclusive);
+}
+
+TEST_F(MemberRecordsTest, ReadersWaitOutASaveInProgress) {
+  WriteRecord("taro", "id=taro\r\npw=Secret1\r\n");
+  platform::File held = HoldRecord(RecordPath("taro"));
+  auto check = std::async(std::launch::async, [this] {
+    return module_.CheckMemberPassword(members_, "taro", "Secret1");
+  });
+  platform::SleepMilliseconds(100);
+  held.Close();
+  EXPECT_EQ(check.get(), 0);
+}
+
+TEST_F(MemberRecordsTest, ReaderGivesUpOnARecordHeldTooLong) {
+  WriteRecord("taro", "id=taro\r\npw=Secret1\r\n");
+  platform::File held = HoldRecord(RecordPath("taro"));
+  try {
+    ReadMemberRecord(RecordPath("taro"));
+    FAIL() << "the read did not fail";
+  } catch (const EFOpenError& error) {
+    EXPECT_TRUE(error.IsSharingViolation());
+  }
+}
+
+TEST_F(MemberRecordsTest, SaveWaitingOnAReplacedRecordAppliesItsChangeToTheNewOne) {
+  WriteRecord("taro", "id=taro\r\npw=Secret1\r\n");
+  platform::File held = HoldRecord(RecordPath("taro"));
+  auto change = std::async(std::launch::async, [this] {
+    return module_.ChangeMemberPassword(members_, "taro", "Secret1", "Changed2");
+  });
+  platform::SleepMilliseconds(100);
+  // Another save replaces the record while the first still waits on the old file.
+  std::ofstream(members_ + "other", std::ios::binary) << "id=taro\r\npw=Secret1\r\nmail=m\r\n";
+  ASSERT_TRUE(platform::RenameFile(members_ + "other", RecordPath("taro")));
+  held.Close();
+  EXPECT_TRUE(change.get());
+  EXPECT_EQ(ReadRecord("taro"), "id=taro\r\npw=Changed2\r\nmail=m\r\n");
+}
+
+// Several processes add to one counter in the record at once; a lost update shows as a
+// short count, and a reader meanwhile never meets a refused open or a partial record.
+TEST_F(MemberRecordsTest, ConcurrentSavesAllSucceedAndNoneIsLost) {
+  constexpr int kWriters = 4;
+  constexpr int kRounds = 25;
+  const std::string path = RecordPath("taro");
+  WriteRecord("taro", "id=taro\r\npw=Secret1\r\ncount=0\r\n");
+  const auto run_child = [](const std::function<bool()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      bool ok = false;
+      try {
+        ok = body();
+      } catch (...) {
+      }
+      _exit(ok ? 0 : 1);
+    }
+    return pid;
+  };
+  std::vector<pid_t> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.push_back(run_child([&path, w] {
+      for (int round = 0; round < kRounds; ++round) {
+        const bool saved = RewriteMemberRecord(path, [w, round](TFieldList& record) {
+          SetFieldValue(record, "count",
+                        std::to_string(std::stoi(FieldValue(record, "count")) + 1));
+          SetFieldValue(record, "w" + std::to_string(w), std::to_string(round));
+          return true;
+        });
+        if (!saved) return false;
+      }
+      return true;
+    }));
+  }
+  const pid_t reader = run_child([this] {
+    TWebModule1 module;
+    for (int i = 0; i < 200; ++i) {
+      if (module.CheckMemberPassword(members_, "taro", "Secret1") != 0) return false;
+      if (FieldValue(ReadMemberRecord(RecordPath("taro")), "count").empty()) return false;
+    }
+    return true;
+  });
+  for (pid_t pid : writers) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(reader, &status, 0), reader);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "reader failed";
+
+  const TFieldList record = ReadMemberRecord(path);
+  EXPECT_EQ(FieldValue(record, "count"), std::to_string(kWriters * kRounds));
+  for (int w = 0; w < kWriters; ++w) {
+    EXPECT_EQ(FieldValue(record, "w" + std::to_string(w)), std::to_string(kRounds - 1));
+  }
+  EXPECT_EQ(DirectoryNames(), (std::vector<std::string>{"taro.txt"}));
+}
+
+}  // namespace
+}  // namespace orvane
