@@ -13,13 +13,9 @@ namespace {
 
 constexpr std::size_t kMinimumPasswordLength = 5;
 
-std::string RecordPath(const std::string& members_dir, const std::string& id) {
-  return members_dir + id + ".txt";
-}
-
 // An id that would leave the member directory names no record.
 bool RecordExists(const std::string& members_dir, const std::string& id) {
-  return IsSafeFileNamePart(id) && platform::FileExists(RecordPath(members_dir, id));
+  return IsSafeFileNamePart(id) && platform::FileExists(MemberRecordPath(members_dir, id));
 }
 
 }  // namespace
@@ -45,7 +41,7 @@ void TWebModule1::CommandRegistration(TWebResponse& response) {
   if (pw.size() < kMinimumPasswordLength) {
     return error("Password must be five or more characters. パスワードは５文字以上で");
   }
-  const std::string record_path = RecordPath(membersdb, id);
+  const std::string record_path = MemberRecordPath(membersdb, id);
   const std::string already = "The same ID is already registered. 同じＩＤが既に登録されています";
   if (platform::FileExists(record_path)) return error(already);
 
