@@ -1,0 +1,96 @@
+// Environment reads, URL decoding and query splitting.
+#include "gate/cgi_text.h"
+
+#include "platform/platform.h"
+#include "platform/shift_jis.h"
+
+namespace orvane {
+namespace {
+
+// The value of a hexadecimal digit, or -1 for any other byte.
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Position of the first "&" at or after start that is not a second byte; npos if none.
+std::size_t FindItemEnd(std::string_view query, std::size_t start) {
+  std::size_t i = start;
+  while (i < query.size()) {
+    if (query[i] == '&') return i;
+    i += (IsLeadByte(query[i]) && i + 1 < query.size()) ? 2 : 1;
+  }
+  return std::string_view::npos;
+}
+
+// One past the last byte above 32, so that the remaining text [start, end) counts as
+// empty once start reaches it; 0 when every byte is white space or control.
+std::size_t SignificantEnd(std::string_view query) {
+  std::size_t end = query.size();
+  while (end > 0 && static_cast<unsigned char>(query[end - 1]) <= 32) --end;
+  return end;
+}
+
+void SplitQuery(std::string_view query, TFieldList* items, bool escape) {
+  if (items == nullptr) return;
+  items->clear();
+  const std::size_t significant_end = SignificantEnd(query);
+  std::size_t start = 0;
+  while (start < significant_end) {
+    const std::size_t end = FindItemEnd(query, start);
+    const std::size_t item_end = end == std::string_view::npos ? query.size() : end;
+    std::string item = UrlDecode(query.substr(start, item_end - start));
+    items->push_back(escape ? EscapeFieldText(item) : std::move(item));
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+}
+
+}  // namespace
+
+std::string GetEnv(const std::string& name) {
+  return platform::GetEnvironment(name).value_or(std::string());
+}
+
+std::string UrlDecode(std::string_view encoded) {
+  std::string decoded;
+  decoded.reserve(encoded.size());
+  std::size_t i = 0;
+  while (i < encoded.size()) {
+    const char c = encoded[i];
+    if (c == '+') {
+      decoded.push_back(' ');
+      ++i;
+    } else if (c != '%') {
+      decoded.push_back(c);
+      ++i;
+    } else if (i + 2 < encoded.size()) {
+      const int high = HexDigitValue(encoded[i + 1]);
+      const int low = HexDigitValue(encoded[i + 2]);
+      decoded.push_back(high < 0 || low < 0 ? '\0' : static_cast<char>(high * 16 + low));
+      i += 3;
+    } else {
+      // A "%" with fewer than two bytes after it ends the input.
+      const int digit = i + 1 < encoded.size() ? HexDigitValue(encoded[i + 1]) : -1;
+      decoded.push_back(digit < 0 ? '\0' : static_cast<char>(digit));
+      break;
+    }
+  }
+  return decoded;
+}
+
+void SplitQueryString(std::string_view query, TFieldList* items) { SplitQuery(query, items, false); }
+
+void SplitQueryStringEscaped(std::string_view query, TFieldList* items) {
+  SplitQuery(query, items, true);
+}
+
+std::string GetQueryValue(std::string_view query, std::string_view name) {
+  TFieldList items;
+  SplitQueryString(query, &items);
+  return FieldValue(items, name);
+}
+
+}  // namespace orvane

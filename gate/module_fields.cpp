@@ -1,0 +1,49 @@
+// The field operations of the web module on a field-list text.
+#include <string>
+#include <unordered_map>
+
+#include "gate/field_list.h"
+#include "gate/web_module1.h"
+
+namespace orvane {
+namespace {
+
+bool IsLineOfName(std::string_view line, std::string_view name) {
+  return line.find('=') != std::string_view::npos &&
+         SameTextIgnoringAsciiCase(FieldName(line), name);
+}
+
+}  // namespace
+
+std::string TWebModule1::GetFieldValue(std::string_view text, std::string_view name) {
+  return std::string(FieldValueInText(text, name));
+}
+
+void TWebModule1::RemoveField(std::string& text, std::string_view name) {
+  std::string kept;
+  kept.reserve(text.size() + 2);
+  ForEachFieldLine(text, [&](std::string_view line) {
+    if (IsLineOfName(line, name)) return;
+    kept.append(line).append("\r\n");
+  });
+  text = std::move(kept);
+}
+
+bool TWebModule1::CheckRequiredFields(std::string_view text) {
+  // Whether the first line of each marked name (lower-cased) has a value: a marked
+  // name is always checked through the first line of that name.
+  std::unordered_map<std::string, bool> first_filled;
+  ForEachFieldLine(text, [&](std::string_view line) {
+    const std::string_view name = FieldName(line);
+    if (name.empty()) return;
+    std::string lower = LowerCaseAscii(name);
+    if (lower.find("blank-") == std::string::npos) return;
+    first_filled.try_emplace(std::move(lower), line.size() > name.size() + 1);
+  });
+  for (const auto& [name, filled] : first_filled) {
+    if (!filled) return false;
+  }
+  return true;
+}
+
+}  // namespace orvane

@@ -1,0 +1,25 @@
+// The request's log files: body dumps by day and the error log beside the executable.
+#include "gate/file_text.h"
+#include "gate/path_text.h"
+#include "gate/time_stamp.h"
+#include "gate/web_module1.h"
+#include "platform/platform.h"
+
+namespace orvane {
+
+void TWebModule1::DumpBody(std::string_view body) {
+  if (dumppath.empty()) return;
+  const std::string day_directory =
+      IncludeTrailingDelimiter(IncludeTrailingDelimiter(dumppath) + RequestDay);
+  // A directory that cannot be made shows up as the failure to create the dump file.
+  if (!platform::DirectoryExists(day_directory)) platform::CreateDirectories(day_directory);
+  SaveStringToFile(body, day_directory + RequestStamp + ".txt");
+}
+
+void TWebModule1::WriteErrorLog(const std::string& message) {
+  std::string entry = FormatLogTime(platform::LocalNow());
+  entry.append("\r\n").append(message).append("\r\n");
+  SaveStringToFile(entry, GetExecutableDirectory() + "error.txt");
+}
+
+}  // namespace orvane

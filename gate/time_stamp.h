@@ -1,0 +1,15 @@
+// Local date and time texts of a request: file names of dumps and posted files, and
+// the time line of the error log.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace orvane {
+
+std::string FormatRequestStamp(const platform::LocalDateTime& time);  // "yyyymmdd-hhmmss-zzz"
+std::string FormatRequestDay(const platform::LocalDateTime& time);    // "yyyymmdd"
+std::string FormatLogTime(const platform::LocalDateTime& time);       // "yyyymmdd-hh:mm:ss"
+
+}  // namespace orvane
