@@ -14,7 +14,8 @@ class GateSite:
 
     def __init__(self, test, dump=False, config=True):
         self.test = test
-        self.cgi = cgi_harness.CgiSite(test)  # temp dir with a copy of the executable
+        self.cgi = cgi_harness.make_site()  # temp dir with a copy of the executable
+        test.addCleanup(self.cgi.remove)
         self.root = self.cgi.root
         self.sessions = os.path.join(self.root, "sessions")
         self.members = os.path.join(self.root, "members")
@@ -33,7 +34,7 @@ class GateSite:
 
     # --- files -----------------------------------------------------------------
     def write_config(self, data):
-        self.cgi.write_config(data)
+        self.cgi.write("config.txt", data)
 
     def write_session(self, name, text):
         name_b = pages.sj(name)
@@ -82,7 +83,14 @@ class GateSite:
     def post(self, body, query=None, content_type="application/x-www-form-urlencoded",
              content_length=None):
         env = self.environment("POST", body, query, content_type, content_length)
-        return self.cgi.run(env, body or b"")
+        return self.run(env, body or b"")
+
+    def run(self, env, stdin):
+        """The gate's standard output; it must exit with 0 and write nothing else."""
+        result = self.cgi.run(env, stdin)
+        self.test.assertEqual(0, result.exit_code, cgi_harness.escape_bytes(result.stderr))
+        self.test.assertEqual(b"", result.stderr)
+        return result.stdout
 
     def post_form(self, *pairs, **kwargs):
         return self.post(pages.urlencoded(*pairs), **kwargs)
@@ -91,16 +99,32 @@ class GateSite:
         return self.post(pages.multipart(*parts), content_type=pages.multipart_type())
 
     def get(self, query):
-        return self.cgi.run(self.environment("GET", None, query, "", None), b"")
+        return self.run(self.environment("GET", None, query, "", None), b"")
 
     def run_together(self, bodies, content_type="application/x-www-form-urlencoded"):
         """Runs one POST per body in processes started at once; their outputs in order."""
-        envs = [self.environment("POST", body, None, content_type, None) for body in bodies]
-        return self.cgi.run_many(envs, bodies)
+        children = []
+        for body in bodies:
+            env = dict(cgi_harness.sanitizer_environment())
+            env.update(self.environment("POST", body, None, content_type, None))
+            children.append(subprocess.Popen([self.cgi.exe], env=env, cwd=self.root,
+                                             stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                             stderr=subprocess.PIPE))
+        # Every process is running and waiting for its body before any body is sent.
+        for child, body in zip(children, bodies):
+            child.stdin.write(body)
+            child.stdin.close()
+        outputs = []
+        for child in children:
+            out, err = child.communicate(timeout=30)
+            self.test.assertEqual(0, child.returncode, cgi_harness.escape_bytes(err))
+            self.test.assertEqual(b"", err)
+            outputs.append(out)
+        return outputs
 
     # --- expectations ----------------------------------------------------------
     def assert_reply(self, page, actual, status="200 OK"):
-        self.cgi.assert_bytes(reply(page, status), actual)
+        cgi_harness.assert_bytes_equal(reply(page, status), actual)
 
     def assert_page(self, page, actual):
         self.assert_reply(page, actual)
