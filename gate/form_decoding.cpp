@@ -1,0 +1,122 @@
+// Decoding of a request body into FormText, UploadFileName and UploadData: multipart
+// form data cut at its first line, else URL-encoded items.
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "gate/cgi_text.h"
+#include "gate/delimiter_searcher.h"
+#include "gate/field_list.h"
+#include "gate/web_module1.h"
+#include "platform/shift_jis.h"
+
+namespace orvane {
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kHeaderEnd = "\r\n\r\n";
+constexpr std::string_view kContentType = "Content-Type:";
+constexpr std::string_view kImageTypes[] = {
+    "Content-Type: image/pjpeg",
+    "Content-Type: image/jpeg",
+    "Content-Type: image/x-png",
+    "Content-Type: image/png",
+};
+
+bool Contains(std::string_view text, std::string_view pattern) {
+  return text.find(pattern) != std::string_view::npos;
+}
+
+// The text after the first occurrence of the opening (which ends in a double quote) up
+// to the next double quote; empty when unterminated; none when the opening is absent.
+std::optional<std::string_view> QuotedAttribute(std::string_view header, std::string_view opening) {
+  const std::size_t at = header.find(opening);
+  if (at == std::string_view::npos) return std::nullopt;
+  const std::string_view rest = header.substr(at + opening.size());
+  const std::size_t quote = rest.find('"');
+  if (quote == std::string_view::npos) return std::string_view();
+  return rest.substr(0, quote);
+}
+
+// The last path component of a client's file name. Browsers send a bare name, but a
+// separator left in it would reach a path on disk through the stored extension.
+std::string_view LastPathComponent(std::string_view name) {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (c == '\\' || c == ':' || c == '/') {
+      start = i + 1;
+    } else if (IsLeadByte(c) && i + 1 < name.size() && name[i + 1] != ':' && name[i + 1] != '/') {
+      ++i;  // its second byte, a backslash included, separates nothing
+    }
+  }
+  return name.substr(start);
+}
+
+std::string_view WithoutTrailingControls(std::string_view text) {
+  std::size_t end = text.size();
+  while (end > 0 && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
+  return text.substr(0, end);
+}
+
+bool HasImageType(std::string_view header) {
+  return std::any_of(std::begin(kImageTypes), std::end(kImageTypes),
+                     [header](std::string_view type) { return Contains(header, type); });
+}
+
+// Plain appends grow the text geometrically; an exact reserve per line would not.
+void AppendLine(std::string& text, std::string_view name, std::string_view value) {
+  text.append(name).append(1, '=').append(value).append(kCrLf);
+}
+
+}  // namespace
+
+void TWebModule1::ParseMultipartBody(std::string_view body) {
+  const std::size_t first_line_end = body.find(kCrLf);
+  if (first_line_end == std::string_view::npos) return;
+  const std::string_view delimiter = body.substr(0, first_line_end);
+  if (delimiter.empty()) return;  // an empty delimiter is never found
+
+  const TDelimiterSearcher searcher(delimiter);
+  std::size_t position = first_line_end + kCrLf.size();
+  while (true) {
+    const std::size_t at = searcher.Find(body, position);
+    if (at == std::string_view::npos) return;
+    std::string_view part = body.substr(position, at - position);
+    if (part.ends_with(kCrLf)) part.remove_suffix(kCrLf.size());
+    ParseMultipartPart(part);
+    position = at + delimiter.size();
+    if (body.substr(position).starts_with(kCrLf)) position += kCrLf.size();
+  }
+}
+
+void TWebModule1::ParseMultipartPart(std::string_view part) {
+  const std::size_t header_end = part.find(kHeaderEnd);
+  if (header_end == std::string_view::npos) return;
+  const std::string_view header = part.substr(0, header_end);
+  const std::string_view content = part.substr(header_end + kHeaderEnd.size());
+
+  const std::optional<std::string_view> field_name = QuotedAttribute(header, "name=\"");
+  if (!field_name) return;
+
+  if (!Contains(header, kContentType)) {
+    AppendLine(FormText, *field_name, EscapeFieldText(WithoutTrailingControls(content)));
+    return;
+  }
+
+  const std::string_view file_name =
+      LastPathComponent(QuotedAttribute(header, "filename=\"").value_or(std::string_view()));
+  if (!HasImageType(header) || file_name.empty() || content.empty()) return;
+  UploadFileName.assign(file_name);
+  UploadData = content;  // a view into the body, which outlives the handler's use of it
+  AppendLine(FormText, *field_name, file_name);
+}
+
+void TWebModule1::ParseUrlEncodedBody(std::string_view body) {
+  TFieldList items;
+  SplitQueryStringEscaped(body, &items);
+  FormText = JoinFieldList(items);
+}
+
+}  // namespace orvane
