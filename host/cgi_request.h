@@ -4,13 +4,15 @@
 
 #include <string>
 
+#include "host/byte_buffer.h"
 #include "host/web_request.h"
 
 namespace orvane {
 
 class TCGIRequest : public TWebRequest {
  public:
-  // Reads the declared body from standard input at once.
+  // Reads the declared body from standard input at once; raises EOutOfMemory when
+  // room for the declared length cannot be reserved.
   TCGIRequest();
 
   std::string GetStringVariable(int index) override;
@@ -24,10 +26,19 @@ class TCGIRequest : public TWebRequest {
   bool WriteHeaders(int status_code, const std::string& status_text,
                     const std::string& headers) override;
   std::string GetHeaderField(const std::string& name) override;
-  std::string_view ContentView() override { return content_; }
+  std::string_view ContentView() override { return content_.View(); }
 
  private:
-  std::string content_;
+  // Reads until count bytes have arrived or input ends or fails; returns the count read.
+  std::size_t ReadInput(char* buffer, std::size_t count);
+
+  TByteBuffer content_;
+  bool input_ended_ = false;
 };
+
+// The integer view of a request variable: optional leading blanks, an optional sign,
+// then decimal digits or hexadecimal digits after "$", "x", "X", "0x" or "0X", to the
+// end of the text and within the 32-bit signed range; -1 for anything else.
+std::int32_t RequestVariableInteger(std::string_view text);
 
 }  // namespace orvane

@@ -18,6 +18,7 @@ class TCGIResponse : public TWebResponse {
   std::int32_t GetIntegerVariable(int index) override;
   void SetIntegerVariable(int index, std::int32_t value) override;
   std::string GetContent() override;
+  std::size_t ContentSize() override { return content_.size(); }
   void SetContent(const std::string& content) override;
   std::int32_t GetStatusCode() override;
   void SetStatusCode(std::int32_t code) override;
@@ -32,10 +33,16 @@ class TCGIResponse : public TWebResponse {
   virtual void InitDefaults();
 
  private:
+  static constexpr int kStringCount = 12;
+  static constexpr int kDateCount = 3;
+
+  // The header block of the reply, from its first header line to the empty line.
+  std::string HeaderBlock();
+
   std::int32_t status_code_ = 0;
-  std::string strings_[12];
-  std::int32_t content_length_ = -1;
-  double dates_[3] = {-1, -1, -1};
+  std::string strings_[kStringCount];
+  std::int32_t content_length_ = 0;
+  double dates_[kDateCount] = {-1, -1, -1};
   std::string content_;
   bool sent_ = false;
 };

@@ -51,6 +51,8 @@ class TWebResponse {
   virtual std::int32_t GetIntegerVariable(int index) = 0;
   virtual void SetIntegerVariable(int index, std::int32_t value) = 0;
   virtual std::string GetContent() = 0;
+  // Length in bytes of the content, without copying it.
+  virtual std::size_t ContentSize() { return GetContent().size(); }
   virtual void SetContent(const std::string& content) = 0;
   virtual void SetContentStream(std::unique_ptr<TStream> stream);
   virtual std::int32_t GetStatusCode() = 0;

@@ -73,6 +73,11 @@ int OpenFlags(OpenMode mode) {
   return O_RDONLY;
 }
 
+// A NUL byte would cut the path short at the system call and name another file.
+bool IsUsablePath(const std::string& path) {
+  return !path.empty() && path.find('\0') == std::string::npos;
+}
+
 bool IsRegularFile(int fd) {
   struct stat info {};
   return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
@@ -143,16 +148,16 @@ std::string FullPath(const std::string& path) {
 
 bool FileExists(const std::string& path) {
   struct stat info {};
-  return !path.empty() && stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+  return IsUsablePath(path) && stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
 bool DirectoryExists(const std::string& path) {
   struct stat info {};
-  return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return IsUsablePath(path) && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool CreateDirectories(const std::string& path) {
-  if (path.empty()) return false;
+  if (!IsUsablePath(path)) return false;
   if (DirectoryExists(path)) return true;
   std::string::size_type end = path.find_last_not_of('/');
   if (end == std::string::npos) return DirectoryExists("/");
@@ -164,14 +169,16 @@ bool CreateDirectories(const std::string& path) {
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
+  if (!IsUsablePath(from) || !IsUsablePath(to)) return false;
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) { return IsUsablePath(path) && ::unlink(path.c_str()) == 0; }
 
 int FileExistsErrorCode() { return EEXIST; }
 
 File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
+  if (!IsUsablePath(path)) ThrowOpenFailure(path, mode, path.empty() ? ENOENT : EINVAL);
   int fd;
   do {
     fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);

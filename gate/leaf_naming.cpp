@@ -1,0 +1,270 @@
+#include "gate/leaf_naming.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <utility>
+
+#include "gate/field_list.h"
+#include "gate/number_template.h"
+#include "gate/path_text.h"
+#include "gate/web_module1.h"
+#include "platform/exception.h"
+
+namespace orvane {
+namespace {
+
+// The error code a text-mode read gives for a word that is not a number.
+constexpr int kInvalidNumericInput = 106;
+
+// A record extension equal to the image's would let the record overwrite the image.
+bool ExtensionsCollide(const LeafFileSet& files) {
+  return SameTextIgnoringAsciiCase(files.image_ext, files.record_ext);
+}
+
+// Creates the file exclusively; no file when the name is taken.
+std::optional<platform::File> CreateNew(const std::string& path) {
+  try {
+    return platform::File::Open(path, platform::OpenMode::CreateNewExclusive);
+  } catch (const EOSFileError& error) {
+    if (error.ErrorCode() == platform::FileExistsErrorCode()) return std::nullopt;
+    throw;
+  }
+}
+
+LeafNamingResult Claimed(LeafClaim claim) {
+  return LeafNamingResult{LeafNamingOutcome::Claimed, std::move(claim)};
+}
+
+LeafNamingResult NotClaimed(LeafNamingOutcome outcome) { return LeafNamingResult{outcome, {}}; }
+
+// The first free name among the template's numbers first, first + 1, ..., trying as many
+// numbers as the template has names. Gives the number taken through *taken.
+LeafNamingResult ClaimNumbered(std::int64_t first, std::string_view name_template,
+                               const LeafFileSet& files, std::int64_t* taken) {
+  const std::uint64_t names = NumberTemplateNameCount(name_template);
+  std::int64_t number = first;
+  for (std::uint64_t tried = 0; tried < names; ++tried) {
+    if (tried > 0 && __builtin_add_overflow(number, 1, &number)) break;
+    std::optional<LeafClaim> claim =
+        TryClaimLeafName(files, ApplyNumberTemplate(number, name_template));
+    if (claim) {
+      *taken = number;
+      return Claimed(std::move(*claim));
+    }
+  }
+  return NotClaimed(LeafNamingOutcome::NoNameLeft);
+}
+
+// Gives a missing counter file its first content. A posting that creates it at the same
+// moment wins; any other failure shows when the counter is opened.
+void CreateMissingCounter(const std::string& counter_file) {
+  if (platform::FileExists(counter_file) || platform::DirectoryExists(counter_file)) return;
+  std::optional<platform::File> file;
+  try {
+    file = CreateNew(counter_file);
+  } catch (const EOSFileError&) {
+    return;
+  }
+  if (!file) return;
+  file->WriteAll("0\r\n");
+  file->Close();
+}
+
+// Opens the counter file for this posting alone, waiting while another posting holds it.
+std::optional<platform::File> OpenCounter(const std::string& counter_file,
+                                          const CounterWaitPolicy& wait) {
+  std::mt19937_64 random(platform::ClockSeed());
+  std::uniform_int_distribution<int> spread(0, std::max(wait.wait_spread_ms, 1) - 1);
+  for (int attempt = 1; attempt <= wait.attempts; ++attempt) {
+    try {
+      return platform::File::Open(counter_file, platform::OpenMode::ReadWriteExclusive);
+    } catch (const EOSFileError& error) {
+      if (!error.IsSharingViolation()) return std::nullopt;
+    }
+    if (attempt < wait.attempts) platform::SleepMilliseconds(wait.least_wait_ms + spread(random));
+  }
+  return std::nullopt;
+}
+
+std::string KeepClaimedName(LeafNamingResult result) {
+  if (result.outcome != LeafNamingOutcome::Claimed) return std::string();
+  result.claim.Keep();
+  return result.claim.Name();
+}
+
+}  // namespace
+
+LeafClaim::LeafClaim(std::string name, platform::File image, platform::File record)
+    : name_(std::move(name)),
+      image_path_(image.Path()),
+      record_path_(record.Path()),
+      image_(std::move(image)),
+      record_(std::move(record)),
+      held_(true) {}
+
+LeafClaim::LeafClaim(LeafClaim&& other) noexcept
+    : name_(std::move(other.name_)),
+      image_path_(std::move(other.image_path_)),
+      record_path_(std::move(other.record_path_)),
+      image_(std::move(other.image_)),
+      record_(std::move(other.record_)),
+      held_(std::exchange(other.held_, false)) {}
+
+LeafClaim& LeafClaim::operator=(LeafClaim&& other) noexcept {
+  if (this != &other) {
+    Abandon();
+    name_ = std::move(other.name_);
+    image_path_ = std::move(other.image_path_);
+    record_path_ = std::move(other.record_path_);
+    image_ = std::move(other.image_);
+    record_ = std::move(other.record_);
+    held_ = std::exchange(other.held_, false);
+  }
+  return *this;
+}
+
+LeafClaim::~LeafClaim() { Abandon(); }
+
+void LeafClaim::Write(std::string_view image_bytes, std::string_view record_bytes) {
+  try {
+    image_.WriteAll(image_bytes);
+    image_.Close();
+    record_.WriteAll(record_bytes);
+    record_.Close();
+  } catch (...) {
+    Abandon();
+    throw;
+  }
+  held_ = false;
+}
+
+void LeafClaim::Keep() {
+  try {
+    image_.Close();
+    record_.Close();
+  } catch (...) {
+    Abandon();
+    throw;
+  }
+  held_ = false;
+}
+
+void LeafClaim::Abandon() noexcept {
+  if (!held_) return;
+  held_ = false;
+  // Closed before removal, which a system that locks open files requires.
+  image_ = platform::File();
+  record_ = platform::File();
+  platform::RemoveFile(image_path_);
+  platform::RemoveFile(record_path_);
+}
+
+std::optional<LeafClaim> TryClaimLeafName(const LeafFileSet& files, const std::string& name) {
+  const std::string base = IncludeTrailingDelimiter(files.dir) + name;
+  // The record is claimed first, in every posting, so two claims of one name cannot
+  // each hold one file of it.
+  std::optional<platform::File> record = CreateNew(base + files.record_ext);
+  if (!record) return std::nullopt;
+  std::optional<platform::File> image;
+  try {
+    image = CreateNew(base + files.image_ext);
+  } catch (...) {
+    record = std::nullopt;
+    platform::RemoveFile(base + files.record_ext);
+    throw;
+  }
+  if (!image) {
+    record = std::nullopt;
+    platform::RemoveFile(base + files.record_ext);
+    return std::nullopt;
+  }
+  return LeafClaim(name, std::move(*image), std::move(*record));
+}
+
+LeafNamingResult ClaimTemplateName(std::string_view name_template, const LeafFileSet& files) {
+  if (ExtensionsCollide(files)) return NotClaimed(LeafNamingOutcome::NoNameLeft);
+  std::int64_t taken = 0;
+  return ClaimNumbered(1, name_template, files, &taken);
+}
+
+LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_view name_template,
+                                  const LeafFileSet& files, const CounterWaitPolicy& wait) {
+  if (ExtensionsCollide(files)) return NotClaimed(LeafNamingOutcome::NoNameLeft);
+  CreateMissingCounter(counter_file);
+  std::optional<platform::File> counter = OpenCounter(counter_file, wait);
+  if (!counter) return NotClaimed(LeafNamingOutcome::CounterUnusable);
+  const std::optional<std::int64_t> stored = ParseCounterText(counter->ReadAll());
+  if (!stored) {
+    throw EInOutError("Invalid numeric input: \"" + platform::FullPath(counter_file) + "\"",
+                      kInvalidNumericInput, false);
+  }
+  std::int64_t first = 0;
+  if (__builtin_add_overflow(*stored, 1, &first)) {
+    return NotClaimed(LeafNamingOutcome::NoNameLeft);
+  }
+  std::int64_t taken = 0;
+  LeafNamingResult result = ClaimNumbered(first, name_template, files, &taken);
+  if (result.outcome == LeafNamingOutcome::Claimed) {
+    // Rewritten through the open handle, so no other posting reads it in between.
+    counter->Truncate();
+    counter->WriteAll(std::to_string(taken));
+    counter->Close();
+  }
+  return result;
+}
+
+LeafNamingResult ClaimStampName(std::string_view stamp, const LeafFileSet& files,
+                                int suffix_count) {
+  if (ExtensionsCollide(files)) return NotClaimed(LeafNamingOutcome::NoNameLeft);
+  const std::string plain(stamp);
+  if (std::optional<LeafClaim> claim = TryClaimLeafName(files, plain)) {
+    return Claimed(std::move(*claim));
+  }
+  for (int suffix = 0; suffix < suffix_count; ++suffix) {
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%03d", suffix);
+    if (std::optional<LeafClaim> claim = TryClaimLeafName(files, plain + digits)) {
+      return Claimed(std::move(*claim));
+    }
+  }
+  return NotClaimed(LeafNamingOutcome::NoNameLeft);
+}
+
+std::optional<std::int64_t> ParseCounterText(std::string_view text) {
+  std::size_t start = 0;
+  while (start < text.size() && static_cast<unsigned char>(text[start]) <= 32) ++start;
+  std::size_t end = start;
+  while (end < text.size() && static_cast<unsigned char>(text[end]) > 32) ++end;
+  if (start == end) return 0;
+  const char* first = text.data() + start;
+  const char* last = text.data() + end;
+  if (*first == '+') {
+    ++first;
+    if (first == last || *first == '-') return std::nullopt;
+  }
+  std::int64_t value = 0;
+  const auto [stop, error] = std::from_chars(first, last, value);
+  if (error != std::errc() || stop != last) return std::nullopt;
+  return value;
+}
+
+// The name returned has its image and record files created, empty, for the caller;
+// the empty text when no name is free or the counter cannot be used.
+std::string TWebModule1::NextCounterFileName(const std::string& counter_file,
+                                             const std::string& name_template,
+                                             const std::string& dir, const std::string& image_ext,
+                                             const std::string& record_ext) {
+  return KeepClaimedName(
+      ClaimCounterName(counter_file, name_template, LeafFileSet{dir, image_ext, record_ext}));
+}
+
+std::string TWebModule1::NextTemplateFileName(const std::string& name_template,
+                                              const std::string& dir, const std::string& image_ext,
+                                              const std::string& record_ext) {
+  return KeepClaimedName(ClaimTemplateName(name_template, LeafFileSet{dir, image_ext, record_ext}));
+}
+
+}  // namespace orvane

@@ -1,0 +1,121 @@
+#include "gate/leaf_posting.h"
+
+#include <optional>
+
+#include "gate/file_text.h"
+#include "gate/leaf_naming.h"
+#include "gate/safe_name.h"
+#include "gate/web_module1.h"
+#include "platform/platform.h"
+#include "platform/shift_jis.h"
+
+namespace orvane {
+namespace {
+
+constexpr char kNoMember[] = "The member does not exist.メンバーが存在しません";
+constexpr char kWrongPassword[] = "The password is wrong. パスワードが違います";
+constexpr char kBlankField[] = "There is a blank. 空欄があります";
+constexpr char kNoAttachment[] = "There is no attached file. 添付ファイルがありません";
+constexpr char kUnstorableName[] =
+    "The attached file cannot be stored under this name. この名前の添付ファイルは保存できません";
+constexpr char kNoNameLeft[] = "No file name is available. ファイル名を割り当てられません";
+constexpr char kCounterUnusable[] =
+    "The file counter cannot be used now. カウンターファイルを使用できません";
+
+constexpr char kRecordExtension[] = ".txt";
+
+// Claims the base name by the site's naming mode: counter file with a template, the
+// "###" search, or the request's time stamp.
+LeafNamingResult ClaimLeafName(TWebModule1& module, const std::string& image_ext) {
+  const LeafFileSet files{module.path, image_ext, kRecordExtension};
+  if (!module.FileNameTemplate.empty()) {
+    if (module.FileNameCounter.empty()) module.FileNameCounter = module.path + "counter.txt";
+    return ClaimCounterName(module.FileNameCounter, module.FileNameTemplate, files);
+  }
+  if (module.nameorder == "num3d") return ClaimTemplateName("###", files);
+  return ClaimStampName(module.RequestStamp, files);
+}
+
+std::string LeafRecord(const std::string& form_text) {
+  return "<qelkeys>\r\n" + form_text + "\r\n</qelkeys>\r\n";
+}
+
+}  // namespace
+
+std::string LeafImageExtension(std::string_view file_name) {
+  std::optional<std::size_t> dot;
+  for (std::size_t i = 0; i < file_name.size(); ++i) {
+    const char c = file_name[i];
+    if (IsLeadByte(c) && i + 1 < file_name.size()) {
+      ++i;
+    } else if (c == '.') {
+      dot = i;
+    } else if (c == '\\' || c == ':' || c == '/') {
+      dot.reset();
+    }
+  }
+  if (!dot) return std::string();
+  std::string extension(file_name.substr(*dot));
+  // Second bytes of double-byte characters keep their value, so the characters stay.
+  for (std::size_t i = 0; i < extension.size(); ++i) {
+    char& c = extension[i];
+    if (IsLeadByte(c) && i + 1 < extension.size()) {
+      ++i;
+    } else if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c + ('a' - 'A'));
+    }
+  }
+  return extension;
+}
+
+bool IsStorableImageExtension(std::string_view extension) {
+  if (extension == kRecordExtension) return false;
+  for (const char c : extension) {
+    if (static_cast<unsigned char>(c) < 0x20) return false;
+  }
+  return true;
+}
+
+void TWebModule1::CommandPostLeaf(TWebResponse& response) {
+  const auto answer_error = [&](const char* message) {
+    response.SetContent(BuildErrorPage(message));
+  };
+  const std::string id = GetFieldValue(FormText, "id");
+  const std::string password = GetFieldValue(FormText, "pw");
+  RemoveField(FormText, "pw");
+  // An id that could reach outside the member directory names no member.
+  if (!IsSafeFileNamePart(id)) return answer_error(kNoMember);
+  switch (CheckMemberPassword(membersdb, id, password)) {
+    case 2:
+      return answer_error(kNoMember);
+    case 1:
+      return answer_error(kWrongPassword);
+    default:
+      break;
+  }
+  if (!CheckRequiredFields(FormText)) return answer_error(kBlankField);
+
+  if (UploadData.empty() && !DefaultImgFile.empty() && platform::FileExists(DefaultImgFile)) {
+    UploadFileName = DefaultImgFile;
+    UploadStorage = LoadFileToString(DefaultImgFile);
+    UploadData = UploadStorage;
+  }
+  if (UploadFileName.empty() || UploadData.empty()) return answer_error(kNoAttachment);
+  const std::string extension = LeafImageExtension(UploadFileName);
+  if (!IsStorableImageExtension(extension)) return answer_error(kUnstorableName);
+
+  LeafNamingResult naming = ClaimLeafName(*this, extension);
+  switch (naming.outcome) {
+    case LeafNamingOutcome::NoNameLeft:
+      return answer_error(kNoNameLeft);
+    case LeafNamingOutcome::CounterUnusable:
+      return answer_error(kCounterUnusable);
+    case LeafNamingOutcome::Claimed:
+      break;
+  }
+  FormText = LeafRecord(FormText);
+  naming.claim.Write(UploadData, FormText);
+  response.SetContent(BuildFileAcceptedPage());
+}
+
+}  // namespace orvane

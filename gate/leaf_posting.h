@@ -1,0 +1,18 @@
+// Helpers of the postleaf command: the stored extension of an accepted image.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace orvane {
+
+// The extension a leaf image is stored with: the file name's text from its last "."
+// when no "\", ":" or "/" follows it (a "\" that is the second byte of a double-byte
+// character does not count), ASCII letters lower-cased; empty when there is none.
+std::string LeafImageExtension(std::string_view file_name);
+
+// False for an extension the image cannot be stored under: the record's own ".txt",
+// which would overwrite the image, or one holding a control byte.
+bool IsStorableImageExtension(std::string_view extension);
+
+}  // namespace orvane

@@ -1,0 +1,30 @@
+// A byte buffer reserved at its full size without being zero-filled first, so that a
+// request body of tens of MiB is written exactly once, by the read that fills it.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+
+namespace orvane {
+
+class TByteBuffer {
+ public:
+  TByteBuffer() = default;
+  // Raises EOutOfMemory when room for capacity bytes cannot be reserved.
+  static TByteBuffer Allocate(std::size_t capacity);
+
+  char* Data() { return data_.get(); }
+  std::size_t Capacity() const { return capacity_; }
+  std::size_t Size() const { return size_; }
+  // The count of bytes written so far at the start of the buffer; at most Capacity.
+  void SetSize(std::size_t size) { size_ = size < capacity_ ? size : capacity_; }
+  std::string_view View() const { return {data_.get(), size_}; }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::size_t capacity_ = 0;
+  std::size_t size_ = 0;
+};
+
+}  // namespace orvane

@@ -1,0 +1,284 @@
+#include "gate/leaf_naming.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "gate/web_module1.h"
+#include "platform/exception.h"
+#include "platform/platform.h"
+#include "temp_dir.h"
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+// Short waits keep the tests fast; the retry logic is the same.
+constexpr CounterWaitPolicy kQuickWait{3, 1, 2};
+
+class LeafNaming : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = temp_.Dir();
+    root_ = dir_.substr(0, dir_.size() - 1);
+  }
+
+  LeafFileSet Files(const std::string& image_ext = ".jpg") const {
+    return LeafFileSet{dir_, image_ext, ".txt"};
+  }
+  std::set<std::string> Listing() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(root_)) names.insert(entry.path().filename());
+    return names;
+  }
+  std::string Counter() const { return dir_ + "counter.txt"; }
+
+  TempDir temp_;
+  fs::path root_;
+  std::string dir_;
+};
+
+TEST_F(LeafNaming, FreshCounterIsCreatedAndTheFirstNameIsOne) {
+  TWebModule1 module;
+  EXPECT_EQ(module.NextCounterFileName(Counter(), "leaf####", root_.string(), ".jpg", ".txt"),
+            "leaf0001");
+  EXPECT_EQ(ReadBytes(Counter()), "1");
+  // The name comes back reserved: both files exist, empty, for the caller to fill.
+  EXPECT_EQ(Listing(), (std::set<std::string>{"counter.txt", "leaf0001.jpg", "leaf0001.txt"}));
+  EXPECT_EQ(ReadBytes(dir_ + "leaf0001.jpg"), "");
+}
+
+TEST_F(LeafNaming, CounterSkipsNamesWhoseRecordOrImageExists) {
+  WriteBytes(Counter(), "41\r\n");
+  WriteBytes(dir_ + "leaf0042.txt", "taken");
+  LeafNamingResult result = ClaimCounterName(Counter(), "leaf####", Files());
+  ASSERT_EQ(result.outcome, LeafNamingOutcome::Claimed);
+  EXPECT_EQ(result.claim.Name(), "leaf0043");
+  EXPECT_EQ(ReadBytes(Counter()), "43");
+  EXPECT_EQ(ReadBytes(dir_ + "leaf0042.txt"), "taken");
+}
+
+TEST_F(LeafNaming, TemplateSearchFromOneSkipsEitherFile) {
+  WriteBytes(dir_ + "001.jpg", "x");
+  WriteBytes(dir_ + "002.txt", "x");
+  TWebModule1 module;
+  EXPECT_EQ(module.NextTemplateFileName("###", root_.string(), ".jpg", ".txt"), "003");
+  EXPECT_TRUE(fs::exists(dir_ + "003.txt"));
+  // With another image type only that image and the record make a name taken.
+  EXPECT_EQ(module.NextTemplateFileName("###", dir_, ".png", ".txt"), "001");
+  EXPECT_EQ(module.NextTemplateFileName("###", dir_, ".png", ".txt"), "004");
+}
+
+TEST_F(LeafNaming, StampTakesSuffixesThatNeverAccumulate) {
+  const std::string stamp = "20240102-030405-678";
+  LeafNamingResult first = ClaimStampName(stamp, Files());
+  LeafNamingResult second = ClaimStampName(stamp, Files());
+  LeafNamingResult third = ClaimStampName(stamp, Files());
+  EXPECT_EQ(first.claim.Name(), stamp);
+  EXPECT_EQ(second.claim.Name(), stamp + "000");
+  EXPECT_EQ(third.claim.Name(), stamp + "001");
+}
+
+TEST_F(LeafNaming, EveryNameTakenAnswersNoNameAndWritesNothing) {
+  for (char digit = '0'; digit <= '9'; ++digit) WriteBytes(dir_ + "x" + digit + ".txt", "");
+  WriteBytes(dir_ + "fixed.jpg", "");
+  const std::string stamp = "20240102-030405-678";
+  WriteBytes(dir_ + stamp + ".txt", "");
+  WriteBytes(dir_ + stamp + "000.jpg", "");
+  WriteBytes(dir_ + stamp + "001.txt", "");
+  WriteBytes(Counter(), "7");
+  const std::set<std::string> before = Listing();
+
+  struct Case {
+    const char* label;
+    LeafNamingResult result;
+  };
+  Case cases[] = {
+      {"template with one #", ClaimTemplateName("x#", Files())},
+      {"template without #", ClaimTemplateName("fixed", Files())},
+      {"counter with one #", ClaimCounterName(Counter(), "x#", Files(), kQuickWait)},
+      {"counter without #", ClaimCounterName(Counter(), "fixed", Files(), kQuickWait)},
+      {"stamp and its suffixes", ClaimStampName(stamp, Files(), 2)},
+      {"image extension equal to the record's", ClaimTemplateName("y#", Files(".TXT"))},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(c.result.outcome, LeafNamingOutcome::NoNameLeft);
+    EXPECT_FALSE(c.result.claim.IsHeld());
+  }
+  EXPECT_EQ(Listing(), before);
+  EXPECT_EQ(ReadBytes(Counter()), "7");
+}
+
+TEST_F(LeafNaming, CounterWrapsToItsLowestDigitsAndSkipsTakenNames) {
+  WriteBytes(Counter(), "99");
+  WriteBytes(dir_ + "n00.txt", "");
+  LeafNamingResult result = ClaimCounterName(Counter(), "n##", Files());
+  EXPECT_EQ(result.claim.Name(), "n01");
+  EXPECT_EQ(ReadBytes(Counter()), "101");
+}
+
+TEST_F(LeafNaming, CounterHoldingTextRaisesAndWritesNothing) {
+  WriteBytes(Counter(), "forty-one");
+  EXPECT_THROW(ClaimCounterName(Counter(), "leaf####", Files(), kQuickWait), EInOutError);
+  EXPECT_EQ(Listing(), std::set<std::string>{"counter.txt"});
+  EXPECT_EQ(ReadBytes(Counter()), "forty-one");
+}
+
+TEST_F(LeafNaming, CounterThatCannotBeOpenedIsUnusable) {
+  fs::create_directory(Counter());
+  EXPECT_EQ(ClaimCounterName(Counter(), "leaf####", Files(), kQuickWait).outcome,
+            LeafNamingOutcome::CounterUnusable);
+  EXPECT_EQ(ClaimCounterName(dir_ + "missing/counter.txt", "leaf####", Files(), kQuickWait).outcome,
+            LeafNamingOutcome::CounterUnusable);
+  EXPECT_EQ(Listing(), std::set<std::string>{"counter.txt"});
+  TWebModule1 module;
+  EXPECT_EQ(module.NextCounterFileName(Counter(), "leaf####", dir_, ".jpg", ".txt"), "");
+}
+
+TEST_F(LeafNaming, CounterHeldThroughEveryRetryIsUnusable) {
+  WriteBytes(Counter(), "5");
+  platform::File holder = platform::File::Open(Counter(), platform::OpenMode::ReadShared);
+  EXPECT_EQ(ClaimCounterName(Counter(), "leaf####", Files(), kQuickWait).outcome,
+            LeafNamingOutcome::CounterUnusable);
+  EXPECT_EQ(Listing(), std::set<std::string>{"counter.txt"});
+  EXPECT_EQ(ReadBytes(Counter()), "5");
+}
+
+TEST_F(LeafNaming, CounterReleasedDuringTheRetriesIsUsed) {
+  WriteBytes(Counter(), "5");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    platform::File holder = platform::File::Open(Counter(), platform::OpenMode::ReadWriteExclusive);
+    (void)!write(ready[1], "x", 1);
+    platform::SleepMilliseconds(200);
+    _exit(0);
+  }
+  char signal;
+  ASSERT_EQ(read(ready[0], &signal, 1), 1);
+  LeafNamingResult result = ClaimCounterName(Counter(), "leaf####", Files(), {100, 20, 10});
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(ready[0]);
+  close(ready[1]);
+  EXPECT_EQ(result.claim.Name(), "leaf0006");
+  EXPECT_EQ(ReadBytes(Counter()), "6");
+}
+
+TEST_F(LeafNaming, DroppedClaimRemovesItsFilesAndWrittenClaimKeepsThem) {
+  {
+    std::optional<LeafClaim> dropped = TryClaimLeafName(Files(), "a");
+    ASSERT_TRUE(dropped);
+    EXPECT_FALSE(TryClaimLeafName(Files(".png"), "a"));
+  }
+  EXPECT_TRUE(Listing().empty());
+  std::optional<LeafClaim> kept = TryClaimLeafName(Files(""), "b");
+  ASSERT_TRUE(kept);
+  kept->Write(std::string("\0\r", 2), "record");
+  kept.reset();
+  EXPECT_EQ(ReadBytes(dir_ + "b"), std::string("\0\r", 2));
+  EXPECT_EQ(ReadBytes(dir_ + "b.txt"), "record");
+}
+
+TEST(CounterText, OneWholeNumberWordAfterWhiteSpace) {
+  struct Case {
+    const char* label;
+    std::string text;
+    std::optional<std::int64_t> expected;
+  };
+  const Case cases[] = {
+      {"empty", "", 0},
+      {"white space only", " \t\r\n", 0},
+      {"as first created", "0\r\n", 0},
+      {"as rewritten", "43", 43},
+      {"leading white space", "\r\n  41\r\n", 41},
+      {"rest after the word ignored", "41 7", 41},
+      {"plus sign", "+7", 7},
+      {"negative", "-3", -3},
+      {"letters", "forty-one", std::nullopt},
+      {"digits then letters", "4x", std::nullopt},
+      {"sign alone", "-", std::nullopt},
+      {"two signs", "+-1", std::nullopt},
+      {"too large", "99999999999999999999", std::nullopt},
+      {"NUL ends nothing but is white space",
+       std::string("\0"
+                   "12",
+                   3),
+       12},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(ParseCounterText(c.text), c.expected);
+  }
+}
+
+// Many postings at once, in each naming mode: every one gets a name of its own, its
+// record beside its own image, and the counter ends at the number of postings.
+TEST_F(LeafNaming, ConcurrentPostingsAllGetDistinctNames) {
+  constexpr int kPostings = 30;
+  enum Mode { kCounter, kTemplate, kStamp };
+  for (const Mode mode : {kCounter, kTemplate, kStamp}) {
+    SCOPED_TRACE(mode);
+    fs::remove_all(root_);
+    fs::create_directory(root_);
+    std::vector<pid_t> children;
+    for (int index = 0; index < kPostings; ++index) {
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        int code = 1;
+        try {
+          const std::string mark = std::to_string(index);
+          LeafNamingResult result =
+              mode == kCounter    ? ClaimCounterName(Counter(), "leaf####", Files(), {200, 5, 10})
+              : mode == kTemplate ? ClaimTemplateName("###", Files())
+                                  : ClaimStampName("20240102-030405-678", Files());
+          if (result.outcome == LeafNamingOutcome::Claimed) {
+            result.claim.Write(mark, "record " + mark);
+            code = 0;
+          }
+        } catch (...) {
+        }
+        _exit(code);
+      }
+      children.push_back(child);
+    }
+    for (const pid_t child : children) {
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    std::set<std::string> marks;
+    int images = 0;
+    for (const auto& entry : fs::directory_iterator(root_)) {
+      const fs::path path = entry.path();
+      if (path.extension() != ".jpg") continue;
+      ++images;
+      const std::string mark = ReadBytes(path);
+      marks.insert(mark);
+      fs::path record = path;
+      EXPECT_EQ(ReadBytes(record.replace_extension(".txt")), "record " + mark);
+    }
+    EXPECT_EQ(images, kPostings);
+    EXPECT_EQ(marks.size(), static_cast<std::size_t>(kPostings));
+    if (mode == kCounter) {
+      EXPECT_EQ(ReadBytes(Counter()), std::to_string(kPostings));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orvane
