@@ -59,14 +59,10 @@ void TWebModule1::WebModule1WebActionItem1Action(TComponent* /*Sender*/, TWebReq
     const std::string showuser = GetQueryValue(query, "showuser");
     const std::string query_session = GetQueryValue(query, "session");
     if (!showuser.empty() && !query_session.empty()) {
-      const std::string id = UrlDecode(showuser);
-      // A name that would leave its directory names no site and no member.
-      if (!IsSafeFileNamePart(query_session) || !IsSafeFileNamePart(id)) {
-        Response.SetContent("");
-        return;
-      }
       LoadSessionSettings(query_session);
-      Response.SetContent(BuildProfilePage(membersdb, id));
+      const std::string id = UrlDecode(showuser);
+      // An id that would leave the member directory names no member.
+      Response.SetContent(IsSafeFileNamePart(id) ? BuildProfilePage(membersdb, id) : "");
       return;
     }
   }
@@ -91,11 +87,10 @@ void TWebModule1::WebModule1WebActionItem1Action(TComponent* /*Sender*/, TWebReq
     return;
   }
 
+  // A session name that would leave the settings directory loads no settings.
   const std::string session = GetFieldValue(FormText, "session");
-  // A session name that would leave the settings directory names no site.
-  const bool session_safe = IsSafeFileNamePart(session);
-  if (session_safe) LoadSessionSettings(session);
-  if (!session_safe || path.empty()) {
+  LoadSessionSettings(session);
+  if (path.empty()) {
     Response.SetContent(BuildErrorPage("The session does not exist. セッションが存在しません"));
     return;
   }

@@ -114,6 +114,7 @@ class GateSite:
         for child, body in zip(children, bodies):
             child.stdin.write(body)
             child.stdin.close()
+            child.stdin = None  # closed already: communicate must not flush it
         outputs = []
         for child in children:
             out, err = child.communicate(timeout=30)
