@@ -43,6 +43,31 @@ std::string_view ReadWholeBody(TWebRequest& request, std::string& rest) {
   return rest;
 }
 
+// A query naming a member and a site is answered with the member's profile, without
+// reading the body; true when it was.
+bool AnswerProfileQuery(TWebModule1& module, TWebResponse& response) {
+  const std::string query = GetEnv("QUERY_STRING");
+  if (query.empty()) return false;
+  const std::string showuser = GetQueryValue(query, "showuser");
+  const std::string session = GetQueryValue(query, "session");
+  if (showuser.empty() || session.empty()) return false;
+  module.LoadSessionSettings(session);
+  const std::string id = UrlDecode(showuser);
+  // An id that would leave the member directory names no member.
+  response.SetContent(IsSafeFileNamePart(id) ? module.BuildProfilePage(module.membersdb, id)
+                                             : std::string());
+  return true;
+}
+
+// The request's fields from the body: multipart first, URL-encoded when that gave none.
+void DecodeBody(TWebModule1& module, std::string_view body) {
+  module.UploadFileName.clear();
+  module.FormText.clear();
+  module.UploadData = {};
+  module.ParseMultipartBody(body);
+  if (module.FormText.empty()) module.ParseUrlEncodedBody(body);
+}
+
 }  // namespace
 
 void TWebModule1::WebModule1WebActionItem1Action(TComponent* /*Sender*/, TWebRequest& Request,
@@ -54,18 +79,7 @@ void TWebModule1::WebModule1WebActionItem1Action(TComponent* /*Sender*/, TWebReq
   }
   Response.SetStringVariable(svContentType, "text/html");
 
-  const std::string query = GetEnv("QUERY_STRING");
-  if (!query.empty()) {
-    const std::string showuser = GetQueryValue(query, "showuser");
-    const std::string query_session = GetQueryValue(query, "session");
-    if (!showuser.empty() && !query_session.empty()) {
-      LoadSessionSettings(query_session);
-      const std::string id = UrlDecode(showuser);
-      // An id that would leave the member directory names no member.
-      Response.SetContent(IsSafeFileNamePart(id) ? BuildProfilePage(membersdb, id) : "");
-      return;
-    }
-  }
+  if (AnswerProfileQuery(*this, Response)) return;
 
   std::string body_rest;
   const std::string_view body = ReadWholeBody(Request, body_rest);
@@ -73,12 +87,8 @@ void TWebModule1::WebModule1WebActionItem1Action(TComponent* /*Sender*/, TWebReq
   RequestStamp = FormatRequestStamp(platform::LocalNow());
   RequestDay = FormatRequestDay(platform::LocalNow());
 
-  UploadFileName.clear();
-  FormText.clear();
-  UploadData = {};
   const UploadDataReset upload_reset(UploadData);
-  ParseMultipartBody(body);
-  if (FormText.empty()) ParseUrlEncodedBody(body);
+  DecodeBody(*this, body);
 
   if (!dumppath.empty()) DumpBody(body);
 
