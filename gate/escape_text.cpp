@@ -2,12 +2,11 @@
 #include <cstring>
 
 #include "gate/cgi_text.h"
+#include "host/ascii_case.h"
 #include "platform/shift_jis.h"
 
 namespace orvane {
 namespace {
-
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 bool MatchesAt(std::string_view text, std::size_t at, std::string_view pattern) {
   if (text.size() - at < pattern.size()) return false;

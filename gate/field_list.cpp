@@ -1,11 +1,10 @@
 #include "gate/field_list.h"
 
 #include "gate/file_text.h"
+#include "host/ascii_case.h"
 
 namespace orvane {
 namespace {
-
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 // The first "=" of a line separates name and value; a line without one has no name.
 bool HasName(std::string_view line, std::string_view name) {
@@ -17,11 +16,7 @@ bool HasName(std::string_view line, std::string_view name) {
 }  // namespace
 
 bool SameTextIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-  }
-  return true;
+  return EqualsIgnoringAsciiCase(a, b);
 }
 
 std::string LowerCaseAscii(std::string_view text) {

@@ -1,14 +1,17 @@
-// Placeholder construction: replaced by the module pool work.
+// Construction of the gate's module from its stored description.
 #include "gate/web_module1.h"
 
 namespace orvane {
 
 TWebModule1::TWebModule1() {
+  SetName("WebModule1");
+  OldCreateOrder = false;
   TWebActionItem& item = Actions().Add();
-  item.SetOnAction([this](TComponent* sender, TWebRequest& request, TWebResponse& response,
-                          bool& handled) {
-    WebModule1WebActionItem1Action(sender, request, response, handled);
-  });
+  item.SetName("WebActionItem1");
+  item.SetOnAction(
+      [this](TComponent* sender, TWebRequest& request, TWebResponse& response, bool& handled) {
+        WebModule1WebActionItem1Action(sender, request, response, handled);
+      });
 }
 
 }  // namespace orvane

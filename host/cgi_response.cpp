@@ -1,5 +1,6 @@
 #include "host/cgi_response.h"
 
+#include "host/ascii_case.h"
 #include "host/cookie.h"
 #include "host/http_text.h"
 
@@ -19,24 +20,13 @@ std::string_view LineName(std::string_view line) {
   return equals == std::string_view::npos ? std::string_view() : line.substr(0, equals);
 }
 
-bool SameNameIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // The value of the first line of that name that holds an "=", as field lists look it up.
 std::string_view FirstValueOf(const std::vector<std::string>& lines, std::string_view name) {
   for (const std::string& line : lines) {
     const std::size_t equals = line.find('=');
     if (equals == std::string::npos) continue;
     const std::string_view view(line);
-    if (SameNameIgnoringAsciiCase(view.substr(0, equals), name)) return view.substr(equals + 1);
+    if (EqualsIgnoringAsciiCase(view.substr(0, equals), name)) return view.substr(equals + 1);
   }
   return {};
 }

@@ -8,6 +8,7 @@
 
 namespace orvane {
 
+// A named object; an owner destroys the components it owns when it is destroyed.
 class TComponent {
  public:
   explicit TComponent(TComponent* owner = nullptr);
@@ -27,12 +28,16 @@ class TComponent {
   std::vector<TComponent*> components_;  // owned
 };
 
+// A component with creation and destruction events.
 class TDataModule : public TComponent {
  public:
   using TNotifyEvent = std::function<void(TComponent* sender)>;
   explicit TDataModule(TComponent* owner = nullptr) : TComponent(owner) {}
   ~TDataModule() override;
   const char* ClassName() const override { return "TDataModule"; }
+
+  // Called by whoever creates the module once its constructor has finished: runs OnCreate.
+  virtual void AfterConstruction();
 
   TNotifyEvent OnCreate;
   TNotifyEvent OnDestroy;

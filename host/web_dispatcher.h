@@ -20,16 +20,20 @@ class TWebActionItems;
 
 using THTTPMethodEvent = std::function<void(TComponent* Sender, TWebRequest& Request,
                                             TWebResponse& Response, bool& Handled)>;
-using TWebExceptionEvent = std::function<void(TComponent* Sender, const Exception& E, bool& Handled)>;
+using TWebExceptionEvent =
+    std::function<void(TComponent* Sender, const Exception& E, bool& Handled)>;
 
 ORVANE_DECLARE_EXCEPTION(EWebHostException, Exception);
 
-class TWebActionItem {
+// One route of a dispatcher. It is a component only so that it can be the Sender of
+// its handler; the collection owns it.
+class TWebActionItem : public TComponent {
  public:
   explicit TWebActionItem(TWebActionItems& collection);
-  ~TWebActionItem();
+  ~TWebActionItem() override;
+  const char* ClassName() const override { return "TWebActionItem"; }
 
-  const std::string& Name() const { return name_; }
+  const std::string& Name() const { return TComponent::Name(); }
   void SetName(const std::string& value);
   const std::string& PathInfo() const { return path_info_; }
   void SetPathInfo(const std::string& value);
@@ -48,7 +52,6 @@ class TWebActionItem {
   bool PatternMatches(const std::string& path_info);
 
   TWebActionItems& collection_;
-  std::string name_;
   std::string path_info_;
   TMethodType method_type_ = mtAny;
   bool enabled_ = true;
@@ -61,6 +64,9 @@ class TWebActionItem {
 class TWebActionItems {
  public:
   TWebActionItems() = default;
+  TWebActionItems(const TWebActionItems&) = delete;
+  TWebActionItems& operator=(const TWebActionItems&) = delete;
+  // Appends an item named "WebActionItem<n>" with the smallest free n.
   TWebActionItem& Add();
   std::size_t Count() const { return items_.size(); }
   TWebActionItem& operator[](std::size_t index) { return *items_[index]; }
@@ -73,12 +79,14 @@ class TWebActionItems {
 
 class TCustomWebDispatcher : public TDataModule {
  public:
+  // Throws EWebHostException when the owner is or already owns a dispatcher.
   explicit TCustomWebDispatcher(TComponent* owner = nullptr);
   ~TCustomWebDispatcher() override;
   const char* ClassName() const override { return "TCustomWebDispatcher"; }
 
   TWebActionItems& Actions() { return actions_; }
   bool Dispatch(TWebRequest& request, TWebResponse& response);
+  // Answers a failed dispatch: OnException, else status 500 with the error page.
   void ReportException(const Exception& e, bool& handled);
 
   THTTPMethodEvent BeforeDispatch;
@@ -88,8 +96,13 @@ class TCustomWebDispatcher : public TDataModule {
   TWebResponse* Response = nullptr;
 
  private:
+  static TComponent* CheckOwner(TComponent* owner);
+
   TWebActionItems actions_;
 };
+
+// The "Internal Application Error" page for an error message and a path info.
+std::string InternalApplicationErrorPage(const std::string& message, const std::string& path_info);
 
 class TWebModule : public TCustomWebDispatcher {
  public:

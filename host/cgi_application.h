@@ -1,0 +1,27 @@
+// The CGI application: one request per process, from reading it to the reply.
+#pragma once
+
+#include <memory>
+
+#include "host/cgi_factory.h"
+#include "host/web_application.h"
+
+namespace orvane {
+
+class TCGIApplication : public TWebApplication {
+ public:
+  explicit TCGIApplication(TComponent* owner = nullptr) : TWebApplication(owner) {}
+  const char* ClassName() const override { return "TCGIApplication"; }
+
+  // The whole request cycle; never lets an exception out, answers with the
+  // last-resort reply when the cycle itself fails.
+  void Run() override;
+
+  // Created on first use; creating it installs RelayException as the exception hook.
+  TCGIFactory& RequestFactory();
+
+ private:
+  std::unique_ptr<TCGIFactory> request_factory_;
+};
+
+}  // namespace orvane

@@ -1,0 +1,61 @@
+#include "host/server_error_page.h"
+
+#include <new>
+
+#include "platform/exception.h"
+#include "platform/platform.h"
+
+namespace orvane {
+namespace {
+
+std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// A line break in the status text would end the header block early.
+std::string StatusLineText(std::string message) {
+  for (char& c : message) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return message;
+}
+
+}  // namespace
+
+TExceptionReport DescribeException(std::exception_ptr error) {
+  if (!error) return {"Exception", ""};
+  try {
+    std::rethrow_exception(error);
+  } catch (const Exception& e) {
+    return {e.ClassName(), e.Message()};
+  } catch (const std::bad_alloc&) {
+    return {"EOutOfMemory", ""};
+  } catch (...) {
+    return {"EExternalException", ""};
+  }
+}
+
+std::string ServerErrorReply(const TExceptionReport& report) {
+  const std::string page_template =
+      "<html><head><title>Internal Server Error 500</title></head>\r\n"
+      "<h1>Internal Server Error 500</h1><hr>\r\n"
+      "<h1>サーバー内部エラー 500</h1><hr>\r\n"
+      "Exception: %0:s<br>Message: %1:s<br><hr>例外 : %0:s<br>メッセージ : %1:s<br></html>\r\n";
+  // The class name is substituted first: it never contains "%1:s", a message may hold "%0:s".
+  const std::string page =
+      ReplaceAll(ReplaceAll(page_template, "%0:s", report.ClassName), "%1:s", report.Message);
+  return "Status: 500 " + StatusLineText(report.Message) +
+         "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(page.size()) +
+         "\r\n\r\n" + page;
+}
+
+void WriteServerErrorPage(std::exception_ptr error) {
+  const std::string reply = ServerErrorReply(DescribeException(error));
+  platform::WriteStdout(reply.data(), reply.size());
+}
+
+}  // namespace orvane
