@@ -7,7 +7,7 @@ import re
 import unittest
 
 import gate_pages as pages
-from gate_site import GateSite, reply, split_reply
+from gate_site import GateSite, split_reply
 
 ERROR_LOG = re.compile(rb"\A\d{8}-\d\d:\d\d:\d\d\r\nsessiondb error\r\n\Z")
 STAMP_FILE = re.compile(r"\A(\d{8})-\d{6}-\d{3}\.txt\Z")
