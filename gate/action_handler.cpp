@@ -1,6 +1,129 @@
-// Placeholder: replaced by the request handler work.
+// The gate's request handler: configuration, the profile query, the body, its
+// decoding and dump, the site settings and the routing to a command.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "gate/cgi_text.h"
+#include "gate/safe_name.h"
+#include "gate/time_stamp.h"
 #include "gate/web_module1.h"
+#include "platform/platform.h"
 
 namespace orvane {
-void TWebModule1::WebModule1WebActionItem1Action(TComponent*, TWebRequest&, TWebResponse&, bool&) {}
+
+namespace {
+
+// UploadData may view the body, which lives only while the handler runs.
+class UploadDataReset {
+ public:
+  explicit UploadDataReset(std::string_view& data) : data_(data) {}
+  ~UploadDataReset() { data_ = {}; }
+  UploadDataReset(const UploadDataReset&) = delete;
+  UploadDataReset& operator=(const UploadDataReset&) = delete;
+
+ private:
+  std::string_view& data_;
+};
+
+// The body read at creation, completed with whatever more the client sends up to the
+// declared length; rest holds the bytes only when more had to be read.
+std::string_view ReadWholeBody(TWebRequest& request, std::string& rest) {
+  const std::string_view content = request.ContentView();
+  std::int64_t missing = static_cast<std::int64_t>(request.GetIntegerVariable(rvContentLength)) -
+                         static_cast<std::int64_t>(content.size());
+  if (missing <= 0) return content;
+  rest.assign(content);
+  while (missing > 0) {
+    const std::string more = request.ReadString(static_cast<std::int32_t>(missing));
+    if (more.empty()) break;  // the client has nothing more to send
+    rest += more;
+    missing -= static_cast<std::int64_t>(more.size());
+  }
+  return rest;
+}
+
+// A query naming a member and a site is answered with the member's profile, without
+// reading the body; true when it was.
+bool AnswerProfileQuery(TWebModule1& module, TWebResponse& response) {
+  const std::string query = GetEnv("QUERY_STRING");
+  if (query.empty()) return false;
+  const std::string showuser = GetQueryValue(query, "showuser");
+  const std::string session = GetQueryValue(query, "session");
+  if (showuser.empty() || session.empty()) return false;
+  module.LoadSessionSettings(session);
+  const std::string id = UrlDecode(showuser);
+  // An id that would leave the member directory names no member.
+  response.SetContent(IsSafeFileNamePart(id) ? module.BuildProfilePage(module.membersdb, id)
+                                             : std::string());
+  return true;
+}
+
+// The request's fields from the body: multipart first, URL-encoded when that gave none.
+void DecodeBody(TWebModule1& module, std::string_view body) {
+  module.UploadFileName.clear();
+  module.FormText.clear();
+  module.UploadData = {};
+  module.ParseMultipartBody(body);
+  if (module.FormText.empty()) module.ParseUrlEncodedBody(body);
+}
+
+}  // namespace
+
+void TWebModule1::WebModule1WebActionItem1Action(TComponent* /*Sender*/, TWebRequest& Request,
+                                                 TWebResponse& Response, bool& /*Handled*/) {
+  LoadConfig();
+  if (sessiondb.empty()) {
+    WriteErrorLog("sessiondb error");
+    return;
+  }
+  Response.SetStringVariable(svContentType, "text/html");
+
+  if (AnswerProfileQuery(*this, Response)) return;
+
+  std::string body_rest;
+  const std::string_view body = ReadWholeBody(Request, body_rest);
+
+  RequestStamp = FormatRequestStamp(platform::LocalNow());
+  RequestDay = FormatRequestDay(platform::LocalNow());
+
+  const UploadDataReset upload_reset(UploadData);
+  DecodeBody(*this, body);
+
+  if (!dumppath.empty()) DumpBody(body);
+
+  if (FormText.empty()) {
+    Response.SetContent(BuildErrorPage("no data データがありません"));
+    return;
+  }
+
+  // A session name that would leave the settings directory loads no settings.
+  const std::string session = GetFieldValue(FormText, "session");
+  LoadSessionSettings(session);
+  if (path.empty()) {
+    Response.SetContent(BuildErrorPage("The session does not exist. セッションが存在しません"));
+    return;
+  }
+  if (membersdb.empty()) {
+    Response.SetContent(
+        BuildErrorPage("MemberDB does not exist. メンバーデータが存在しません"));
+    return;
+  }
+
+  const std::string command = GetFieldValue(FormText, "command");
+  RemoveField(FormText, "command");
+
+  if (command == "registration") {
+    CommandRegistration(Response);
+  } else if (command == "changepw") {
+    CommandChangePassword(Response);
+  } else if (command == "changeprof1") {
+    CommandChangeProfileForm(Response, session);
+  } else if (command == "changeprof2") {
+    CommandChangeProfile(Response);
+  } else if (command == "postleaf") {
+    CommandPostLeaf(Response);
+  }
+}
+
 }  // namespace orvane

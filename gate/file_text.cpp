@@ -4,8 +4,9 @@
 
 namespace orvane {
 
-void SaveStringToFile(std::string_view content, const std::string& file_name) {
-  platform::File file = platform::File::Open(file_name, platform::OpenMode::CreateExclusive);
+void SaveStringToFile(std::string_view content, const std::string& file_name,
+                      platform::LockWait wait) {
+  platform::File file = platform::File::Open(file_name, platform::OpenMode::CreateExclusive, wait);
   file.WriteAll(content);
   file.Close();
 }

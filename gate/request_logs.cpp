@@ -13,13 +13,15 @@ void TWebModule1::DumpBody(std::string_view body) {
       IncludeTrailingDelimiter(IncludeTrailingDelimiter(dumppath) + RequestDay);
   // A directory that cannot be made shows up as the failure to create the dump file.
   if (!platform::DirectoryExists(day_directory)) platform::CreateDirectories(day_directory);
-  SaveStringToFile(body, day_directory + RequestStamp + ".txt");
+  // Two requests of the same millisecond share a dump name: the later one waits for the
+  // earlier write and replaces it, instead of failing the request.
+  SaveStringToFile(body, day_directory + RequestStamp + ".txt", platform::LockWait::Wait);
 }
 
 void TWebModule1::WriteErrorLog(const std::string& message) {
   std::string entry = FormatLogTime(platform::LocalNow());
   entry.append("\r\n").append(message).append("\r\n");
-  SaveStringToFile(entry, GetExecutableDirectory() + "error.txt");
+  SaveStringToFile(entry, GetExecutableDirectory() + "error.txt", platform::LockWait::Wait);
 }
 
 }  // namespace orvane

@@ -2,10 +2,12 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "gate/time_stamp.h"
 #include "gate/web_module1.h"
 #include "platform/exception.h"
+#include "platform/platform.h"
 #include "tests/temp_dir.h"
 
 namespace orvane {
@@ -61,6 +63,21 @@ TEST_F(BodyDump, NothingWrittenWithoutADumpPath) {
   module.DumpBody("body");
   EXPECT_FALSE(std::filesystem::exists("orvane-dump-test-day"));
   EXPECT_TRUE(std::filesystem::is_empty(temp.Dir()));
+}
+
+// Two requests of one millisecond: the later dump waits for the earlier write.
+TEST_F(BodyDump, DumpOfTheSameStampWaitsForAWriterInsteadOfFailing) {
+  ASSERT_TRUE(platform::CreateDirectories(temp.Path("20240102")));
+  const std::string file = temp.Path("20240102/20240102-030405-006.txt");
+  platform::File writer = platform::File::Open(file, platform::OpenMode::CreateExclusive);
+  writer.WriteAll("earlier body");
+  std::thread release([&writer] {
+    platform::SleepMilliseconds(200);
+    writer.Close();
+  });
+  EXPECT_NO_THROW(module.DumpBody("later"));
+  release.join();
+  EXPECT_EQ(ReadBytes(file), "later");
 }
 
 TEST_F(BodyDump, DayDirectoryThatCannotBeMadeFailsTheDump) {

@@ -1,0 +1,111 @@
+// The account commands: registration, password change, the change-profile form and
+// the profile save. Every rejected input answers with an error page, in check order.
+#include <string>
+
+#include "gate/member_records.h"
+#include "gate/safe_name.h"
+#include "gate/web_module1.h"
+#include "platform/platform.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr std::size_t kMinimumPasswordLength = 5;
+
+// An id that would leave the member directory names no record.
+bool RecordExists(const std::string& members_dir, const std::string& id) {
+  return IsSafeFileNamePart(id) && platform::FileExists(MemberRecordPath(members_dir, id));
+}
+
+}  // namespace
+
+void TWebModule1::CommandRegistration(TWebResponse& response) {
+  const std::string id = GetFieldValue(FormText, "id");
+  const std::string pw = GetFieldValue(FormText, "pw");
+  const std::string pw2 = GetFieldValue(FormText, "pw2");
+  const std::string realname = GetFieldValue(FormText, "realname");
+  const std::string mail = GetFieldValue(FormText, "mail");
+  const std::string country = GetFieldValue(FormText, "country");
+
+  const auto error = [&](const std::string& message) {
+    response.SetContent(BuildErrorPage(message));
+  };
+  if (id.empty() || pw.empty() || pw2.empty() || realname.empty() || mail.empty()) {
+    return error("There is a blank. 空欄があります");
+  }
+  if (!IsSafeFileNamePart(id)) {
+    return error("The ID contains characters that cannot be used. ＩＤに使用できない文字が含まれています");
+  }
+  if (pw != pw2) return error("The password is wrong. パスワードの入力エラー");
+  if (pw.size() < kMinimumPasswordLength) {
+    return error("Password must be five or more characters. パスワードは５文字以上で");
+  }
+  const std::string record_path = MemberRecordPath(membersdb, id);
+  const std::string already = "The same ID is already registered. 同じＩＤが既に登録されています";
+  if (platform::FileExists(record_path)) return error(already);
+
+  FormText = "id=" + id + "\r\npw=" + pw + "\r\nrealname=" + realname + "\r\ncountry=" +
+             country + "\r\nmail=" + mail + "\r\n";
+  // Created only when the name is free, so of two registrations at once one loses.
+  if (!CreateMemberRecord(record_path, FormText)) return error(already);
+  response.SetContent(BuildRegistrationAcceptedPage());
+}
+
+void TWebModule1::CommandChangePassword(TWebResponse& response) {
+  const std::string id = GetFieldValue(FormText, "id");
+  const std::string pw0 = GetFieldValue(FormText, "pw0");
+  const std::string pw1 = GetFieldValue(FormText, "pw1");
+  const std::string pw2 = GetFieldValue(FormText, "pw2");
+
+  const auto error = [&](const std::string& message) {
+    response.SetContent(BuildErrorPage(message));
+  };
+  if (id.empty() || pw0.empty() || pw1.empty() || pw2.empty()) {
+    return error("There is a blank. 空欄があります");
+  }
+  if (!RecordExists(membersdb, id)) return error("The ID does not exist. ＩＤが存在しません");
+  if (pw1 != pw2) return error("A new password is different. 新パスワードの入力エラー");
+  if (pw1.size() < kMinimumPasswordLength) {
+    return error("Password must be five or more characters. パスワードは５文字以上で");
+  }
+  if (!ChangeMemberPassword(membersdb, id, pw0, pw1)) {
+    return error("password was not changed. 変更できませんでした");
+  }
+  response.SetContent(BuildRegistrationAcceptedPage());
+}
+
+void TWebModule1::CommandChangeProfileForm(TWebResponse& response, const std::string& session) {
+  const std::string id = GetFieldValue(FormText, "id");
+  const std::string pw = GetFieldValue(FormText, "pw");
+
+  if (id.empty() || pw.empty()) {
+    return response.SetContent(BuildErrorPage("ID and password are required. ID,PWは必須です"));
+  }
+  if (!RecordExists(membersdb, id)) {
+    return response.SetContent(BuildErrorPage("ID does not exist. ＩＤが存在しません"));
+  }
+  // A wrong password gives an empty form, so the page stays empty.
+  response.SetContent(BuildChangeProfileForm(session, membersdb, id, pw));
+}
+
+void TWebModule1::CommandChangeProfile(TWebResponse& response) {
+  const auto field = [this](const char* name) { return GetFieldValue(FormText, name); };
+  const std::string id = field("id");
+  const std::string pw = field("pw");
+
+  if (id.empty() || pw.empty()) {
+    return response.SetContent(BuildErrorPage("ID and password are required. ID,PWは必須です"));
+  }
+  if (!RecordExists(membersdb, id)) {
+    return response.SetContent(BuildErrorPage("ID does not exist. ＩＤが存在しません"));
+  }
+  if (!UpdateMemberProfile(membersdb, id, pw, field("realname"), field("mail"), field("comment"),
+                           field("url1"), field("urlname1"), field("url2"), field("urlname2"),
+                           field("url3"), field("urlname3"), field("country"))) {
+    return response.SetContent(BuildErrorPage("profile was not changed. 変更できませんでした"));
+  }
+  response.SetContent(BuildProfilePage(membersdb, id));
+}
+
+}  // namespace orvane

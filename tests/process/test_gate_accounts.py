@@ -1,0 +1,272 @@
+"""The account commands run as CGI processes: registration, changepw, changeprof1 and
+changeprof2, their messages in check order and the member records they leave."""
+
+import os
+import unittest
+
+import gate_pages as pages
+from gate_site import GateSite, reply, split_reply
+
+# A record as an older gate or an administrator may have left it: lone LF line ends,
+# a line without "=", an unknown key and no CR LF at the end.
+HAND_RECORD = b"id=taro\nnote line\npw=Secret1\nrealname=Taro\nextra=kept\nmail=t@x.jp"
+
+FULL_PROFILE = (("realname", "Taro Yamada"), ("mail", "t@x.jp"), ("comment", "<b>hi</b> & bye"),
+                ("url1", "http://a.example/?q=1&r=2"), ("urlname1", "Blog"),
+                ("url2", "http://b.example/"), ("urlname2", "日記"),
+                ("url3", "http://c.example/"), ("urlname3", "Three"), ("country", "日本"))
+FULL_PROFILE_STORED = {"realname": b"Taro&nbsp;Yamada", "mail": b"t@x.jp",
+                       "comment": b"&lt;b&gt;hi&lt;/b&gt;&nbsp;&amp;&nbsp;bye",
+                       "url1": b"http://a.example/?q=1&amp;r=2", "urlname1": b"Blog",
+                       "url2": b"http://b.example/", "urlname2": pages.sj("日記"),
+                       "url3": b"http://c.example/", "urlname3": b"Three",
+                       "country": pages.sj("日本")}
+SAVE_ORDER = ("realname", "country", "mail", "comment", "url1", "url2", "url3",
+              "urlname1", "urlname2", "urlname3")
+
+
+def command(name, *pairs):
+    return (("session", "site1"), ("command", name)) + tuple(pairs)
+
+
+class RegistrationTest(unittest.TestCase):
+    VALID = {"id": "taro", "pw": "secret", "pw2": "secret", "realname": "Taro",
+             "mail": "t@x.jp", "country": "JP"}
+
+    def register(self, site, **changes):
+        fields = dict(self.VALID, **changes)
+        return site.post_form(*command("registration", *((k, v) for k, v in fields.items()
+                                                         if v is not None)))
+
+    def test_rejections_in_check_order(self):
+        cases = (
+            ("all blank", dict(id="", pw="", pw2="", realname="", mail=""), pages.BLANK),
+            *((name + " blank", {name: ""}, pages.BLANK) for name in ("id", "pw", "pw2", "realname", "mail")),
+            *((name + " absent", {name: None}, pages.BLANK) for name in ("id", "pw", "pw2", "realname", "mail")),
+            ("blank before bad id", dict(id="a/b", mail=""), pages.BLANK),
+            ("slash in id", dict(id="a/b", pw2="other"), pages.BAD_ID_CHARS),
+            ("backslash in id", dict(id="a\\b"), pages.BAD_ID_CHARS),
+            ("colon in id", dict(id="c:x"), pages.BAD_ID_CHARS),
+            ("control byte in id", dict(id="a\x01b"), pages.BAD_ID_CHARS),
+            ("parent path in id", dict(id="../sessions/site1"), pages.BAD_ID_CHARS),
+            ("passwords differ", dict(pw2="secreT"), pages.PW_MISMATCH),
+            ("passwords differ before short", dict(pw="abc", pw2="abd"), pages.PW_MISMATCH),
+            ("four bytes", dict(pw="abcd", pw2="abcd"), pages.PW_SHORT),
+            ("two double-byte characters", dict(pw="表示", pw2="表示"), pages.PW_SHORT),
+        )
+        site = GateSite(self)
+        for label, changes, message in cases:
+            with self.subTest(label):
+                site.assert_error(message, self.register(site, **changes))
+        self.assertEqual([], site.member_files())
+        self.assertEqual(sorted(os.listdir(site.sessions)), ["site1.txt"])
+
+    def test_record_holds_five_lines_and_nothing_else(self):
+        site = GateSite(self)
+        site.assert_page(pages.registration_accepted_page(),
+                         self.register(site, country="", extra="x", pw2="secret"))
+        self.assertEqual(b"id=taro\r\npw=secret\r\nrealname=Taro\r\ncountry=\r\nmail=t@x.jp\r\n",
+                         site.read_member("taro"))
+
+    def test_password_length_counts_bytes_of_the_escaped_value(self):
+        site = GateSite(self)
+        for member, pw, stored in (("u1", "表示表", "表示表"), ("u2", "&", "&amp;"),
+                                   ("u3", "12345", "12345"), ("u4", "a b", "a&nbsp;b")):
+            with self.subTest(pw):
+                site.assert_page(pages.registration_accepted_page(),
+                                 self.register(site, id=member, pw=pw, pw2=pw))
+                self.assertEqual(pages.registration_record(member, stored, "Taro", "JP", "t@x.jp"),
+                                 site.read_member(member))
+
+    def test_existing_id_is_refused_and_left_unchanged(self):
+        site = GateSite(self)
+        site.write_member("taro", HAND_RECORD)
+        for label, changes in (("same password", dict(pw="Secret1", pw2="Secret1")),
+                               ("other password", {})):
+            with self.subTest(label):
+                site.assert_error(pages.ID_TAKEN, self.register(site, **changes))
+                self.assertEqual(HAND_RECORD, site.read_member("taro"))
+
+    def test_double_byte_id_and_markup_are_stored_escaped_and_shown_escaped(self):
+        site = GateSite(self)
+        member = "表示"  # its first character ends in the byte of a backslash
+        site.assert_page(pages.registration_accepted_page(), self.register(
+            site, id=member, realname='<i>"Q" & A</i>', country="日本"))
+        expected_name = b"&lt;i&gt;&quot;Q&quot;&nbsp;&amp;&nbsp;A&lt;/i&gt;"
+        self.assertEqual(pages.registration_record(member, "secret", expected_name, "日本", "t@x.jp"),
+                         site.read_member(member))
+        site.assert_page(pages.profile_page(member, {"realname": expected_name,
+                                                     "country": pages.sj("日本")}),
+                         site.get("showuser=%s&session=site1"
+                                  % "".join("%%25%02X" % b for b in pages.sj(member))))
+
+    def test_huge_value_is_stored_whole(self):
+        site = GateSite(self)
+        huge = "x" * 300000
+        site.assert_page(pages.registration_accepted_page(), self.register(site, realname=huge))
+        self.assertEqual(pages.registration_record("taro", "secret", huge, "JP", "t@x.jp"),
+                         site.read_member("taro"))
+
+    def test_concurrent_registrations_of_one_id_let_exactly_one_succeed(self):
+        site = GateSite(self)
+        bodies = [pages.urlencoded(*command("registration", ("id", "race"), ("pw", "secret%d" % n),
+                                            ("pw2", "secret%d" % n), ("realname", "R%d" % n),
+                                            ("mail", "m")))
+                  for n in range(6)]
+        results = site.run_together(bodies)
+        accepted = [n for n, out in enumerate(results)
+                    if out == reply(pages.registration_accepted_page())]
+        refused = [n for n, out in enumerate(results) if out == reply(pages.error_page(pages.ID_TAKEN))]
+        self.assertEqual(1, len(accepted), results)
+        self.assertEqual(5, len(refused), results)
+        n = accepted[0]
+        self.assertEqual(pages.registration_record("race", "secret%d" % n, "R%d" % n, "", "m"),
+                         site.read_member("race"))
+        self.assertEqual([b"race.txt"], site.member_files())
+
+
+class ChangePasswordTest(unittest.TestCase):
+    def change(self, site, member="taro", pw0="Secret1", pw1="NewPass", pw2="NewPass"):
+        pairs = [(k, v) for k, v in (("id", member), ("pw0", pw0), ("pw1", pw1), ("pw2", pw2))
+                 if v is not None]
+        return site.post_form(*command("changepw", *pairs))
+
+    def test_rejections_in_check_order_leave_the_record_byte_identical(self):
+        site = GateSite(self)
+        site.write_member("taro", HAND_RECORD)
+        os.mkdir(os.path.join(site.members, "sub"))
+        site.write_member("sub/taro", HAND_RECORD)
+        cases = (
+            *((name + " blank", {name: ""}, pages.BLANK) for name in ("member", "pw0", "pw1", "pw2")),
+            *((name + " absent", {name: None}, pages.BLANK) for name in ("member", "pw0", "pw1", "pw2")),
+            ("unknown id before new passwords", dict(member="jiro", pw2="other"), pages.PW_ID_MISSING),
+            ("id in another case", dict(member="TARO"), pages.PW_ID_MISSING),
+            ("id leaving the directory", dict(member="sub/taro"), pages.PW_ID_MISSING),
+            ("id with a backslash", dict(member="sub\\taro"), pages.PW_ID_MISSING),
+            ("new passwords differ before short", dict(pw1="abc", pw2="abd"), pages.NEW_PW_MISMATCH),
+            ("new password short", dict(pw1="abcd", pw2="abcd"), pages.PW_SHORT),
+            ("wrong old password", dict(pw0="Secret2"), pages.PW_NOT_CHANGED),
+            ("old password in another case", dict(pw0="secret1"), pages.PW_NOT_CHANGED),
+        )
+        for label, changes, message in cases:
+            with self.subTest(label):
+                site.assert_error(message, self.change(site, **changes))
+                self.assertEqual(HAND_RECORD, site.read_member("taro"))
+                self.assertEqual(HAND_RECORD, site.read_member("sub/taro"))
+
+    def test_password_is_changed_in_place(self):
+        site = GateSite(self)
+        site.write_member("taro", HAND_RECORD)
+        site.assert_page(pages.registration_accepted_page(), self.change(site, pw1="新しい&", pw2="新しい&"))
+        self.assertEqual(b"id=taro\r\nnote line\r\npw=" + pages.sj("新しい&amp;") +
+                         b"\r\nrealname=Taro\r\nextra=kept\r\nmail=t@x.jp\r\n", site.read_member("taro"))
+        site.assert_page(pages.registration_accepted_page(),
+                         self.change(site, pw0="新しい&", pw1="third", pw2="third"))
+
+
+class ChangeProfileFormTest(unittest.TestCase):
+    def assert_form(self, expected_lines, actual):
+        head, page = split_reply(actual)
+        self.assertEqual(reply(page)[:len(head)], head)
+        got = page.split(b"\r\n")
+        self.assertEqual(b"", got.pop(), "every line ends in CR LF")
+        self.assertEqual(len(expected_lines), len(got))
+        for n, (want, line) in enumerate(zip(expected_lines, got)):
+            if isinstance(want, tuple):
+                self.assertTrue(line.startswith(want[0]) and len(line) > len(want[0]),
+                                "line %d: %r" % (n + 1, line))
+            else:
+                self.assertEqual(pages.sj(want), line, "line %d" % (n + 1))
+
+    def test_rejections_in_check_order(self):
+        site = GateSite(self)
+        site.write_member("taro", HAND_RECORD)
+        os.mkdir(os.path.join(site.members, "sub"))
+        site.write_member("sub/taro", HAND_RECORD)
+        for label, pairs, page in (
+                ("id blank", (("id", ""), ("pw", "Secret1")), pages.error_page(pages.ID_PW_REQUIRED)),
+                ("pw absent", (("id", "taro"),), pages.error_page(pages.ID_PW_REQUIRED)),
+                ("unknown id", (("id", "jiro"), ("pw", "x")), pages.error_page(pages.PROF_ID_MISSING)),
+                ("id leaving the directory", (("id", "sub/taro"), ("pw", "Secret1")),
+                 pages.error_page(pages.PROF_ID_MISSING)),
+                ("wrong password", (("id", "taro"), ("pw", "secret1")), b"")):
+            with self.subTest(label):
+                site.assert_page(page, site.post_form(*command("changeprof1", *pairs)))
+        self.assertEqual(HAND_RECORD, site.read_member("taro"))
+
+    def test_form_is_filled_from_the_record(self):
+        site = GateSite(self)
+        record = dict(FULL_PROFILE_STORED, pw=b"Secret1")
+        site.write_member("taro", pages.record(("id", "taro"), *record.items()))
+        self.assert_form(pages.change_profile_form_lines("site1", "taro", record),
+                         site.post_form(*command("changeprof1", ("id", "taro"), ("pw", "Secret1"))))
+
+
+class ChangeProfileTest(unittest.TestCase):
+    def save(self, site, member="taro", pw="secret", profile=FULL_PROFILE, multipart=False):
+        fields = command("changeprof2", ("id", member), ("pw", pw), *profile)
+        return site.post_multipart(*fields) if multipart else site.post_form(*fields)
+
+    def test_rejections_in_check_order_write_nothing(self):
+        site = GateSite(self)
+        site.write_member("taro", HAND_RECORD)
+        os.mkdir(os.path.join(site.members, "sub"))
+        site.write_member("sub/taro", HAND_RECORD)
+        for label, kwargs, message in (
+                ("id blank", dict(member=""), pages.ID_PW_REQUIRED),
+                ("pw blank", dict(pw=""), pages.ID_PW_REQUIRED),
+                ("unknown id", dict(member="jiro"), pages.PROF_ID_MISSING),
+                ("id leaving the directory", dict(member="sub/taro", pw="Secret1"), pages.PROF_ID_MISSING),
+                ("id with a colon", dict(member="sub:taro", pw="Secret1"), pages.PROF_ID_MISSING),
+                ("wrong password", dict(pw="secret1"), pages.PROF_NOT_CHANGED)):
+            with self.subTest(label):
+                site.assert_error(message, self.save(site, **kwargs))
+                self.assertEqual(HAND_RECORD, site.read_member("taro"))
+                self.assertEqual(HAND_RECORD, site.read_member("sub/taro"))
+
+    def test_first_save_orders_lines_and_answers_with_the_profile_page(self):
+        for multipart in (False, True):
+            with self.subTest(multipart=multipart):
+                site = GateSite(self)
+                site.write_member("taro", pages.registration_record("taro", "secret", "T", "", "old@x"))
+                site.assert_page(pages.profile_page("taro", FULL_PROFILE_STORED),
+                                 self.save(site, multipart=multipart))
+                self.assertEqual(pages.record(("id", "taro"), ("pw", "secret"),
+                                              *((k, FULL_PROFILE_STORED[k]) for k in SAVE_ORDER)),
+                                 site.read_member("taro"))
+
+    def test_missing_or_empty_values_delete_their_lines(self):
+        site = GateSite(self)
+        site.write_member("taro", HAND_RECORD.replace(b"Secret1", b"secret"))
+        for label, profile in (("mail absent", (("realname", "New"), ("extra", "ignored"))),
+                               ("mail empty", (("realname", "New"), ("mail", "")))):
+            with self.subTest(label):
+                site.assert_page(pages.profile_page("taro", {"realname": b"New"}),
+                                 self.save(site, profile=profile))
+                self.assertEqual(b"id=taro\r\nnote line\r\npw=secret\r\nrealname=New\r\nextra=kept\r\n",
+                                 site.read_member("taro"))
+
+    def test_concurrent_saves_all_succeed_and_leave_one_whole_record(self):
+        site = GateSite(self)
+        site.write_member("taro", pages.registration_record("taro", "secret", "T", "", "m"))
+        saves = [(("realname", "Name%d" % n), ("comment", "c" * (2000 * n + 1)), ("mail", "m%d" % n))
+                 for n in range(6)]
+        bodies = [pages.multipart(*command("changeprof2", ("id", "taro"), ("pw", "secret"), *profile))
+                  for profile in saves]
+        results = site.run_together(bodies, content_type=pages.multipart_type())
+        records = [pages.record(("id", "taro"), ("pw", "secret"), ("realname", "Name%d" % n),
+                                ("country", ""), ("mail", "m%d" % n), ("comment", "c" * (2000 * n + 1)))
+                   for n in range(6)]
+        # Each answer shows the record as it stood after its own save, maybe already
+        # overwritten by a later one.
+        shown = [reply(pages.profile_page("taro", {"realname": b"Name%d" % n,
+                                                   "comment": b"c" * (2000 * n + 1)}))
+                 for n in range(6)]
+        for out in results:
+            self.assertIn(out, shown, out[:300])
+        self.assertIn(site.read_member("taro"), records)
+        self.assertEqual([b"taro.txt"], site.member_files())
+
+
+if __name__ == "__main__":
+    unittest.main()
