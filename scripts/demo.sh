@@ -121,9 +121,9 @@ any_file() { [ -n "$(find "$1" -type f -name "$2" 2>/dev/null | head -n 1)" ]; }
 
 # request NAME curl-arguments...: the reply lands in $OUT/NAME.head and $OUT/NAME.body.
 request() {
-  name=$1
+  reply=$1
   shift
-  curl -sS --max-time 20 -D "$OUT/$name.head" -o "$OUT/$name.body" "$@" || : >"$OUT/$name.head"
+  curl -sS --max-time 20 -D "$OUT/$reply.head" -o "$OUT/$reply.body" "$@" || : >"$OUT/$reply.head"
 }
 
 # page NAME TEXT: a 200 text/html reply that holds TEXT.
@@ -141,16 +141,17 @@ register() {  # name id pw pw2 realname mail
 }
 
 post_leaf() {  # name session id pw title [curl arguments for the image]
-  name=$1 session=$2 id=$3 pw=$4 title=$5
+  # Shell functions share their variables: these names are this function's own.
+  leaf_reply=$1 leaf_session=$2 leaf_id=$3 leaf_pw=$4 leaf_title=$5
   shift 5
-  request "$name" "$GATE" --form-string "session=$session" --form-string command=postleaf \
-    --form-string "id=$id" --form-string "pw=$pw" "$@" \
-    --form-string "blank-title=$(sjis "$title")" --form-string "comment=posted by the check"
+  request "$leaf_reply" "$GATE" --form-string "session=$leaf_session" \
+    --form-string command=postleaf --form-string "id=$leaf_id" --form-string "pw=$leaf_pw" "$@" \
+    --form-string "blank-title=$(sjis "$leaf_title")" --form-string "comment=posted by the check"
 }
 
 run_checks() {
   GATE="http://127.0.0.1:$PORT/cgi/orvanegate.exe"
-  id=member1
+  MEMBER=member1
   png="$ROOT/site/default.png"
   leaves="$RUN/htdocs/leaves"
   image=$OUT/sample.png
@@ -163,18 +164,18 @@ run_checks() {
   LABEL="config.txt beside the gate is not served"
   verdict status_is config 403
 
-  register reg "$id" secret1 secret1 "山田花子" m1@example.com
+  register reg "$MEMBER" secret1 secret1 "山田花子" m1@example.com
   page reg "ACCEPTED. 登録を受け付けました"
   LABEL="the member record holds the name in Shift_JIS and no pw2"
-  verdict eval "has '$RUN/data/members/$id.txt' 'realname=山田花子' && lacks '$RUN/data/members/$id.txt' pw2"
-  register reg-again "$id" other12 other12 "別人" m2@example.com
+  verdict eval "has '$RUN/data/members/$MEMBER.txt' 'realname=山田花子' && lacks '$RUN/data/members/$MEMBER.txt' pw2"
+  register reg-again "$MEMBER" other12 other12 "別人" m2@example.com
   page reg-again "The same ID is already registered. 同じＩＤが既に登録されています"
   register reg-short member2 abcd abcd "名前" m3@example.com
   page reg-short "Password must be five or more characters. パスワードは５文字以上で"
   register reg-blank member3 secret1 secret1 "" m4@example.com
   page reg-blank "There is a blank. 空欄があります"
 
-  request profile "$GATE?showuser=$id&session=demo"
+  request profile "$GATE?showuser=$MEMBER&session=demo"
   page profile "Profile <#filename>"
   LABEL="the profile page shows the name and hides the password"
   verdict eval "has '$OUT/profile.body' '山田花子' && lacks '$OUT/profile.body' secret1"
@@ -182,7 +183,7 @@ run_checks() {
   LABEL="an unknown member's profile is an empty 200 page"
   verdict eval "status_is profile-unknown 200 && is_empty profile-unknown"
 
-  post_leaf post1 demo "$id" secret1 "表のタイトル" -F "upfile=@$image;type=image/png;filename=Sample.PNG"
+  post_leaf post1 demo "$MEMBER" secret1 "表のタイトル" -F "upfile=@$image;type=image/png;filename=Sample.PNG"
   page post1 "ACCEPTED. ファイルを受け付けました"
   LABEL="the image is stored as leaf0001.png, byte for byte"
   verdict same_bytes "$image" "$leaves/leaf0001.png"
@@ -194,60 +195,60 @@ run_checks() {
   LABEL="the web server serves the stored image"
   verdict same_bytes "$image" "$OUT/leaf1.body"
 
-  post_leaf post-default demo "$id" secret1 "見本"
+  post_leaf post-default demo "$MEMBER" secret1 "見本"
   page post-default "ACCEPTED. ファイルを受け付けました"
   LABEL="a posting without an image stores the default image as leaf0002.png"
   verdict same_bytes "$png" "$leaves/leaf0002.png"
 
-  post_leaf post-wrongpw demo "$id" wrong99 "タイトル" -F "upfile=@$image;type=image/png"
+  post_leaf post-wrongpw demo "$MEMBER" wrong99 "タイトル" -F "upfile=@$image;type=image/png"
   page post-wrongpw "The password is wrong. パスワードが違います"
-  post_leaf post-blank demo "$id" secret1 "" -F "upfile=@$image;type=image/png"
+  post_leaf post-blank demo "$MEMBER" secret1 "" -F "upfile=@$image;type=image/png"
   page post-blank "There is a blank. 空欄があります"
   post_leaf post-nomember demo nobody secret1 "タイトル" -F "upfile=@$image;type=image/png"
   page post-nomember "The member does not exist.メンバーが存在しません"
   LABEL="refused postings store nothing and leave the counter at 2"
   verdict eval "absent '$leaves/leaf0003.png' && absent '$leaves/leaf0003.txt' && holds '$RUN/data/leafcounter.txt' 2"
 
-  post_leaf post-g1 gallery "$id" secret1 "一" -F "upfile=@$image;type=image/png;filename=a.png"
-  post_leaf post-g2 gallery "$id" secret1 "二" -F "upfile=@$image;type=image/png;filename=b.png"
+  post_leaf post-g1 gallery "$MEMBER" secret1 "一" -F "upfile=@$image;type=image/png;filename=a.png"
+  post_leaf post-g2 gallery "$MEMBER" secret1 "二" -F "upfile=@$image;type=image/png;filename=b.png"
   page post-g2 "ACCEPTED. ファイルを受け付けました"
   LABEL="num3d naming stores 001.png and 002.png"
   verdict eval "exists '$RUN/htdocs/gallery/001.png' && exists '$RUN/htdocs/gallery/002.txt'"
-  post_leaf post-s1 stamps "$id" secret1 "時" -F "upfile=@$image;type=image/png;filename=c.PNG"
+  post_leaf post-s1 stamps "$MEMBER" secret1 "時" -F "upfile=@$image;type=image/png;filename=c.PNG"
   page post-s1 "ACCEPTED. ファイルを受け付けました"
   LABEL="time-stamp naming stores a 20*.png"
   verdict any_file "$RUN/htdocs/stamps" '20*-*-*.png'
 
   request changepw "$GATE" --data-urlencode session=demo --data-urlencode command=changepw \
-    --data-urlencode "id=$id" --data-urlencode pw0=secret1 --data-urlencode pw1=secret2 \
+    --data-urlencode "id=$MEMBER" --data-urlencode pw0=secret1 --data-urlencode pw1=secret2 \
     --data-urlencode pw2=secret2
   page changepw "ACCEPTED. 登録を受け付けました"
   request changepw-wrong "$GATE" --data-urlencode session=demo --data-urlencode command=changepw \
-    --data-urlencode "id=$id" --data-urlencode pw0=secret1 --data-urlencode pw1=secret3 \
+    --data-urlencode "id=$MEMBER" --data-urlencode pw0=secret1 --data-urlencode pw1=secret3 \
     --data-urlencode pw2=secret3
   page changepw-wrong "password was not changed. 変更できませんでした"
-  post_leaf post-oldpw demo "$id" secret1 "タイトル" -F "upfile=@$image;type=image/png"
+  post_leaf post-oldpw demo "$MEMBER" secret1 "タイトル" -F "upfile=@$image;type=image/png"
   page post-oldpw "The password is wrong. パスワードが違います"
 
   request changeprof1 "$GATE" --data-urlencode session=demo --data-urlencode command=changeprof1 \
-    --data-urlencode "id=$id" --data-urlencode pw=secret2
+    --data-urlencode "id=$MEMBER" --data-urlencode pw=secret2
   page changeprof1 '<form name="SendForm" action="/cgi/orvanegate.exe" method="POST" ENCTYPE="multipart/form-data">'
   LABEL="the change-profile form is filled from the record"
   verdict eval "has '$OUT/changeprof1.body' 'value=\"changeprof2\"' && has '$OUT/changeprof1.body' 'Value=\"山田花子\"' && has '$OUT/changeprof1.body' 'name=\"session\" value=\"demo\"'"
   request changeprof1-wrong "$GATE" --data-urlencode session=demo \
-    --data-urlencode command=changeprof1 --data-urlencode "id=$id" --data-urlencode pw=secret1
+    --data-urlencode command=changeprof1 --data-urlencode "id=$MEMBER" --data-urlencode pw=secret1
   LABEL="the change-profile form with a wrong password is an empty page"
   verdict eval "status_is changeprof1-wrong 200 && is_empty changeprof1-wrong"
 
   request changeprof2 "$GATE" --form-string session=demo --form-string command=changeprof2 \
-    --form-string "id=$id" --form-string pw=secret2 --form-string "realname=$(sjis '山田花子')" \
+    --form-string "id=$MEMBER" --form-string pw=secret2 --form-string "realname=$(sjis '山田花子')" \
     --form-string "country=$(sjis '日本')" --form-string "comment=$(sjis '表示 & <b>')" \
     --form-string mail=m1@example.com --form-string urlname1=Home \
     --form-string url1=http://example.com/
   page changeprof2 "Profile <#filename>"
   LABEL="the saved profile shows the escaped comment and the link"
   verdict eval "has '$OUT/changeprof2.body' '表示&nbsp;&amp;&nbsp;&lt;b&gt;' && has '$OUT/changeprof2.body' '<a href=\"http://example.com/\"'"
-  request profile2 "$GATE?ShowUser=$id&Session=demo"
+  request profile2 "$GATE?ShowUser=$MEMBER&Session=demo"
   page profile2 "日本"
 
   request put "$GATE" -X PUT --data-binary 'session=demo&command=none'
