@@ -52,6 +52,13 @@ choose_run_dir() {
     RUN=/var/tmp/orvanegate-demo/$1
     echo "note: $WEB_USER cannot reach $ROOT/site; using $RUN" >&2
   fi
+  if [ "$MODE" = check ] && [ -e "$RUN" ] && [ ! -f "$RUN/lighttpd.conf" ]; then
+    echo "$RUN exists and is no demo run directory; --check would wipe it" >&2
+    exit 1
+  fi
+  [ "$MODE" = check ] && rm -rf "$RUN"
+  mkdir -p "$RUN"
+  RUN=$(cd "$RUN" && pwd)  # the settings files need absolute paths
 }
 
 fill() {  # template, target: the template with the run directory and port filled in
@@ -262,7 +269,6 @@ run_checks() {
 
 check() {
   choose_run_dir check
-  rm -rf "$RUN"
   layout
   OUT=$RUN/logs/check
   mkdir -p "$OUT"
