@@ -76,7 +76,10 @@ class FakeResponse : public TWebResponse {
   std::int32_t GetIntegerVariable(int) override { return -1; }
   void SetIntegerVariable(int, std::int32_t) override {}
   std::string GetContent() override { return content; }
-  void SetContent(const std::string& value) override { content = value; }
+  void SetContent(const std::string& value) override {
+    content = value;
+    ++content_sets;
+  }
   std::int32_t GetStatusCode() override { return status; }
   void SetStatusCode(std::int32_t code) override { status = code; }
   std::string GetLogMessage() override { return {}; }
@@ -93,6 +96,7 @@ class FakeResponse : public TWebResponse {
   std::int32_t status = 200;
   std::int32_t sent_status = 0;
   std::string content;
+  int content_sets = 0;
   int sends = 0;
   bool fail_send = false;
 };

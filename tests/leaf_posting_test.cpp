@@ -11,6 +11,7 @@
 #include "host/web_request.h"
 #include "host/web_response.h"
 #include "platform/exception.h"
+#include "fake_web.h"
 #include "temp_dir.h"
 
 namespace orvane {
@@ -66,47 +67,8 @@ const std::string kAccepted =
     "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x8E\xF3\x82\xAF\x95\x74\x82\xAF\x82\xDC\x82\xB5\x82"
     "\xBD";
 
-class FakeRequest : public TWebRequest {
- public:
-  std::string GetStringVariable(int) override { return {}; }
-  double GetDateVariable(int) override { return -1; }
-  std::int32_t GetIntegerVariable(int) override { return -1; }
-  std::int32_t ReadBytes(char*, std::int32_t) override { return 0; }
-  std::string ReadString(std::int32_t) override { return {}; }
-  std::string MapUriToPath(const std::string&) override { return {}; }
-  std::int32_t WriteBytes(const char*, std::int32_t) override { return 0; }
-  bool WriteString(std::string_view) override { return true; }
-  bool WriteHeaders(int, const std::string&, const std::string&) override { return true; }
-  std::string GetHeaderField(const std::string&) override { return {}; }
-  std::string_view ContentView() override { return {}; }
-};
-
-class FakeResponse : public TWebResponse {
- public:
-  explicit FakeResponse(TWebRequest& request) : TWebResponse(request) {}
-  std::string GetStringVariable(int) override { return {}; }
-  void SetStringVariable(int, const std::string&) override {}
-  double GetDateVariable(int) override { return -1; }
-  void SetDateVariable(int, double) override {}
-  std::int32_t GetIntegerVariable(int) override { return -1; }
-  void SetIntegerVariable(int, std::int32_t) override {}
-  std::string GetContent() override { return content; }
-  void SetContent(const std::string& value) override {
-    content = value;
-    ++content_sets;
-  }
-  std::int32_t GetStatusCode() override { return 200; }
-  void SetStatusCode(std::int32_t) override {}
-  std::string GetLogMessage() override { return {}; }
-  void SetLogMessage(const std::string&) override {}
-  void SendResponse() override {}
-  void SendRedirect(const std::string&) override {}
-  void SendStream(TStream&) override {}
-
-  std::string content;
-  int content_sets = 0;
-};
-
+using testing::FakeRequest;
+using testing::FakeResponse;
 using testing::ReadBytes;
 using testing::TempDir;
 using testing::WriteBytes;
