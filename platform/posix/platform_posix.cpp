@@ -1,6 +1,7 @@
 // POSIX implementation of the platform interface. Windows share modes are emulated
 // with open-file-description locks, which also hold across network file systems.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
@@ -78,6 +79,17 @@ bool IsUsablePath(const std::string& path) {
   return !path.empty() && path.find('\0') == std::string::npos;
 }
 
+// A reader that went away must make a write fail, not end the process with SIGPIPE.
+void IgnoreBrokenPipe() {
+  static const bool ignored = [] {
+    struct sigaction action {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    return sigaction(SIGPIPE, &action, nullptr) == 0;
+  }();
+  (void)ignored;
+}
+
 bool IsRegularFile(int fd) {
   struct stat info {};
   return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
@@ -102,6 +114,7 @@ long ReadStdin(char* buffer, std::size_t count) {
 }
 
 long WriteStdout(const char* data, std::size_t count) {
+  IgnoreBrokenPipe();
   std::size_t done = 0;
   while (done < count) {
     const ssize_t put = ::write(STDOUT_FILENO, data + done, count - done);
@@ -115,6 +128,7 @@ long WriteStdout(const char* data, std::size_t count) {
 }
 
 void WriteStderr(std::string_view text) {
+  IgnoreBrokenPipe();
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t put = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
