@@ -1,6 +1,7 @@
 // POSIX implementation of the platform interface. Windows share modes are emulated
 // with open-file-description locks, which also hold across network file systems.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -90,6 +91,16 @@ void IgnoreBrokenPipe() {
   (void)ignored;
 }
 
+// A web server may hand over non-blocking pipes: "not ready yet" means wait, not fail.
+bool WaitUntilReady(int fd, short events) {
+  if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+  struct pollfd ready {fd, events, 0};
+  while (::poll(&ready, 1, -1) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
 bool IsRegularFile(int fd) {
   struct stat info {};
   return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
@@ -109,7 +120,7 @@ long ReadStdin(char* buffer, std::size_t count) {
   for (;;) {
     const ssize_t got = ::read(STDIN_FILENO, buffer, count);
     if (got >= 0) return static_cast<long>(got);
-    if (errno != EINTR) return -1;
+    if (errno != EINTR && !WaitUntilReady(STDIN_FILENO, POLLIN)) return -1;
   }
 }
 
@@ -119,7 +130,7 @@ long WriteStdout(const char* data, std::size_t count) {
   while (done < count) {
     const ssize_t put = ::write(STDOUT_FILENO, data + done, count - done);
     if (put < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR || WaitUntilReady(STDOUT_FILENO, POLLOUT)) continue;
       return -1;
     }
     done += static_cast<std::size_t>(put);
