@@ -94,7 +94,9 @@ void IgnoreBrokenPipe() {
 // A web server may hand over non-blocking pipes: "not ready yet" means wait, not fail.
 bool WaitUntilReady(int fd, short events) {
   if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-  struct pollfd ready {fd, events, 0};
+  struct pollfd ready {};
+  ready.fd = fd;
+  ready.events = events;
   while (::poll(&ready, 1, -1) < 0) {
     if (errno != EINTR) return false;
   }
