@@ -1,10 +1,13 @@
 #include "host/cgi_request.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <climits>
 #include <string>
+#include <thread>
 
 #include "host/byte_buffer.h"
 #include "platform/exception.h"
@@ -115,6 +118,26 @@ TEST_F(CgiRequestTest, HugeDeclaredLengthWithAShortBodyKeepsWhatArrived) {
   TCGIRequest request;
   EXPECT_EQ(request.ContentView(), "hello");
   EXPECT_EQ(request.ReadString(INT32_MAX - 5), "");
+}
+
+TEST_F(CgiRequestTest, NonBlockingInputWaitsForALateBody) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ASSERT_EQ(::fcntl(ends[0], F_SETFL, O_NONBLOCK), 0);
+  const int saved = ::dup(STDIN_FILENO);
+  ::dup2(ends[0], STDIN_FILENO);
+  ::close(ends[0]);
+  std::thread late([fd = ends[1]] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(::write(fd, "hello", 5), 5);
+    ::close(fd);
+  });
+  Set("CONTENT_LENGTH", "5");
+  const std::string content(TCGIRequest().ContentView());
+  late.join();
+  ::dup2(saved, STDIN_FILENO);
+  ::close(saved);
+  EXPECT_EQ(content, "hello");
 }
 
 TEST(ByteBuffer, RoomThatCannotBeReservedRaisesOutOfMemory) {

@@ -1,6 +1,8 @@
 // POSIX implementation of the platform interface. Windows share modes are emulated
 // with open-file-description locks, which also hold across network file systems.
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
@@ -78,6 +80,29 @@ bool IsUsablePath(const std::string& path) {
   return !path.empty() && path.find('\0') == std::string::npos;
 }
 
+// A reader that went away must make a write fail, not end the process with SIGPIPE.
+void IgnoreBrokenPipe() {
+  static const bool ignored = [] {
+    struct sigaction action {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    return sigaction(SIGPIPE, &action, nullptr) == 0;
+  }();
+  (void)ignored;
+}
+
+// A web server may hand over non-blocking pipes: "not ready yet" means wait, not fail.
+bool WaitUntilReady(int fd, short events) {
+  if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+  struct pollfd ready {};
+  ready.fd = fd;
+  ready.events = events;
+  while (::poll(&ready, 1, -1) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
 bool IsRegularFile(int fd) {
   struct stat info {};
   return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
@@ -97,16 +122,17 @@ long ReadStdin(char* buffer, std::size_t count) {
   for (;;) {
     const ssize_t got = ::read(STDIN_FILENO, buffer, count);
     if (got >= 0) return static_cast<long>(got);
-    if (errno != EINTR) return -1;
+    if (errno != EINTR && !WaitUntilReady(STDIN_FILENO, POLLIN)) return -1;
   }
 }
 
 long WriteStdout(const char* data, std::size_t count) {
+  IgnoreBrokenPipe();
   std::size_t done = 0;
   while (done < count) {
     const ssize_t put = ::write(STDOUT_FILENO, data + done, count - done);
     if (put < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR || WaitUntilReady(STDOUT_FILENO, POLLOUT)) continue;
       return -1;
     }
     done += static_cast<std::size_t>(put);
@@ -115,6 +141,7 @@ long WriteStdout(const char* data, std::size_t count) {
 }
 
 void WriteStderr(std::string_view text) {
+  IgnoreBrokenPipe();
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t put = ::write(STDERR_FILENO, text.data() + done, text.size() - done);

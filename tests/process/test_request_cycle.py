@@ -1,5 +1,7 @@
 """The request cycle seen from outside: one request in, one reply (or none) out."""
 
+import os
+import subprocess
 import unittest
 
 import cgi_harness
@@ -40,6 +42,18 @@ class RequestCycle(cgi_harness.CgiTestCase):
                               stdin=body)
         self.assertEqual(result.exit_code, 0)
         self.assertBytesEqual(EMPTY_REPLY, result.stdout)
+
+    def test_reader_gone_before_the_reply_still_exits_with_zero(self):
+        site = self.make_site()
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        try:
+            env = dict(cgi_harness.sanitizer_environment(), **cgi_env("GET"))
+            completed = subprocess.run([site.exe], env=env, cwd=site.root, stdin=subprocess.DEVNULL,
+                                       stdout=write_end, stderr=subprocess.PIPE, timeout=20)
+        finally:
+            os.close(write_end)
+        self.assertEqual(completed.returncode, 0, completed.stderr)
 
     def test_empty_environment(self):
         site = self.make_site()
