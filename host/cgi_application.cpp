@@ -2,6 +2,7 @@
 
 #include "host/relay_exception.h"
 #include "host/server_error_page.h"
+#include "platform/platform.h"
 
 namespace orvane {
 
@@ -14,6 +15,7 @@ TCGIFactory& TCGIApplication::RequestFactory() {
 }
 
 void TCGIApplication::Run() {
+  platform::PrepareStandardChannels();
   try {
     // Declared in this order so that the response goes first, before the handler runs.
     std::unique_ptr<TCGIRequest> request = RequestFactory().CreateRequest();

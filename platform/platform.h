@@ -20,6 +20,10 @@ std::optional<std::string> GetEnvironment(const std::string& name);
 // Standard input and output as binary byte channels: no byte is ever translated.
 // ReadStdin returns the count read, 0 at end of input, -1 on failure.
 // WriteStdout writes all bytes and returns the count written, -1 on failure.
+// Makes the standard channels safe to use: a closed one is opened on the null device
+// (so that no file the program opens takes its place) and a reader that has gone away
+// makes writes fail instead of ending the process.
+void PrepareStandardChannels();
 long ReadStdin(char* buffer, std::size_t count);
 long WriteStdout(const char* data, std::size_t count);
 void WriteStderr(std::string_view text);

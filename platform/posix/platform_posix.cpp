@@ -81,16 +81,6 @@ bool IsUsablePath(const std::string& path) {
 }
 
 // A reader that went away must make a write fail, not end the process with SIGPIPE.
-void IgnoreBrokenPipe() {
-  static const bool ignored = [] {
-    struct sigaction action {};
-    action.sa_handler = SIG_IGN;
-    sigemptyset(&action.sa_mask);
-    return sigaction(SIGPIPE, &action, nullptr) == 0;
-  }();
-  (void)ignored;
-}
-
 // A web server may hand over non-blocking pipes: "not ready yet" means wait, not fail.
 bool WaitUntilReady(int fd, short events) {
   if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
@@ -118,6 +108,21 @@ std::optional<std::string> GetEnvironment(const std::string& name) {
   return std::string(value);
 }
 
+void PrepareStandardChannels() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null_fd = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (null_fd >= 0 && null_fd != fd) {
+      ::dup2(null_fd, fd);
+      ::close(null_fd);
+    }
+  }
+  struct sigaction action {};
+  action.sa_handler = SIG_IGN;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGPIPE, &action, nullptr);
+}
+
 long ReadStdin(char* buffer, std::size_t count) {
   for (;;) {
     const ssize_t got = ::read(STDIN_FILENO, buffer, count);
@@ -127,7 +132,6 @@ long ReadStdin(char* buffer, std::size_t count) {
 }
 
 long WriteStdout(const char* data, std::size_t count) {
-  IgnoreBrokenPipe();
   std::size_t done = 0;
   while (done < count) {
     const ssize_t put = ::write(STDOUT_FILENO, data + done, count - done);
@@ -141,7 +145,6 @@ long WriteStdout(const char* data, std::size_t count) {
 }
 
 void WriteStderr(std::string_view text) {
-  IgnoreBrokenPipe();
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t put = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
