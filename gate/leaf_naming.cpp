@@ -84,7 +84,8 @@ std::optional<platform::File> OpenCounter(const std::string& counter_file,
   std::uniform_int_distribution<int> spread(0, std::max(wait.wait_spread_ms, 1) - 1);
   for (int attempt = 1; attempt <= wait.attempts; ++attempt) {
     try {
-      platform::File file = platform::File::Open(counter_file, platform::OpenMode::ReadWriteExclusive);
+      platform::File file =
+          platform::File::Open(counter_file, platform::OpenMode::ReadWriteExclusive);
       // A counter removed while this posting waited for it is no longer the counter.
       if (!file.IsSameFileAs(counter_file)) return std::nullopt;
       return file;
