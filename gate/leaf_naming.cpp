@@ -58,19 +58,23 @@ LeafNamingResult ClaimNumbered(std::int64_t first, std::string_view name_templat
   return NotClaimed(LeafNamingOutcome::NoNameLeft);
 }
 
-// Gives a missing counter file its first content. A posting that creates it at the same
-// moment wins; any other failure shows when the counter is opened.
-void CreateMissingCounter(const std::string& counter_file) {
-  if (platform::FileExists(counter_file) || platform::DirectoryExists(counter_file)) return;
+constexpr std::string_view kFreshCounterText = "0\r\n";
+
+// Gives a missing counter file its first content; true when this call created it. A
+// posting that creates it at the same moment wins; any other failure shows when the
+// counter is opened.
+bool CreateMissingCounter(const std::string& counter_file) {
+  if (platform::FileExists(counter_file) || platform::DirectoryExists(counter_file)) return false;
   std::optional<platform::File> file;
   try {
     file = CreateNew(counter_file);
   } catch (const EOSFileError&) {
-    return;
+    return false;
   }
-  if (!file) return;
-  file->WriteAll("0\r\n");
+  if (!file) return false;
+  file->WriteAll(kFreshCounterText);
   file->Close();
+  return true;
 }
 
 // Opens the counter file for this posting alone, waiting while another posting holds it.
@@ -80,7 +84,11 @@ std::optional<platform::File> OpenCounter(const std::string& counter_file,
   std::uniform_int_distribution<int> spread(0, std::max(wait.wait_spread_ms, 1) - 1);
   for (int attempt = 1; attempt <= wait.attempts; ++attempt) {
     try {
-      return platform::File::Open(counter_file, platform::OpenMode::ReadWriteExclusive);
+      platform::File file =
+          platform::File::Open(counter_file, platform::OpenMode::ReadWriteExclusive);
+      // A counter removed while this posting waited for it is no longer the counter.
+      if (!file.IsSameFileAs(counter_file)) return std::nullopt;
+      return file;
     } catch (const EOSFileError& error) {
       if (!error.IsSharingViolation()) return std::nullopt;
     }
@@ -193,10 +201,11 @@ LeafNamingResult ClaimTemplateName(std::string_view name_template, const LeafFil
 LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_view name_template,
                                   const LeafFileSet& files, const CounterWaitPolicy& wait) {
   if (ExtensionsCollide(files)) return NotClaimed(LeafNamingOutcome::NoNameLeft);
-  CreateMissingCounter(counter_file);
+  const bool created = CreateMissingCounter(counter_file);
   std::optional<platform::File> counter = OpenCounter(counter_file, wait);
   if (!counter) return NotClaimed(LeafNamingOutcome::CounterUnusable);
-  const std::optional<std::int64_t> stored = ParseCounterText(counter->ReadAll());
+  const std::string counter_text = counter->ReadAll();
+  const std::optional<std::int64_t> stored = ParseCounterText(counter_text);
   if (!stored) {
     throw EInOutError("Invalid numeric input: \"" + platform::FullPath(counter_file) + "\"",
                       kInvalidNumericInput, false);
@@ -212,6 +221,9 @@ LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_v
     counter->Truncate();
     counter->WriteAll(std::to_string(taken));
     counter->Close();
+  } else if (created && counter_text == kFreshCounterText) {
+    // This posting made the counter and no posting drew from it: removed while still held.
+    platform::RemoveFile(counter_file);
   }
   return result;
 }

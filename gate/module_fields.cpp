@@ -1,6 +1,6 @@
 // The field operations of the web module on a field-list text.
 #include <string>
-#include <unordered_map>
+#include <map>
 
 #include "gate/field_list.h"
 #include "gate/web_module1.h"
@@ -31,8 +31,9 @@ void TWebModule1::RemoveField(std::string& text, std::string_view name) {
 
 bool TWebModule1::CheckRequiredFields(std::string_view text) {
   // Whether the first line of each marked name (lower-cased) has a value: a marked
-  // name is always checked through the first line of that name.
-  std::unordered_map<std::string, bool> first_filled;
+  // name is always checked through the first line of that name. An ordered map, since a
+  // client choosing the names could make one hash bucket hold them all.
+  std::map<std::string, bool> first_filled;
   ForEachFieldLine(text, [&](std::string_view line) {
     const std::string_view name = FieldName(line);
     if (name.empty()) return;

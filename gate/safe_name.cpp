@@ -6,10 +6,11 @@ namespace orvane {
 
 bool IsSafeFileNamePart(std::string_view name) {
   for (std::size_t i = 0; i < name.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
+    unsigned char c = static_cast<unsigned char>(name[i]);
     if (IsLeadByte(c) && i + 1 < name.size()) {
-      ++i;  // the second byte of a double-byte character may be a backslash
-      continue;
+      // Only a backslash hides as a second byte; "/", ":" or a control byte still count.
+      c = static_cast<unsigned char>(name[++i]);
+      if (c == '\\') continue;
     }
     if (c < 0x20 || c == '/' || c == '\\' || c == ':') return false;
   }

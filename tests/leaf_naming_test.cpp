@@ -108,6 +108,7 @@ TEST_F(LeafNaming, EveryNameTakenAnswersNoNameAndWritesNothing) {
       {"template without #", ClaimTemplateName("fixed", Files())},
       {"counter with one #", ClaimCounterName(Counter(), "x#", Files(), kQuickWait)},
       {"counter without #", ClaimCounterName(Counter(), "fixed", Files(), kQuickWait)},
+      {"missing counter", ClaimCounterName(dir_ + "new.cnt", "fixed", Files(), kQuickWait)},
       {"stamp and its suffixes", ClaimStampName(stamp, Files(), 2)},
       {"image extension equal to the record's", ClaimTemplateName("y#", Files(".TXT"))},
   };

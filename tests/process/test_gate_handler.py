@@ -89,7 +89,11 @@ class ProfileQueryTest(unittest.TestCase):
         self.site.write_member("a\\b", pages.record(("id", "x"), ("realname", "Leak")))
         self.site.write_member("a:b", pages.record(("id", "x"), ("realname", "Leak")))
         self.site.write_member("a\tb", pages.record(("id", "x"), ("realname", "Leak")))
+        # A "/" after a lead byte is no second byte: it still separates directories.
+        os.mkdir(os.path.join(os.fsencode(self.site.members), b"\x81"))
+        self.site.write_member(b"\x81/abc", pages.record(("id", "x"), ("realname", "Leak")))
         for query in ("showuser=abc&session=sub%2Fsite1", "showuser=sub%252Fabc&session=site1",
+                      "showuser=%2581%252Fabc&session=site1",
                       "showuser=sub/abc&session=site1", "showuser=a%255Cb&session=site1",
                       "showuser=a%253Ab&session=site1", "showuser=a%2509b&session=site1",
                       "showuser=..%252Fmembers%252Fabc&session=site1"):
