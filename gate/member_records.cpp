@@ -1,12 +1,13 @@
 #include "gate/member_records.h"
 
 #include <array>
+#include <cstdio>
 #include <utility>
 
+#include "gate/path_text.h"
 #include "gate/web_module1.h"
 #include "platform/exception.h"
 #include "platform/platform.h"
-#include "platform/shift_jis.h"
 
 namespace orvane {
 namespace {
@@ -15,17 +16,6 @@ constexpr int kReadAttempts = 100;
 constexpr int kReadRetryMilliseconds = 10;
 // Each failed attempt means another save completed, so the bound is never met in practice.
 constexpr int kRewriteAttempts = 1000;
-
-// A final delimiter byte counts only when it is not the second byte of a double-byte character.
-bool EndsInDelimiter(std::string_view dir) {
-  bool last_is_single_byte = false;
-  for (std::size_t i = 0; i < dir.size();) {
-    const bool pair = IsLeadByte(dir[i]) && i + 1 < dir.size();
-    last_is_single_byte = !pair;
-    i += pair ? 2 : 1;
-  }
-  return last_is_single_byte && dir.back() == platform::PathDelimiter();
-}
 
 // Writes the new record beside the old one and renames it over it, so a reader sees
 // the old record or the new one, never a short one. Only the holder of the record's lock
@@ -37,10 +27,8 @@ void ReplaceRecordFile(const std::string& path, std::string_view text) {
   try {
     file.WriteAll(text);
     file.Close();
-    if (!platform::RenameFile(temporary, path)) {
-      throw EFCreateError("ファイル \"" + platform::FullPath(path) + "\" を作成できません", 0,
-                          false);
-    }
+    const int rename_error = platform::RenameFile(temporary, path);
+    if (rename_error != 0) platform::ThrowFileCreateError(path, rename_error);
   } catch (...) {
     platform::RemoveFile(temporary);
     throw;
@@ -56,10 +44,7 @@ bool HasRecord(const std::string& members_dir, const std::string& id, std::strin
 }  // namespace
 
 std::string MemberRecordPath(std::string_view members_dir, std::string_view id) {
-  std::string path;
-  path.reserve(members_dir.size() + 1 + id.size() + 4);
-  path.append(members_dir);
-  if (!members_dir.empty() && !EndsInDelimiter(members_dir)) path += platform::PathDelimiter();
+  std::string path = members_dir.empty() ? std::string() : IncludeTrailingDelimiter(members_dir);
   path.append(id).append(".txt");
   return path;
 }
@@ -78,22 +63,27 @@ TFieldList ReadMemberRecord(const std::string& path) {
   }
 }
 
+// The whole record is written under a name of its own first and then linked to the
+// record's name, which succeeds only when that name is free: a record is never seen
+// half-written, and of two registrations of one id exactly one gets the name.
 bool CreateMemberRecord(const std::string& path, std::string_view text) {
-  platform::File file;
-  try {
-    file = platform::File::Open(path, platform::OpenMode::CreateNewExclusive);
-  } catch (const EOSFileError& error) {
-    if (error.ErrorCode() == platform::FileExistsErrorCode()) return false;
-    throw;
-  }
+  char unique[32];
+  std::snprintf(unique, sizeof unique, ".%016llx.new",
+                static_cast<unsigned long long>(platform::ClockSeed()));
+  const std::string draft = path + unique;
+  platform::File file = platform::File::Open(draft, platform::OpenMode::CreateNewExclusive);
+  int link_error = 0;
   try {
     file.WriteAll(text);
     file.Close();
+    link_error = platform::CreateHardLink(draft, path);
   } catch (...) {
-    // A record cut short would hold the id for good; removed while still locked.
-    platform::RemoveFile(path);
+    platform::RemoveFile(draft);
     throw;
   }
+  platform::RemoveFile(draft);
+  if (link_error == platform::FileExistsErrorCode()) return false;
+  if (link_error != 0) platform::ThrowFileCreateError(path, link_error);
   return true;
 }
 
@@ -105,9 +95,7 @@ bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFiel
     // A save that finished while this one waited has put another file at the path.
     if (!record.IsSameFileAs(path)) {
       if (attempt >= kRewriteAttempts) {
-        throw EFOpenError("ファイル \"" + platform::FullPath(path) + "\". " +
-                              "The file is in use by another process. は開けません",
-                          platform::kSharingViolation, true);
+        platform::ThrowFileOpenError(path, platform::kSharingViolation);
       }
       continue;
     }

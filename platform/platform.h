@@ -36,8 +36,12 @@ std::string FullPath(const std::string& path);
 bool FileExists(const std::string& path);       // a directory does not count
 bool DirectoryExists(const std::string& path);
 bool CreateDirectories(const std::string& path);  // with missing parents; true when it exists afterwards
-bool RenameFile(const std::string& from, const std::string& to);  // replaces an existing target
+// Replaces an existing target. Returns 0 or the system's error code.
+int RenameFile(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& path);
+// Gives an existing file a second name, atomically and only when the name is free.
+// Returns 0, FileExistsErrorCode() when the name is taken, or another error code.
+int CreateHardLink(const std::string& existing, const std::string& new_name);
 
 // How a file is opened, and whom it is shared with while open. Sharing follows the
 // Windows share modes: a reader shares with other readers only, a writer with nobody.
@@ -51,6 +55,10 @@ enum class OpenMode {
   ReadWriteExclusive,  // an existing file, for reading and writing; not shared
 };
 enum class LockWait { Fail, Wait };
+
+// Raise the file errors with the full path and the system's text for the code.
+[[noreturn]] void ThrowFileOpenError(const std::string& path, int error_code);
+[[noreturn]] void ThrowFileCreateError(const std::string& path, int error_code);
 
 // The Windows error code of a sharing violation, which the file errors report.
 inline constexpr int kSharingViolation = 32;

@@ -98,7 +98,7 @@ TEST(PlatformFileOpen, SameFileCheckSeesAReplacedPath) {
   File held = File::Open(path, OpenMode::ReadShared);
   EXPECT_TRUE(held.IsSameFileAs(path));
   WriteBytes(dir.Path("r.tmp"), "new");
-  ASSERT_TRUE(platform::RenameFile(dir.Path("r.tmp"), path));
+  ASSERT_EQ(platform::RenameFile(dir.Path("r.tmp"), path), 0);
   EXPECT_FALSE(held.IsSameFileAs(path));
 }
 

@@ -36,11 +36,10 @@ std::string CreateErrorMessage(const std::string& path, int code) {
 }
 
 [[noreturn]] void ThrowOpenFailure(const std::string& path, OpenMode mode, int code) {
-  const bool sharing = code == kSharingViolation;
   if (mode == OpenMode::ReadShared || mode == OpenMode::ReadWriteExclusive) {
-    throw EFOpenError(OpenErrorMessage(path, code), code, sharing);
+    ThrowFileOpenError(path, code);
   }
-  throw EFCreateError(CreateErrorMessage(path, code), code, sharing);
+  ThrowFileCreateError(path, code);
 }
 
 [[noreturn]] void ThrowInOut(const std::string& path, int code) {
@@ -198,12 +197,27 @@ bool CreateDirectories(const std::string& path) {
   return DirectoryExists(trimmed);  // another process may have made it meanwhile
 }
 
-bool RenameFile(const std::string& from, const std::string& to) {
-  if (!IsUsablePath(from) || !IsUsablePath(to)) return false;
-  return std::rename(from.c_str(), to.c_str()) == 0;
+int RenameFile(const std::string& from, const std::string& to) {
+  if (!IsUsablePath(from) || !IsUsablePath(to)) return EINVAL;
+  return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+void ThrowFileOpenError(const std::string& path, int error_code) {
+  throw EFOpenError(OpenErrorMessage(path, error_code), error_code,
+                    error_code == kSharingViolation);
+}
+
+void ThrowFileCreateError(const std::string& path, int error_code) {
+  throw EFCreateError(CreateErrorMessage(path, error_code), error_code,
+                      error_code == kSharingViolation);
 }
 
 bool RemoveFile(const std::string& path) { return IsUsablePath(path) && ::unlink(path.c_str()) == 0; }
+
+int CreateHardLink(const std::string& existing, const std::string& new_name) {
+  if (!IsUsablePath(existing) || !IsUsablePath(new_name)) return EINVAL;
+  return ::link(existing.c_str(), new_name.c_str()) == 0 ? 0 : errno;
+}
 
 int FileExistsErrorCode() { return EEXIST; }
 
