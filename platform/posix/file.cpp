@@ -1,0 +1,182 @@
+// Open files with Windows-style share modes, emulated with open-file-description
+// locks, which also hold across network file systems.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/exception.h"
+#include "platform/platform.h"
+#include "platform/posix/posix_support.h"
+
+namespace orvane::platform {
+
+using posix::IsUsablePath;
+using posix::SystemErrorText;
+
+namespace {
+
+std::string OpenErrorMessage(const std::string& path, int code) {
+  return "ファイル \"" + FullPath(path) + "\". " + SystemErrorText(code) + " は開けません";
+}
+
+std::string CreateErrorMessage(const std::string& path, int code) {
+  return "ファイル \"" + FullPath(path) + "\". " + SystemErrorText(code) + " を作成できません";
+}
+
+[[noreturn]] void ThrowOpenFailure(const std::string& path, OpenMode mode, int code) {
+  if (mode == OpenMode::ReadShared || mode == OpenMode::ReadWriteExclusive) {
+    ThrowFileOpenError(path, code);
+  }
+  ThrowFileCreateError(path, code);
+}
+
+[[noreturn]] void ThrowInOut(const std::string& path, int code) {
+  throw EInOutError("I/O error: \"" + FullPath(path) + "\". " + SystemErrorText(code), code,
+                    false);
+}
+
+// Takes the whole-file lock that stands for the open's share mode. Returns 0 or the
+// error code (kSharingViolation when another open holds a conflicting lock).
+int LockWholeFile(int fd, bool exclusive, LockWait wait) {
+  struct flock lock {};
+  lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 0;
+  const int command = wait == LockWait::Wait ? F_OFD_SETLKW : F_OFD_SETLK;
+  while (fcntl(fd, command, &lock) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EACCES) return kSharingViolation;
+    return errno;
+  }
+  return 0;
+}
+
+int OpenFlags(OpenMode mode) {
+  switch (mode) {
+    case OpenMode::ReadShared: return O_RDONLY;
+    case OpenMode::CreateExclusive: return O_RDWR | O_CREAT;
+    case OpenMode::CreateNewExclusive: return O_RDWR | O_CREAT | O_EXCL;
+    case OpenMode::ReadWriteExclusive: return O_RDWR;
+  }
+  return O_RDONLY;
+}
+
+bool IsRegularFile(int fd) {
+  struct stat info {};
+  return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace
+
+void ThrowFileOpenError(const std::string& path, int error_code) {
+  throw EFOpenError(OpenErrorMessage(path, error_code), error_code,
+                    error_code == kSharingViolation);
+}
+
+void ThrowFileCreateError(const std::string& path, int error_code) {
+  throw EFCreateError(CreateErrorMessage(path, error_code), error_code,
+                      error_code == kSharingViolation);
+}
+
+File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
+  if (!IsUsablePath(path)) ThrowOpenFailure(path, mode, path.empty() ? ENOENT : EINVAL);
+  int fd;
+  do {
+    fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) ThrowOpenFailure(path, mode, errno);
+  File file(fd, path);
+  if (!IsRegularFile(fd)) ThrowOpenFailure(path, mode, EISDIR);
+  const int lock_error = LockWholeFile(fd, mode != OpenMode::ReadShared, wait);
+  if (lock_error != 0) ThrowOpenFailure(path, mode, lock_error);
+  // Truncate only once the lock is held, so that a refused open changes nothing.
+  if (mode == OpenMode::CreateExclusive && ::ftruncate(fd, 0) != 0) {
+    ThrowOpenFailure(path, mode, errno);
+  }
+  return file;
+}
+
+File::File(File&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) {
+  other.fd_ = -1;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.fd_;
+    path_ = std::move(other.path_);
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+File::~File() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::int64_t File::Size() const {
+  struct stat info {};
+  if (fstat(fd_, &info) != 0) ThrowInOut(path_, errno);
+  return static_cast<std::int64_t>(info.st_size);
+}
+
+std::size_t File::Read(char* buffer, std::size_t count) {
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer, count);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) ThrowInOut(path_, errno);
+  }
+}
+
+std::string File::ReadAll() {
+  const off_t position = ::lseek(fd_, 0, SEEK_CUR);
+  const std::int64_t size = Size();
+  std::string bytes;
+  if (position >= 0 && size > position) {
+    bytes.resize(static_cast<std::size_t>(size - position));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const std::size_t got = Read(bytes.data() + done, bytes.size() - done);
+      if (got == 0) break;
+      done += got;
+    }
+    bytes.resize(done);
+  }
+  // The file may have grown since its size was taken.
+  char chunk[8192];
+  for (std::size_t got; (got = Read(chunk, sizeof chunk)) > 0;) bytes.append(chunk, got);
+  return bytes;
+}
+
+void File::WriteAll(std::string_view bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put = ::write(fd_, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) throw EWriteError("ストリームへの書き込みエラー");
+    done += static_cast<std::size_t>(put);
+  }
+}
+
+void File::Truncate() {
+  if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) ThrowInOut(path_, errno);
+}
+
+bool File::IsSameFileAs(const std::string& path) const {
+  struct stat open_info {}, path_info {};
+  return fstat(fd_, &open_info) == 0 && stat(path.c_str(), &path_info) == 0 &&
+         open_info.st_dev == path_info.st_dev && open_info.st_ino == path_info.st_ino;
+}
+
+void File::Close() {
+  if (fd_ < 0) return;
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0 && errno != EINTR) ThrowInOut(path_, errno);
+}
+
+}  // namespace orvane::platform

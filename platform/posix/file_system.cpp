@@ -1,0 +1,52 @@
+// Files and directories by name.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_support.h"
+
+namespace orvane::platform {
+
+using posix::IsUsablePath;
+
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return IsUsablePath(path) && stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat info {};
+  return IsUsablePath(path) && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool CreateDirectories(const std::string& path) {
+  if (!IsUsablePath(path)) return false;
+  if (DirectoryExists(path)) return true;
+  std::string::size_type end = path.find_last_not_of('/');
+  if (end == std::string::npos) return DirectoryExists("/");
+  const std::string trimmed = path.substr(0, end + 1);
+  const std::string::size_type slash = trimmed.find_last_of('/');
+  if (slash != std::string::npos && slash > 0) CreateDirectories(trimmed.substr(0, slash));
+  if (mkdir(trimmed.c_str(), 0777) == 0) return true;
+  return DirectoryExists(trimmed);  // another process may have made it meanwhile
+}
+
+int RenameFile(const std::string& from, const std::string& to) {
+  if (!IsUsablePath(from) || !IsUsablePath(to)) return EINVAL;
+  return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+bool RemoveFile(const std::string& path) { return IsUsablePath(path) && ::unlink(path.c_str()) == 0; }
+
+int CreateHardLink(const std::string& existing, const std::string& new_name) {
+  if (!IsUsablePath(existing) || !IsUsablePath(new_name)) return EINVAL;
+  return ::link(existing.c_str(), new_name.c_str()) == 0 ? 0 : errno;
+}
+
+int FileExistsErrorCode() { return EEXIST; }
+
+}  // namespace orvane::platform
