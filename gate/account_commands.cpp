@@ -13,11 +13,6 @@ namespace {
 
 constexpr std::size_t kMinimumPasswordLength = 5;
 
-// An id that would leave the member directory names no record.
-bool RecordExists(const std::string& members_dir, const std::string& id) {
-  return IsSafeFileNamePart(id) && platform::FileExists(MemberRecordPath(members_dir, id));
-}
-
 }  // namespace
 
 void TWebModule1::CommandRegistration(TWebResponse& response) {
@@ -64,7 +59,7 @@ void TWebModule1::CommandChangePassword(TWebResponse& response) {
   if (id.empty() || pw0.empty() || pw1.empty() || pw2.empty()) {
     return error("There is a blank. 空欄があります");
   }
-  if (!RecordExists(membersdb, id)) return error("The ID does not exist. ＩＤが存在しません");
+  if (!FindMemberRecord(membersdb, id)) return error("The ID does not exist. ＩＤが存在しません");
   if (pw1 != pw2) return error("A new password is different. 新パスワードの入力エラー");
   if (pw1.size() < kMinimumPasswordLength) {
     return error("Password must be five or more characters. パスワードは５文字以上で");
@@ -82,7 +77,7 @@ void TWebModule1::CommandChangeProfileForm(TWebResponse& response, const std::st
   if (id.empty() || pw.empty()) {
     return response.SetContent(BuildErrorPage("ID and password are required. ID,PWは必須です"));
   }
-  if (!RecordExists(membersdb, id)) {
+  if (!FindMemberRecord(membersdb, id)) {
     return response.SetContent(BuildErrorPage("ID does not exist. ＩＤが存在しません"));
   }
   // A wrong password gives an empty form, so the page stays empty.
@@ -97,7 +92,7 @@ void TWebModule1::CommandChangeProfile(TWebResponse& response) {
   if (id.empty() || pw.empty()) {
     return response.SetContent(BuildErrorPage("ID and password are required. ID,PWは必須です"));
   }
-  if (!RecordExists(membersdb, id)) {
+  if (!FindMemberRecord(membersdb, id)) {
     return response.SetContent(BuildErrorPage("ID does not exist. ＩＤが存在しません"));
   }
   if (!UpdateMemberProfile(membersdb, id, pw, field("realname"), field("mail"), field("comment"),

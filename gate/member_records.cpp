@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "gate/path_text.h"
+#include "gate/safe_name.h"
 #include "gate/web_module1.h"
 #include "platform/exception.h"
 #include "platform/platform.h"
@@ -35,12 +36,6 @@ void ReplaceRecordFile(const std::string& path, std::string_view text) {
   }
 }
 
-bool HasRecord(const std::string& members_dir, const std::string& id, std::string* path) {
-  if (members_dir.empty()) return false;
-  *path = MemberRecordPath(members_dir, id);
-  return platform::FileExists(*path);
-}
-
 }  // namespace
 
 std::string MemberRecordPath(std::string_view members_dir, std::string_view id) {
@@ -49,13 +44,17 @@ std::string MemberRecordPath(std::string_view members_dir, std::string_view id) 
   return path;
 }
 
+std::optional<std::string> FindMemberRecord(std::string_view members_dir, std::string_view id) {
+  if (members_dir.empty() || !IsSafeFileNamePart(id)) return std::nullopt;
+  std::string path = MemberRecordPath(members_dir, id);
+  if (!platform::FileExists(path)) return std::nullopt;
+  return path;
+}
+
 TFieldList ReadMemberRecord(const std::string& path) {
   for (int attempt = 1;; ++attempt) {
     try {
-      platform::File file = platform::File::Open(path, platform::OpenMode::ReadShared);
-      std::string text = file.ReadAll();
-      file.Close();
-      return ParseFieldList(text);
+      return ReadFieldFile(path);
     } catch (const EOSFileError& error) {
       if (!error.IsSharingViolation() || attempt >= kReadAttempts) throw;
     }
@@ -109,17 +108,17 @@ bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFiel
 
 int TWebModule1::CheckMemberPassword(const std::string& members_dir, const std::string& id,
                                      const std::string& password) {
-  std::string path;
-  if (!HasRecord(members_dir, id, &path)) return 2;
-  return FieldValue(ReadMemberRecord(path), "pw") == password ? 0 : 1;
+  const std::optional<std::string> path = FindMemberRecord(members_dir, id);
+  if (!path) return 2;
+  return FieldValue(ReadMemberRecord(*path), "pw") == password ? 0 : 1;
 }
 
 bool TWebModule1::ChangeMemberPassword(const std::string& members_dir, const std::string& id,
                                        const std::string& old_password,
                                        const std::string& new_password) {
-  std::string path;
-  if (!HasRecord(members_dir, id, &path)) return false;
-  return RewriteMemberRecord(path, [&](TFieldList& record) {
+  const std::optional<std::string> path = FindMemberRecord(members_dir, id);
+  if (!path) return false;
+  return RewriteMemberRecord(*path, [&](TFieldList& record) {
     if (FieldValue(record, "pw") != old_password) return false;
     SetFieldValue(record, "pw", new_password);
     return true;
@@ -133,8 +132,8 @@ bool TWebModule1::UpdateMemberProfile(const std::string& members_dir, const std:
                                       const std::string& url2, const std::string& urlname2,
                                       const std::string& url3, const std::string& urlname3,
                                       const std::string& country) {
-  std::string path;
-  if (!HasRecord(members_dir, id, &path)) return false;
+  const std::optional<std::string> path = FindMemberRecord(members_dir, id);
+  if (!path) return false;
   // The order in which keys missing from the record are appended.
   const std::array<std::pair<std::string_view, const std::string*>, 10> items{{
       {"realname", &realname},
@@ -148,7 +147,7 @@ bool TWebModule1::UpdateMemberProfile(const std::string& members_dir, const std:
       {"urlname2", &urlname2},
       {"urlname3", &urlname3},
   }};
-  return RewriteMemberRecord(path, [&](TFieldList& record) {
+  return RewriteMemberRecord(*path, [&](TFieldList& record) {
     if (FieldValue(record, "pw") != password) return false;
     for (const auto& [key, value] : items) {
       if (FieldValue(record, key) != *value) SetFieldValue(record, key, *value);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,10 @@ namespace orvane {
 // The record file of a member: the directory (a path delimiter added when it lacks
 // one), the id unchanged, and ".txt".
 std::string MemberRecordPath(std::string_view members_dir, std::string_view id);
+
+// The path of a member's record when it exists; none when the directory is unset, the
+// id would leave the directory, or there is no record file.
+std::optional<std::string> FindMemberRecord(std::string_view members_dir, std::string_view id);
 
 // The record's lines. A save in progress holds the record for a moment, so a refused
 // open is retried for about a second before its error is raised.

@@ -1,10 +1,10 @@
 #include <string>
+#include <optional>
 #include <string_view>
 
 #include "gate/field_list.h"
 #include "gate/member_records.h"
 #include "gate/web_module1.h"
-#include "platform/platform.h"
 
 namespace orvane {
 namespace {
@@ -35,10 +35,9 @@ std::string ShortPage(std::string_view title, std::string_view heading,
 
 // The record of a member, or nothing when the directory is unset or there is no record.
 bool LoadRecord(const std::string& members_dir, const std::string& id, TFieldList* record) {
-  if (members_dir.empty()) return false;
-  const std::string path = MemberRecordPath(members_dir, id);
-  if (!platform::FileExists(path)) return false;
-  *record = ReadMemberRecord(path);
+  const std::optional<std::string> path = FindMemberRecord(members_dir, id);
+  if (!path) return false;
+  *record = ReadMemberRecord(*path);
   return true;
 }
 
