@@ -32,13 +32,14 @@ std::string_view ReadWholeBody(TWebRequest& request, std::string& rest) {
   std::int64_t missing = static_cast<std::int64_t>(request.GetIntegerVariable(rvContentLength)) -
                          static_cast<std::int64_t>(content.size());
   if (missing <= 0) return content;
+  std::string more = request.ReadString(static_cast<std::int32_t>(missing));
+  if (more.empty()) return content;  // the client has nothing more to send
   rest.assign(content);
-  while (missing > 0) {
-    const std::string more = request.ReadString(static_cast<std::int32_t>(missing));
-    if (more.empty()) break;  // the client has nothing more to send
+  do {
     rest += more;
     missing -= static_cast<std::int64_t>(more.size());
-  }
+    more = missing > 0 ? request.ReadString(static_cast<std::int32_t>(missing)) : std::string();
+  } while (!more.empty());
   return rest;
 }
 
@@ -47,8 +48,10 @@ std::string_view ReadWholeBody(TWebRequest& request, std::string& rest) {
 bool AnswerProfileQuery(TWebModule1& module, TWebResponse& response) {
   const std::string query = GetEnv("QUERY_STRING");
   if (query.empty()) return false;
-  const std::string showuser = GetQueryValue(query, "showuser");
-  const std::string session = GetQueryValue(query, "session");
+  TFieldList items;
+  SplitQueryString(query, &items);
+  const std::string showuser = FieldValue(items, "showuser");
+  const std::string session = FieldValue(items, "session");
   if (showuser.empty() || session.empty()) return false;
   module.LoadSessionSettings(session);
   const std::string id = UrlDecode(showuser);
@@ -87,7 +90,7 @@ void TWebModule1::WebModule1WebActionItem1Action(TComponent* /*Sender*/, TWebReq
   const UploadDataReset upload_reset(UploadData);
   DecodeBody(*this, body);
 
-  if (!dumppath.empty()) DumpBody(body);
+  DumpBody(body);  // nothing without a dump directory
 
   if (FormText.empty()) {
     Response.SetContent(BuildErrorPage("no data データがありません"));

@@ -12,7 +12,7 @@ void TWebModule1::DumpBody(std::string_view body) {
   const std::string day_directory =
       IncludeTrailingDelimiter(IncludeTrailingDelimiter(dumppath) + RequestDay);
   // A directory that cannot be made shows up as the failure to create the dump file.
-  if (!platform::DirectoryExists(day_directory)) platform::CreateDirectories(day_directory);
+  platform::CreateDirectories(day_directory);
   // Two requests of the same millisecond share a dump name: the later one waits for the
   // earlier write and replaces it, instead of failing the request.
   SaveStringToFile(body, day_directory + RequestStamp + ".txt", platform::LockWait::Wait);
