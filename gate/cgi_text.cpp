@@ -20,7 +20,7 @@ std::size_t FindItemEnd(std::string_view query, std::size_t start) {
   std::size_t i = start;
   while (i < query.size()) {
     if (query[i] == '&') return i;
-    i += (IsLeadByte(query[i]) && i + 1 < query.size()) ? 2 : 1;
+    i += CharacterLength(query, i);
   }
   return std::string_view::npos;
 }

@@ -1,23 +1,9 @@
 // Replacement and escaping of text values.
-#include <cstring>
-
 #include "gate/cgi_text.h"
 #include "host/ascii_case.h"
 #include "platform/shift_jis.h"
 
 namespace orvane {
-namespace {
-
-bool MatchesAt(std::string_view text, std::size_t at, std::string_view pattern) {
-  if (text.size() - at < pattern.size()) return false;
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (UpperAscii(text[at + i]) != UpperAscii(pattern[i])) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 std::string ReplaceAllText(std::string_view text, std::string_view pattern,
                            std::string_view replacement) {
   if (pattern.empty()) return std::string(text);
@@ -25,15 +11,13 @@ std::string ReplaceAllText(std::string_view text, std::string_view pattern,
   result.reserve(text.size());
   std::size_t i = 0;
   while (i < text.size()) {
-    if (MatchesAt(text, i, pattern)) {
+    if (EqualsIgnoringAsciiCase(text.substr(i, pattern.size()), pattern)) {
       result.append(replacement);
       i += pattern.size();
-    } else if (IsLeadByte(text[i]) && i + 1 < text.size()) {
-      result.append(text.substr(i, 2));  // a match never starts on a second byte
-      i += 2;
     } else {
-      result.push_back(text[i]);
-      ++i;
+      const std::size_t length = CharacterLength(text, i);  // no match on a second byte
+      result.append(text.substr(i, length));
+      i += length;
     }
   }
   return result;

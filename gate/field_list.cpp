@@ -1,51 +1,26 @@
 #include "gate/field_list.h"
 
 #include "gate/file_text.h"
-#include "host/ascii_case.h"
+#include "host/field_line.h"
 
 namespace orvane {
-namespace {
+TFieldLineReader::TFieldLineReader(std::string_view text)
+    : text_(text.substr(0, text.find('\0'))) {}
 
-// The first "=" of a line separates name and value; a line without one has no name.
-bool HasName(std::string_view line, std::string_view name) {
-  const std::size_t equals = line.find('=');
-  return equals != std::string_view::npos &&
-         SameTextIgnoringAsciiCase(line.substr(0, equals), name);
-}
-
-}  // namespace
-
-bool SameTextIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  return EqualsIgnoringAsciiCase(a, b);
-}
-
-std::string LowerCaseAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  }
-  return lower;
-}
-
-void ForEachFieldLine(std::string_view text, const std::function<void(std::string_view)>& visit) {
-  const std::size_t nul = text.find('\0');
-  if (nul != std::string_view::npos) text = text.substr(0, nul);
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = start;
-    while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
-    visit(text.substr(start, end - start));
-    if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') {
-      start = end + 2;
-    } else {
-      start = end + 1;
-    }
-  }
+bool TFieldLineReader::Next(std::string_view& line) {
+  if (start_ >= text_.size()) return false;
+  std::size_t end = start_;
+  while (end < text_.size() && text_[end] != '\r' && text_[end] != '\n') ++end;
+  line = text_.substr(start_, end - start_);
+  const bool crlf = end + 1 < text_.size() && text_[end] == '\r' && text_[end + 1] == '\n';
+  start_ = end + (crlf ? 2 : 1);
+  return true;
 }
 
 TFieldList ParseFieldList(std::string_view text) {
   TFieldList list;
-  ForEachFieldLine(text, [&list](std::string_view line) { list.emplace_back(line); });
+  TFieldLineReader reader(text);
+  for (std::string_view line; reader.Next(line);) list.emplace_back(line);
   return list;
 }
 
@@ -61,14 +36,11 @@ std::string JoinFieldList(const TFieldList& list) {
   return text;
 }
 
-std::string_view FieldName(std::string_view line) {
-  const std::size_t equals = line.find('=');
-  return equals == std::string_view::npos ? std::string_view() : line.substr(0, equals);
-}
+std::string_view FieldName(std::string_view line) { return FieldLineName(line); }
 
 std::optional<std::size_t> FindField(const TFieldList& list, std::string_view name) {
   for (std::size_t i = 0; i < list.size(); ++i) {
-    if (HasName(list[i], name)) return i;
+    if (IsFieldLineNamed(list[i], name)) return i;
   }
   return std::nullopt;
 }
@@ -97,15 +69,11 @@ void SetFieldValue(TFieldList& list, std::string_view name, std::string_view val
 }
 
 std::string_view FieldValueInText(std::string_view text, std::string_view name) {
-  std::string_view value;
-  bool found = false;
-  ForEachFieldLine(text, [&](std::string_view line) {
-    if (!found && HasName(line, name)) {
-      value = line.substr(line.find('=') + 1);
-      found = true;
-    }
-  });
-  return value;
+  TFieldLineReader reader(text);
+  for (std::string_view line; reader.Next(line);) {
+    if (IsFieldLineNamed(line, name)) return FieldLineValue(line);
+  }
+  return {};
 }
 
 TFieldList ReadFieldFile(const std::string& path) { return ParseFieldList(LoadFileToString(path)); }

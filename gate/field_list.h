@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,12 +13,17 @@ namespace orvane {
 
 using TFieldList = std::vector<std::string>;
 
-// ASCII letters A-Z equal a-z; every other byte compares exactly.
-bool SameTextIgnoringAsciiCase(std::string_view a, std::string_view b);
-std::string LowerCaseAscii(std::string_view text);
+// The lines of a text, by the splitting rule, one at a time as views into it.
+class TFieldLineReader {
+ public:
+  explicit TFieldLineReader(std::string_view text);
+  // The next line; false when the text has no more.
+  bool Next(std::string_view& line);
 
-// Calls visit with each line of the text, by the splitting rule, as a view into it.
-void ForEachFieldLine(std::string_view text, const std::function<void(std::string_view)>& visit);
+ private:
+  std::string_view text_;
+  std::size_t start_ = 0;
+};
 
 TFieldList ParseFieldList(std::string_view text);
 std::string JoinFieldList(const TFieldList& list);

@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <limits>
 #include <random>
 #include <utility>
 
-#include "gate/field_list.h"
 #include "gate/number_template.h"
 #include "gate/path_text.h"
 #include "gate/web_module1.h"
+#include "host/ascii_case.h"
 #include "platform/exception.h"
 
 namespace orvane {
@@ -21,7 +20,7 @@ constexpr int kInvalidNumericInput = 106;
 
 // A record extension equal to the image's would let the record overwrite the image.
 bool ExtensionsCollide(const LeafFileSet& files) {
-  return SameTextIgnoringAsciiCase(files.image_ext, files.record_ext);
+  return EqualsIgnoringAsciiCase(files.image_ext, files.record_ext);
 }
 
 // Creates the file exclusively; no file when the name is taken.

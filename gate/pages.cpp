@@ -1,10 +1,11 @@
-#include <string>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "gate/field_list.h"
 #include "gate/member_records.h"
 #include "gate/web_module1.h"
+#include "host/ascii_case.h"
 
 namespace orvane {
 namespace {
@@ -56,7 +57,7 @@ bool IsSafeLinkTarget(std::string_view url) {
   const std::size_t end = rest.find_first_of(":/?#");
   if (end == std::string_view::npos || rest[end] != ':') return true;
   const std::string_view scheme = rest.substr(0, end);
-  return SameTextIgnoringAsciiCase(scheme, "http") || SameTextIgnoringAsciiCase(scheme, "https");
+  return EqualsIgnoringAsciiCase(scheme, "http") || EqualsIgnoringAsciiCase(scheme, "https");
 }
 
 // The label cell of a profile row; the value line follows.

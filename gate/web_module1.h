@@ -2,7 +2,6 @@
 // and the per-request settings and form fields it works on.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 

@@ -1,6 +1,6 @@
 #include "host/cgi_response.h"
 
-#include "host/ascii_case.h"
+#include "host/field_line.h"
 #include "host/cookie.h"
 #include "host/http_text.h"
 
@@ -14,19 +14,10 @@ void AppendHeader(std::string& block, std::string_view name, std::string_view va
   block.append(name).append(": ").append(value).append("\r\n");
 }
 
-// Text before the first "=" of a name=value line; empty for a line without one.
-std::string_view LineName(std::string_view line) {
-  const std::size_t equals = line.find('=');
-  return equals == std::string_view::npos ? std::string_view() : line.substr(0, equals);
-}
-
 // The value of the first line of that name that holds an "=", as field lists look it up.
 std::string_view FirstValueOf(const std::vector<std::string>& lines, std::string_view name) {
   for (const std::string& line : lines) {
-    const std::size_t equals = line.find('=');
-    if (equals == std::string::npos) continue;
-    const std::string_view view(line);
-    if (EqualsIgnoringAsciiCase(view.substr(0, equals), name)) return view.substr(equals + 1);
+    if (IsFieldLineNamed(line, name)) return FieldLineValue(line);
   }
   return {};
 }
@@ -118,7 +109,7 @@ std::string TCGIResponse::HeaderBlock() {
                              : strings_[svWWWAuthenticate] + " Realm=" + realm);
   // Extra lines are written even with an empty value.
   for (const std::string& line : CustomHeaders()) {
-    const std::string_view name = LineName(line);
+    const std::string_view name = FieldLineName(line);
     block.append(name).append(": ").append(FirstValueOf(CustomHeaders(), name)).append("\r\n");
   }
   AppendHeader(block, "Content-Version", strings_[svContentVersion]);

@@ -1,23 +1,12 @@
 #include "host/mask.h"
 
+#include "host/ascii_case.h"
+
 #include <utility>
 
 #include "platform/shift_jis.h"
 
 namespace orvane {
-namespace {
-
-unsigned char UpperAscii(unsigned char byte) {
-  return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - ('a' - 'A')) : byte;
-}
-
-// One step forward: a whole double-byte character from a lead byte, else one byte.
-std::size_t NextCharacter(std::string_view text, std::size_t position) {
-  return IsLeadByte(text[position]) && position + 1 < text.size() ? position + 2 : position + 1;
-}
-
-}  // namespace
-
 TMask::TMask(const std::string& pattern) : pattern_(pattern) { Compile(pattern_); }
 
 void TMask::Invalid(std::size_t position) const {
@@ -164,7 +153,7 @@ bool TMask::Attempt(std::string_view text, std::size_t position, std::size_t fir
     const Element& element = elements_[k];
     if (element.skip) {
       while (position < text.size() && !Test(element, text, position)) {
-        position = element.kind == Kind::DoubleByte ? NextCharacter(text, position) : position + 1;
+        position += element.kind == Kind::DoubleByte ? CharacterLength(text, position) : 1;
       }
       if (position < text.size()) retries.Push(position + 1, element, k);
     }

@@ -6,6 +6,7 @@
 
 #include "gate/field_list.h"
 #include "gate/web_module1.h"
+#include "host/ascii_case.h"
 
 namespace orvane {
 namespace {
