@@ -1,19 +1,12 @@
 // Environment reads, URL decoding and query splitting.
 #include "gate/cgi_text.h"
 
+#include "host/http_text.h"
 #include "platform/platform.h"
 #include "platform/shift_jis.h"
 
 namespace orvane {
 namespace {
-
-// The value of a hexadecimal digit, or -1 for any other byte.
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // Position of the first "&" at or after start that is not a second byte; npos if none.
 std::size_t FindItemEnd(std::string_view query, std::size_t start) {
@@ -25,18 +18,11 @@ std::size_t FindItemEnd(std::string_view query, std::size_t start) {
   return std::string_view::npos;
 }
 
-// One past the last byte above 32, so that the remaining text [start, end) counts as
-// empty once start reaches it; 0 when every byte is white space or control.
-std::size_t SignificantEnd(std::string_view query) {
-  std::size_t end = query.size();
-  while (end > 0 && static_cast<unsigned char>(query[end - 1]) <= 32) --end;
-  return end;
-}
-
 void SplitQuery(std::string_view query, TFieldList* items, bool escape) {
   if (items == nullptr) return;
   items->clear();
-  const std::size_t significant_end = SignificantEnd(query);
+  // The remaining text counts as empty once only white space and controls are left.
+  const std::size_t significant_end = TrimTrailingControls(query).size();
   std::size_t start = 0;
   while (start < significant_end) {
     const std::size_t end = FindItemEnd(query, start);
@@ -49,6 +35,12 @@ void SplitQuery(std::string_view query, TFieldList* items, bool escape) {
 }
 
 }  // namespace
+
+std::string_view TrimTrailingControls(std::string_view text) {
+  std::size_t end = text.size();
+  while (end > 0 && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
+  return text.substr(0, end);
+}
 
 std::string GetEnv(const std::string& name) {
   return platform::GetEnvironment(name).value_or(std::string());

@@ -22,6 +22,9 @@ void SplitQueryStringEscaped(std::string_view query, TFieldList* items);
 // The value of the first decoded item of that name (ASCII case ignored).
 std::string GetQueryValue(std::string_view query, std::string_view name);
 
+// The text without its trailing bytes of value 32 or below (spaces and controls).
+std::string_view TrimTrailingControls(std::string_view text);
+
 // Every occurrence of the pattern (ASCII case ignored, never starting on the second
 // byte of a double-byte character) replaced; the replacement is not searched again.
 std::string ReplaceAllText(std::string_view text, std::string_view pattern,

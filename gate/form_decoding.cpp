@@ -54,12 +54,6 @@ std::string_view LastPathComponent(std::string_view name) {
   return name.substr(start);
 }
 
-std::string_view WithoutTrailingControls(std::string_view text) {
-  std::size_t end = text.size();
-  while (end > 0 && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
-  return text.substr(0, end);
-}
-
 bool HasImageType(std::string_view header) {
   return std::any_of(std::begin(kImageTypes), std::end(kImageTypes),
                      [header](std::string_view type) { return Contains(header, type); });
@@ -101,7 +95,7 @@ void TWebModule1::ParseMultipartPart(std::string_view part) {
   if (!field_name) return;
 
   if (!Contains(header, kContentType)) {
-    AppendLine(FormText, *field_name, EscapeFieldText(WithoutTrailingControls(content)));
+    AppendLine(FormText, *field_name, EscapeFieldText(TrimTrailingControls(content)));
     return;
   }
 

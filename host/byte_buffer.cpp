@@ -7,18 +7,15 @@
 
 namespace orvane {
 
+void ThrowOutOfMemory(std::size_t bytes) {
+  throw EOutOfMemory("Out of memory: cannot reserve " + std::to_string(bytes) + " bytes");
+}
+
 TByteBuffer TByteBuffer::Allocate(std::size_t capacity) {
   TByteBuffer buffer;
   if (capacity == 0) return buffer;
-  char* data = nullptr;
-  try {
-    data = new (std::nothrow) char[capacity];
-  } catch (const std::bad_alloc&) {
-    data = nullptr;
-  }
-  if (data == nullptr) {
-    throw EOutOfMemory("Out of memory: cannot reserve " + std::to_string(capacity) + " bytes");
-  }
+  char* data = new (std::nothrow) char[capacity];
+  if (data == nullptr) ThrowOutOfMemory(capacity);
   buffer.data_.reset(data);
   buffer.capacity_ = capacity;
   return buffer;

@@ -8,6 +8,9 @@
 
 namespace orvane {
 
+// Raises EOutOfMemory for a reservation of that many bytes that could not be made.
+[[noreturn]] void ThrowOutOfMemory(std::size_t bytes);
+
 class TByteBuffer {
  public:
   TByteBuffer() = default;

@@ -30,10 +30,7 @@ constexpr int kVariableCount = static_cast<int>(std::size(kVariableNames));
 constexpr std::size_t kFirstReadChunk = 64 * 1024;
 
 int DigitValue(char c, int base) {
-  int value = 16;
-  if (c >= '0' && c <= '9') value = c - '0';
-  else if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
-  else if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
+  const int value = HexDigitValue(c);
   return value < base ? value : -1;
 }
 
@@ -130,7 +127,7 @@ std::string TCGIRequest::ReadString(std::int32_t count) {
     }
     result.resize(filled);
   } catch (const std::bad_alloc&) {
-    throw EOutOfMemory("Out of memory: cannot reserve " + std::to_string(wanted) + " bytes");
+    ThrowOutOfMemory(wanted);
   }
   return result;
 }

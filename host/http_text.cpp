@@ -90,6 +90,13 @@ std::string FormEncode(std::string_view text) {
   return result;
 }
 
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 std::string BackslashesToSlashes(std::string_view text) {
   std::string result(text);
   for (char& c : result) {

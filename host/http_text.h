@@ -13,5 +13,7 @@ std::string ReasonPhrase(int code);
 // Cookie-style form encoding: safe bytes kept, blank "+", others "%XX"; stops at NUL.
 std::string FormEncode(std::string_view text);
 std::string BackslashesToSlashes(std::string_view text);
+// The value of a hexadecimal digit of either case, or -1 for any other byte.
+int HexDigitValue(char c);
 
 }  // namespace orvane
