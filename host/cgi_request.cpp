@@ -5,7 +5,6 @@
 #include <new>
 
 #include "host/http_text.h"
-#include "platform/exception.h"
 #include "platform/platform.h"
 
 namespace orvane {
