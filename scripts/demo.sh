@@ -40,7 +40,7 @@ install_packages() {
 }
 
 build() {
-  cmake -S . -B build -DORVANEGATE_SANITIZE=OFF >/dev/null
+  cmake -S . -B build -DORVANEGATE_SANITIZE=OFF -DORVANEGATE_TESTS=OFF >/dev/null
   cmake --build build --target orvanegate
 }
 

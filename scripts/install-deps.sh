@@ -4,8 +4,10 @@ set -eu
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 need=""
-for pkg in g++ cmake ninja-build libgtest-dev googletest python3 libbenchmark-dev; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need="$need $pkg"
+for pkg in g++ cmake ninja-build libgtest-dev python3 libbenchmark-dev; do
+  # A removed package whose configuration files stay is not installed.
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
+  [ "$status" = installed ] || need="$need $pkg"
 done
 if [ -n "$need" ]; then
   $SUDO apt-get update

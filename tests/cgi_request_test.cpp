@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "exact_bytes.h"
 #include "host/byte_buffer.h"
 #include "platform/exception.h"
 #include "stdio_redirect.h"
@@ -18,6 +19,8 @@ extern "C" const char* __asan_default_options() { return "allocator_may_return_n
 
 namespace orvane {
 namespace {
+
+using testing::ExactBytes;
 
 using testing::Escaped;
 using testing::StdinBytes;
@@ -171,10 +174,9 @@ TEST(RequestVariableInteger, ValidityRules) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("[" + Escaped(c.text) + "]");
-    // Parsing stops at the text's end: an over-read of the heap copy would be reported.
-    const std::unique_ptr<char[]> exact(new char[c.text.size() + 1]);
-    std::copy(c.text.begin(), c.text.end(), exact.get());
-    EXPECT_EQ(RequestVariableInteger(std::string_view(exact.get(), c.text.size())), c.expected);
+    // Parsing stops at the text's end: an over-read of the exact copy would be reported.
+    const ExactBytes exact(c.text);
+    EXPECT_EQ(RequestVariableInteger(exact.View()), c.expected);
   }
 }
 

@@ -7,22 +7,12 @@
 #include <random>
 #include <string>
 
+#include "exact_bytes.h"
+
 namespace orvane {
 namespace {
 
-// The text as an exact-size heap buffer, so that a read past its end is caught.
-class ExactBuffer {
- public:
-  explicit ExactBuffer(const std::string& text)
-      : size_(text.size()), bytes_(new char[text.size()]) {
-    std::copy(text.begin(), text.end(), bytes_.get());
-  }
-  std::string_view View() const { return std::string_view(bytes_.get(), size_); }
-
- private:
-  std::size_t size_;
-  std::unique_ptr<char[]> bytes_;
-};
+using testing::ExactBytes;
 
 std::string Bytes(std::initializer_list<int> values) {
   std::string text;
@@ -56,7 +46,7 @@ TEST(UrlDecode, TableOfCases) {
   };
   for (const DecodeCase& c : cases) {
     SCOPED_TRACE(c.label);
-    const ExactBuffer input(c.encoded);
+    const ExactBytes input(c.encoded);
     EXPECT_EQ(UrlDecode(input.View()), c.decoded);
   }
 }
@@ -69,7 +59,7 @@ TEST(UrlDecode, AnyByteSequenceDecodesWithoutOverrun) {
   for (int round = 0; round < 20000; ++round) {
     std::string text;
     for (int n = length(random); n > 0; --n) text.push_back(kBytes[pick(random)]);
-    const ExactBuffer input(text);
+    const ExactBytes input(text);
     EXPECT_LE(UrlDecode(input.View()).size(), text.size());
   }
 }
@@ -101,7 +91,7 @@ TEST(SplitQueryString, TableOfCases) {
   };
   for (const SplitCase& c : cases) {
     SCOPED_TRACE(c.label);
-    const ExactBuffer input(c.query);
+    const ExactBytes input(c.query);
     TFieldList items{"stale"};
     SplitQueryString(input.View(), &items);
     EXPECT_EQ(items, c.items);

@@ -8,8 +8,12 @@
 #include <random>
 #include <string>
 
+#include "exact_bytes.h"
+
 namespace orvane {
 namespace {
+
+using testing::ExactBytes;
 
 using namespace std::string_literals;
 
@@ -51,17 +55,16 @@ TEST(DelimiterSearcher, AgreesWithANaiveSearchOnSmallAlphabets) {
         expected.push_back(at);
       }
       ASSERT_EQ(AllOccurrences(searcher, text, pattern.size()), expected)
-          << "pattern " << testing::PrintToString(pattern) << " text "
-          << testing::PrintToString(text);
+          << "pattern " << ::testing::PrintToString(pattern) << " text "
+          << ::testing::PrintToString(text);
     }
   }
 }
 
 TEST(DelimiterSearcher, EdgesOfTheText) {
   const std::string text = "--b\r\n--b";
-  const std::unique_ptr<char[]> heap(new char[text.size()]);
-  std::memcpy(heap.get(), text.data(), text.size());
-  const std::string_view view(heap.get(), text.size());
+  const ExactBytes exact(text);
+  const std::string_view view = exact.View();
   const TDelimiterSearcher searcher("--b");
   EXPECT_EQ(searcher.Find(view), 0u);
   EXPECT_EQ(searcher.Find(view, 1), 5u);

@@ -5,10 +5,13 @@
 #include <random>
 #include <string>
 
+#include "exact_bytes.h"
 #include "gate/cgi_text.h"
 
 namespace orvane {
 namespace {
+
+using testing::ExactBytes;
 
 struct ReplaceCase {
   const char* label;
@@ -83,10 +86,8 @@ TEST(EscapeFieldText, OnePassEqualsTheSixReplacementSteps) {
   for (int round = 0; round < 50000; ++round) {
     const std::string text = RandomText(random);
     const std::string expected = SixSteps(text);
-    // An exact-size heap copy, so that a read past the end is caught.
-    const std::unique_ptr<char[]> exact(new char[text.size()]);
-    std::copy(text.begin(), text.end(), exact.get());
-    const std::string actual = EscapeFieldText(std::string_view(exact.get(), text.size()));
+    const ExactBytes exact(text);
+    const std::string actual = EscapeFieldText(exact.View());
     if (actual != expected) {
       std::string hex;
       for (unsigned char c : text) {

@@ -6,25 +6,15 @@
 #include <string>
 #include <string_view>
 
+#include "exact_bytes.h"
 #include "gate/web_module1.h"
 
 namespace orvane {
 namespace {
 
+using testing::ExactBytes;
+
 using namespace std::string_literals;
-
-// The body in a heap buffer of exactly its size, so that a read past its end is caught.
-class HeapBody {
- public:
-  explicit HeapBody(std::string_view bytes) : size_(bytes.size()), data_(new char[bytes.size()]) {
-    std::memcpy(data_.get(), bytes.data(), bytes.size());
-  }
-  std::string_view View() const { return {data_.get(), size_}; }
-
- private:
-  std::size_t size_;
-  std::unique_ptr<char[]> data_;
-};
 
 struct Decoded {
   std::string form_text;
@@ -33,7 +23,7 @@ struct Decoded {
 };
 
 Decoded DecodeMultipart(std::string_view wire) {
-  const HeapBody body(wire);
+  const ExactBytes body(wire);
   TWebModule1 module;
   module.ParseMultipartBody(body.View());
   if (!module.UploadData.empty()) {
@@ -46,7 +36,7 @@ Decoded DecodeMultipart(std::string_view wire) {
 }
 
 std::string DecodeUrlEncoded(std::string_view wire) {
-  const HeapBody body(wire);
+  const ExactBytes body(wire);
   TWebModule1 module;
   module.ParseUrlEncodedBody(body.View());
   return module.FormText;
@@ -325,7 +315,7 @@ TEST(MultipartDecoding, BodyEdgesAroundTheDelimiter) {
 }
 
 TEST(MultipartDecoding, DecodingAppendsToTheFormTextAndKeepsAnEarlierUpload) {
-  const HeapBody body(Body({TextPart("b", "2"), FilePart("up", "x.gif", "image/gif", "G")}));
+  const ExactBytes body(Body({TextPart("b", "2"), FilePart("up", "x.gif", "image/gif", "G")}));
   TWebModule1 module;
   module.FormText = "a=1\r\n";
   module.UploadFileName = "keep.png";
@@ -387,7 +377,7 @@ TEST(UrlEncodedDecoding, ItemsBecomeEscapedLines) {
 }
 
 TEST(UrlEncodedDecoding, ReplacesTheFormTextAndLeavesTheUpload) {
-  const HeapBody body("id=a");
+  const ExactBytes body("id=a");
   TWebModule1 module;
   module.FormText = "old=1\r\n";
   module.UploadFileName = "a.png";

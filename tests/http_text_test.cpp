@@ -7,24 +7,13 @@
 #include <memory>
 #include <string>
 
+#include "exact_bytes.h"
 #include "platform/exception.h"
 
 namespace orvane {
 namespace {
 
-// A text in a heap buffer of exactly its size, so an over-read trips the sanitizer.
-class ExactBuffer {
- public:
-  explicit ExactBuffer(std::string_view text)
-      : bytes_(new char[text.size()]), size_(text.size()) {
-    std::copy(text.begin(), text.end(), bytes_.get());
-  }
-  std::string_view View() const { return {bytes_.get(), size_}; }
-
- private:
-  std::unique_ptr<char[]> bytes_;
-  std::size_t size_;
-};
+using testing::ExactBytes;
 
 TEST(ReasonPhrase, EveryCodeOfTheTableAndNothingElse) {
   const std::pair<int, const char*> table[] = {
@@ -76,7 +65,7 @@ TEST(FormEncode, SafeBytesStayBlankBecomesPlusOthersArePercentUpperHex) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
-    const ExactBuffer input(c.input);
+    const ExactBytes input(c.input);
     EXPECT_EQ(FormEncode(input.View()), c.expected);
   }
 }
@@ -158,7 +147,7 @@ TEST(ParseHttpDate, ThreeLayoutsReadTheSameInstant) {
         "Sun Nov  6 08:49:37 1994", "sun, 6 NOV 1994 08:49:37", "06 nov 1994 08 49 37",
         "Sun, 06 Nov 1994 08:49:37 utc", "  06-Nov-1994 08:49:37  "}) {
     SCOPED_TRACE(text);
-    const ExactBuffer input(text);
+    const ExactBytes input(text);
     EXPECT_NEAR(ParseHttpDate(input.View()), expected, 1e-9);
   }
 }
@@ -190,7 +179,7 @@ TEST(ParseHttpDate, UnreadableTextsRaiseConvertErrorsNamingThePart) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    const ExactBuffer input(c.text);
+    const ExactBytes input(c.text);
     try {
       ParseHttpDate(input.View());
       ADD_FAILURE() << "no error";

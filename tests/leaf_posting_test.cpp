@@ -11,6 +11,7 @@
 #include "host/web_request.h"
 #include "host/web_response.h"
 #include "platform/exception.h"
+#include "exact_bytes.h"
 #include "fake_web.h"
 #include "temp_dir.h"
 
@@ -26,6 +27,8 @@ struct ExposePostLeaf {
 template struct ExposePostLeaf<&TWebModule1::CommandPostLeaf>;
 
 namespace {
+
+using testing::ExactBytes;
 
 namespace fs = std::filesystem;
 
@@ -100,9 +103,8 @@ class LeafPosting : public ::testing::Test {
   // The image lives in a buffer of its exact size, as the request body would hold it.
   void Upload(const std::string& name, const std::string& bytes) {
     module_.UploadFileName = name;
-    upload_buffer_ = std::make_unique<char[]>(bytes.size() + 1);
-    bytes.copy(upload_buffer_.get(), bytes.size());
-    module_.UploadData = std::string_view(upload_buffer_.get(), bytes.size());
+    upload_ = std::make_unique<ExactBytes>(bytes);
+    module_.UploadData = upload_->View();
   }
   std::string Post() {
     (module_.*CommandPostLeafMember())(response_);
@@ -123,7 +125,7 @@ class LeafPosting : public ::testing::Test {
   TWebModule1 module_;
   FakeRequest request_;
   FakeResponse response_{request_};
-  std::unique_ptr<char[]> upload_buffer_;
+  std::unique_ptr<ExactBytes> upload_;
 };
 
 bool IsErrorPage(const std::string& page, const std::string& message) {

@@ -3,6 +3,8 @@
 
 #include <stdlib.h>
 
+#include <cstdlib>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,7 +16,9 @@ class TempDir {
  public:
   TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "orvane-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    // Without a directory every test path would fall back to the file-system root.
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    path_ = pattern;
   }
   ~TempDir() {
     std::error_code ignored;
