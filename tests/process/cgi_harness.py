@@ -1,32 +1,19 @@
 """Run the gate the way a web server does, for process-level tests.
 
-Usage from a unittest module in this directory::
-
-    import cgi_harness
-
-    class MyTest(cgi_harness.CgiTestCase):
-        def test_something(self):
-            site = self.make_site(config=b"sessiondb=...\\r\\n",
-                                  files={"sessions/site1.txt": b"path=...\\r\\n"})
-            result = site.run({"REQUEST_METHOD": "POST", "CONTENT_LENGTH": "3"}, b"a=b")
-            self.assertEqual(result.exit_code, 0)
-            self.assertBytesEqual(b"Status: 200 OK\\r\\n...", result.stdout)
-
-* ``Site`` (made by ``make_site`` or ``CgiTestCase.make_site``) is a fresh temporary
-  directory holding a copy of the executable named by the environment variable
-  ORVANEGATE_EXE, optionally ``config.txt`` and any other files (paths relative to the
-  site; parent directories are created).
-* ``Site.run(env, stdin, args=(), timeout=20)`` starts the copy with an EMPTY
-  environment plus ``env`` (plus ASAN_OPTIONS/UBSAN_OPTIONS for sanitizer builds),
-  feeds ``stdin`` (bytes) and returns a ``Result`` (exit_code, stdout, stderr), all bytes.
-  The working directory is the site directory.
+* ``Site(config=None, files=None)`` is a fresh temporary directory holding a copy of the
+  executable named by ORVANEGATE_EXE, optionally ``config.txt`` and other files (paths
+  relative to the site, parent directories created); ``CgiTestCase.make_site`` removes it
+  after the test.
+* ``Site.start(env, stdin=PIPE, stdout=PIPE, args=())`` starts the copy in the site
+  directory with an EMPTY environment plus ``env`` (plus the sanitizer options) and returns
+  the Popen; ``finish(child, stdin, timeout)`` feeds it and returns a ``Result``
+  (exit_code, stdout, stderr); ``Site.run(env, stdin)`` does both.
 * ``cgi_env(method, path_info="", query="", content_length=None, **more)`` builds the
-  usual CGI variables (SERVER_PROTOCOL "HTTP/1.1" unless given).
-* ``assert_bytes_equal(expected, actual, label)`` compares bytes exactly and on a
-  mismatch raises AssertionError showing both with every byte escaped and the first
-  differing offset.
-* ``CgiTestCase`` is a unittest.TestCase with ``make_site`` (removed after the test),
-  ``run_cgi`` (checks that a sanitizer build wrote nothing to stderr unless
+  usual CGI variables; query None leaves QUERY_STRING out.
+* ``assert_bytes_equal(expected, actual, label)`` compares bytes exactly, showing both
+  escaped and the first differing offset; ``check_stderr(test, result)`` fails the test
+  when the run wrote to stderr, where a sanitizer build reports.
+* ``CgiTestCase`` adds ``make_site``, ``run_cgi`` (check_stderr unless
   ``expect_stderr=True``) and ``assertBytesEqual``.
 
 Texts that the gate writes in Shift_JIS are compared against ``'...'.encode('cp932')``.
@@ -102,12 +89,31 @@ def assert_bytes_equal(expected, actual, label="output"):
 
 def cgi_env(method="GET", path_info="", query="", content_length=None, **more):
     """The CGI variables of a request; extra keyword arguments are added as given."""
-    env = {"REQUEST_METHOD": method, "SERVER_PROTOCOL": "HTTP/1.1",
-           "PATH_INFO": path_info, "QUERY_STRING": query}
+    env = {"REQUEST_METHOD": method, "SERVER_PROTOCOL": "HTTP/1.1", "PATH_INFO": path_info}
+    if query is not None:
+        env["QUERY_STRING"] = query
     if content_length is not None:
         env["CONTENT_LENGTH"] = str(content_length)
     env.update(more)
     return env
+
+
+def finish(child, stdin=None, timeout=20):
+    """Feed stdin to a started child and wait for its end; killed when it overruns timeout."""
+    try:
+        stdout, stderr = child.communicate(stdin, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        child.kill()
+        child.communicate()
+        raise
+    return Result(child.returncode, stdout, stderr)
+
+
+def check_stderr(test, result):
+    """Fail the test when the run wrote anything to stderr."""
+    if result.stderr:
+        test.fail("unexpected output on stderr (exit code %d):\n%s"
+                  % (result.exit_code, escape_bytes(result.stderr)))
 
 
 class Site:
@@ -140,38 +146,32 @@ class Site:
         with open(self.path(name), "rb") as handle:
             return handle.read()
 
+    def start(self, env=None, stdin=subprocess.PIPE, stdout=subprocess.PIPE, args=()):
+        """Start the copy with an empty environment plus env; return the Popen."""
+        return subprocess.Popen([self.exe, *args], env=dict(sanitizer_environment(), **(env or {})),
+                                cwd=self.root, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
+
     def run(self, env=None, stdin=b"", args=(), timeout=20):
         """Run the copy with an empty environment plus env; return a Result."""
-        child_env = dict(sanitizer_environment())
-        child_env.update(env or {})
-        completed = subprocess.run(
-            [self.exe, *args], input=stdin, env=child_env, cwd=self.root,
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout, check=False)
-        return Result(completed.returncode, completed.stdout, completed.stderr)
+        return finish(self.start(env, args=args), stdin, timeout)
 
     def remove(self):
         shutil.rmtree(self.root, ignore_errors=True)
-
-
-def make_site(config=None, files=None):
-    """A fresh Site; the caller removes it (CgiTestCase does that itself)."""
-    return Site(config=config, files=files)
 
 
 class CgiTestCase(unittest.TestCase):
     """TestCase with a site per call of make_site and exact byte assertions."""
 
     def make_site(self, config=None, files=None):
-        site = make_site(config=config, files=files)
+        site = Site(config=config, files=files)
         self.addCleanup(site.remove)
         return site
 
     def run_cgi(self, site, env=None, stdin=b"", args=(), timeout=20, expect_stderr=False):
         """Run the site's copy; any stderr output fails the test unless expected."""
         result = site.run(env, stdin, args=args, timeout=timeout)
-        if not expect_stderr and result.stderr:
-            self.fail("unexpected output on stderr (exit code %d):\n%s"
-                      % (result.exit_code, escape_bytes(result.stderr)))
+        if not expect_stderr:
+            check_stderr(self, result)
         return result
 
     def assertBytesEqual(self, expected, actual, label="output"):

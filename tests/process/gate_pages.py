@@ -23,6 +23,12 @@ PW_NOT_CHANGED = "password was not changed. 変更できませんでした"
 ID_PW_REQUIRED = "ID and password are required. ID,PWは必須です"
 PROF_ID_MISSING = "ID does not exist. ＩＤが存在しません"
 PROF_NOT_CHANGED = "profile was not changed. 変更できませんでした"
+NO_MEMBER = "The member does not exist.メンバーが存在しません"
+LEAF_WRONG_PW = "The password is wrong. パスワードが違います"
+NO_ATTACHMENT = "There is no attached file. 添付ファイルがありません"
+UNSTORABLE = "The attached file cannot be stored under this name. この名前の添付ファイルは保存できません"
+NO_FILE_NAME = "No file name is available. ファイル名を割り当てられません"
+COUNTER_UNUSABLE = "The file counter cannot be used now. カウンターファイルを使用できません"
 
 
 def sj(text):
@@ -44,6 +50,11 @@ def registration_accepted_page():
                  "<body><h3>ACCEPTED. 登録を受け付けました</h3>",
                  '<form><input type="button" value="close 閉じる" onclick="window.close()"></form>',
                  "</body></html>")
+
+
+def file_accepted_page():
+    return lines("<html><head><title>File acceptance</title>", META,
+                 "<body><h3>ACCEPTED. ファイルを受け付けました</h3>", "</body></html>")
 
 
 def profile_page(member_id, record):
@@ -118,6 +129,24 @@ def record(*pairs):
 def registration_record(member_id, pw, realname, country, mail):
     return record(("id", member_id), ("pw", pw), ("realname", realname), ("country", country),
                   ("mail", mail))
+
+
+def leaf_record(*items):
+    """A leaf record file's bytes holding the form lines given."""
+    return lines("<qelkeys>", *items, "", "</qelkeys>")
+
+
+LEAF_IMAGE = b"\x89PNG\x00\r\n&\x1a\nimage"
+
+
+def leaf_posting(upload=(b"photo.jpg", b"image/jpeg", LEAF_IMAGE), member=b"m1",
+                 password=b"secret", extra=()):
+    """The multipart parts of a postleaf form; upload None sends no file part."""
+    parts = [(b"session", b"site1"), (b"command", b"postleaf"), (b"id", member),
+             (b"pw", password)]
+    if upload is not None:
+        parts.append((b"upfile",) + tuple(upload))
+    return parts + list(extra)
 
 
 def urlencoded(*pairs):

@@ -2,21 +2,22 @@
 settings, its leaf and member directories, and requests run against it."""
 
 import os
-import subprocess
 
 import cgi_harness
 import gate_pages as pages
 
+FORM_TYPE = "application/x-www-form-urlencoded"
+SCRIPT_NAME = "/cgi/orvanegate.exe"
 
-class GateSite:
+
+class GateSite(cgi_harness.Site):
     """Layout under the temporary root:
     config.txt, sessions/site1.txt, leaves/, members/, dumps/ (when dumping)."""
 
     def __init__(self, test, dump=False, config=True):
+        super().__init__()
+        test.addCleanup(self.remove)
         self.test = test
-        self.cgi = cgi_harness.make_site()  # temp dir with a copy of the executable
-        test.addCleanup(self.cgi.remove)
-        self.root = self.cgi.root
         self.sessions = os.path.join(self.root, "sessions")
         self.members = os.path.join(self.root, "members")
         self.leaves = os.path.join(self.root, "leaves")
@@ -34,12 +35,18 @@ class GateSite:
 
     # --- files -----------------------------------------------------------------
     def write_config(self, data):
-        self.cgi.write("config.txt", data)
+        self.write("config.txt", data)
 
     def write_session(self, name, text):
         name_b = pages.sj(name)
         with open(os.path.join(os.fsencode(self.sessions), name_b + b".txt"), "wb") as f:
             f.write(pages.sj(text))
+
+    def set_settings(self, **settings):
+        """Rewrites site1's settings: its directories, each with a trailing delimiter, and
+        the keys given."""
+        self.write_session("site1", "path=%s/\r\nmembersdb=%s/\r\n" % (self.leaves, self.members)
+                           + "".join("%s=%s\r\n" % item for item in settings.items()))
 
     def member_path(self, member_id):
         return os.path.join(os.fsencode(self.members), pages.sj(member_id) + b".txt")
@@ -55,42 +62,30 @@ class GateSite:
     def member_files(self):
         return sorted(os.listdir(os.fsencode(self.members)))
 
+    def leaf_files(self):
+        """The leaf directory as {file name: bytes}."""
+        return {name: self.read(os.path.join("leaves", name)) for name in os.listdir(self.leaves)
+                if os.path.isfile(os.path.join(self.leaves, name))}
+
     def dump_files(self):
         """(day directory name, file name, bytes) of every dump, sorted."""
         found = []
-        if not os.path.isdir(self.dumps):
-            return found
-        for day in sorted(os.listdir(self.dumps)):
+        for day in sorted(os.listdir(self.dumps)) if os.path.isdir(self.dumps) else []:
             day_dir = os.path.join(self.dumps, day)
-            if not os.path.isdir(day_dir):
-                continue
-            for name in sorted(os.listdir(day_dir)):
-                with open(os.path.join(day_dir, name), "rb") as f:
-                    found.append((day, name, f.read()))
+            if os.path.isdir(day_dir):
+                found += [(day, name, self.read(os.path.join(day_dir, name)))
+                          for name in sorted(os.listdir(day_dir))]
         return found
 
     # --- requests --------------------------------------------------------------
-    def environment(self, method, body, query, content_type, content_length):
-        env = {"REQUEST_METHOD": method, "SERVER_PROTOCOL": "HTTP/1.1", "PATH_INFO": "",
-               "SCRIPT_NAME": "/cgi/orvanegate.exe"}
-        if query is not None:
-            env["QUERY_STRING"] = query
-        if body is not None or content_length is not None:
-            env["CONTENT_LENGTH"] = str(len(body or b"") if content_length is None else content_length)
-            env["CONTENT_TYPE"] = content_type
-        return env
+    def post_env(self, body, query=None, content_type=FORM_TYPE, content_length=None):
+        """The CGI variables of a POST of body; content_length overrides its real length."""
+        length = len(body) if content_length is None else content_length
+        return cgi_harness.cgi_env("POST", query=query, content_length=length,
+                                   CONTENT_TYPE=content_type, SCRIPT_NAME=SCRIPT_NAME)
 
-    def post(self, body, query=None, content_type="application/x-www-form-urlencoded",
-             content_length=None):
-        env = self.environment("POST", body, query, content_type, content_length)
-        return self.run(env, body or b"")
-
-    def run(self, env, stdin):
-        """The gate's standard output; it must exit with 0 and write nothing else."""
-        result = self.cgi.run(env, stdin)
-        self.test.assertEqual(0, result.exit_code, cgi_harness.escape_bytes(result.stderr))
-        self.test.assertEqual(b"", result.stderr)
-        return result.stdout
+    def post(self, body, query=None, content_type=FORM_TYPE, content_length=None):
+        return self.answer(self.post_env(body, query, content_type, content_length), body)
 
     def post_form(self, *pairs, **kwargs):
         return self.post(pages.urlencoded(*pairs), **kwargs)
@@ -99,39 +94,44 @@ class GateSite:
         return self.post(pages.multipart(*parts), content_type=pages.multipart_type())
 
     def get(self, query):
-        return self.run(self.environment("GET", None, query, "", None), b"")
+        return self.answer(cgi_harness.cgi_env("GET", query=query, SCRIPT_NAME=SCRIPT_NAME))
 
-    def run_together(self, bodies, content_type="application/x-www-form-urlencoded"):
+    def answer(self, env, stdin=b""):
+        """The gate's standard output; it must exit with 0 and write nothing else."""
+        return self.checked(self.run(env, stdin))
+
+    def checked(self, result):
+        """The standard output of a finished run that exited with 0 and wrote no stderr."""
+        cgi_harness.check_stderr(self.test, result)
+        self.test.assertEqual(0, result.exit_code)
+        return result.stdout
+
+    def run_together(self, bodies, content_type=FORM_TYPE):
         """Runs one POST per body in processes started at once; their outputs in order."""
-        children = []
-        for body in bodies:
-            env = dict(cgi_harness.sanitizer_environment())
-            env.update(self.environment("POST", body, None, content_type, None))
-            children.append(subprocess.Popen([self.cgi.exe], env=env, cwd=self.root,
-                                             stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                             stderr=subprocess.PIPE))
+        children = [self.start(self.post_env(body, content_type=content_type)) for body in bodies]
         # Every process is running and waiting for its body before any body is sent.
         for child, body in zip(children, bodies):
             child.stdin.write(body)
             child.stdin.close()
             child.stdin = None  # closed already: communicate must not flush it
-        outputs = []
-        for child in children:
-            out, err = child.communicate(timeout=30)
-            self.test.assertEqual(0, child.returncode, cgi_harness.escape_bytes(err))
-            self.test.assertEqual(b"", err)
-            outputs.append(out)
-        return outputs
+        return [self.checked(cgi_harness.finish(child, timeout=30)) for child in children]
 
     # --- expectations ----------------------------------------------------------
-    def assert_reply(self, page, actual, status="200 OK"):
-        cgi_harness.assert_bytes_equal(reply(page, status), actual)
-
     def assert_page(self, page, actual):
-        self.assert_reply(page, actual)
+        cgi_harness.assert_bytes_equal(reply(page), actual)
 
     def assert_error(self, message, actual):
-        self.assert_reply(pages.error_page(message), actual)
+        self.assert_page(pages.error_page(message), actual)
+
+
+def leaf_site(test, **settings):
+    """A site for postings: config and site1's settings name their directories with a
+    trailing delimiter, site1 has the settings given and member m1 the password secret."""
+    site = GateSite(test)
+    site.write_config(b"sessiondb=%s/\r\n" % site.sessions.encode())
+    site.set_settings(**settings)
+    site.write_member("m1", b"id=m1\r\npw=secret\r\n")
+    return site
 
 
 def reply(page, status="200 OK"):

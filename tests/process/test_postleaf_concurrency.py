@@ -6,48 +6,43 @@ import time
 import unittest
 
 import cgi_harness
-import test_postleaf as leaf
-from cgi_harness import cgi_env
+import gate_pages as pages
+from gate_site import leaf_site
 
 POSTINGS = 30
 PROCESS_TIMEOUT = 40  # seconds; a counter wait is at most 0.6 s per refused open
 
 
-class ConcurrentPostings(leaf.PostLeafCase):
-    def start(self, site, token):
+class ConcurrentPostings(cgi_harness.CgiTestCase):
+    @staticmethod
+    def start(site, token):
         """Starts one posting whose image and title field both carry the token; its body
         waits in a file, so the process reads it at once."""
-        body = leaf.multipart(leaf.posting(upload=(b"p.png", b"image/png", b"\x00img" + token),
-                                           extra=[(b"title", token)]))
-        env = dict(cgi_harness.sanitizer_environment())
-        env.update(cgi_env("POST", content_length=len(body),
-                           CONTENT_TYPE="multipart/form-data; boundary=" + leaf.BOUNDARY.decode()))
+        upload = (b"p.png", b"image/png", b"\x00img" + token)
+        body = pages.multipart(*pages.leaf_posting(upload=upload, extra=[(b"title", token)]))
+        env = site.post_env(body, content_type=pages.multipart_type())
         with open(site.write("bodies/%s.bin" % token.decode(), body), "rb") as stdin:
-            return subprocess.Popen([site.exe], stdin=stdin, stdout=subprocess.PIPE,
-                                    stderr=subprocess.PIPE, env=env, cwd=site.root)
+            return site.start(env, stdin)
 
     def post_all_at_once(self, site):
         started = [self.start(site, b"token%02d" % n) for n in range(POSTINGS)]
         deadline = time.monotonic() + PROCESS_TIMEOUT
-        results = []
+        left = lambda: max(1.0, deadline - time.monotonic())
         try:
-            for process in started:
-                left = max(1.0, deadline - time.monotonic())
-                results.append(process.communicate(timeout=left))
+            outputs = [site.checked(cgi_harness.finish(child, timeout=left())) for child in started]
         except subprocess.TimeoutExpired:
             self.fail("a posting did not end within %d s" % PROCESS_TIMEOUT)
         finally:
-            for process in started[len(results):]:
-                process.kill()
-                process.communicate()
-        for stdout, stderr in results:
-            self.assertEqual(stderr, b"")
-            self.assertBytesEqual(leaf.ACCEPTED_REPLY, stdout, "reply")
-        self.assertEqual([process.returncode for process in started], [0] * POSTINGS)
+            for child in started:
+                if child.poll() is None:
+                    child.kill()
+                    child.communicate()
+        for stdout in outputs:
+            site.assert_page(pages.file_accepted_page(), stdout)
 
     def check_pairs(self, site, name_pattern):
         """Every record stands beside its own image; returns the base names."""
-        found = self.leaves(site)
+        found = site.leaf_files()
         found.pop("counter.txt", None)
         bases = sorted(name[:-4] for name in found if name.endswith(".txt"))
         self.assertEqual(sorted(found), sorted([b + ".png" for b in bases]
@@ -69,7 +64,7 @@ class ConcurrentPostings(leaf.PostLeafCase):
         ]
         for label, settings, pattern in modes:
             with self.subTest(label):
-                site = self.new_site(**settings)
+                site = leaf_site(self, **settings)
                 self.post_all_at_once(site)
                 bases = self.check_pairs(site, pattern)
                 if label != "time stamp":

@@ -48,12 +48,11 @@ class RequestCycle(cgi_harness.CgiTestCase):
         read_end, write_end = os.pipe()
         os.close(read_end)
         try:
-            env = dict(cgi_harness.sanitizer_environment(), **cgi_env("GET"))
-            completed = subprocess.run([site.exe], env=env, cwd=site.root, stdin=subprocess.DEVNULL,
-                                       stdout=write_end, stderr=subprocess.PIPE, timeout=20)
+            child = site.start(cgi_env("GET"), stdin=subprocess.DEVNULL, stdout=write_end)
         finally:
             os.close(write_end)
-        self.assertEqual(completed.returncode, 0, completed.stderr)
+        result = cgi_harness.finish(child)
+        self.assertEqual(result.exit_code, 0, result.stderr)
 
     def test_empty_environment(self):
         site = self.make_site()
