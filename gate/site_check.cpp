@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <set>
 
 #include "gate/field_list.h"
 #include "gate/safe_name.h"
@@ -113,7 +114,7 @@ bool CheckSiteDirectory(SiteReport& report, const TFieldList& list, std::string_
                         const std::string& resolved, const std::string& file,
                         std::string_view when_unset) {
   const std::string value = FieldValue(list, key);
-  report.Setting(key, value, resolved);
+  report.Setting(key, value, resolved.empty() ? "unusable" : resolved);
   if (!resolved.empty()) return true;
   report.Error(UnusableDirectory(key, value) + ": " + std::string(when_unset),
                "create the directory, or correct " + std::string(key) + " in " + file);
@@ -134,7 +135,17 @@ void CheckDefaultImage(SiteReport& report, const std::string& image, const std::
   }
 }
 
-void CheckSession(SiteReport& report, const std::string& sessiondb, const std::string& session) {
+// Record directories already scanned: sites may share one, and its findings are listed once.
+using ScannedDirectories = std::set<std::string>;
+
+void CheckRecordsOnce(SiteReport& report, ScannedDirectories& scanned, const std::string& directory,
+                      bool leaf_records) {
+  if (directory.empty() || !scanned.insert(directory).second) return;
+  CheckRecordFiles(report, directory, leaf_records);
+}
+
+void CheckSession(SiteReport& report, const std::string& sessiondb, const std::string& session,
+                  ScannedDirectories& scanned) {
   const std::string file = sessiondb + session + ".txt";
   report.Section("session " + session + " (" + file + ")");
   if (!IsSafeFileNamePart(session)) {
@@ -165,8 +176,8 @@ void CheckSession(SiteReport& report, const std::string& sessiondb, const std::s
   }
   if (!settings.path.empty()) CheckLeafNaming(report, settings, file);
   CheckDefaultImage(report, settings.DefaultImgFile, file);
-  if (!settings.membersdb.empty()) CheckRecordFiles(report, settings.membersdb, false);
-  if (!settings.path.empty()) CheckRecordFiles(report, settings.path, true);
+  CheckRecordsOnce(report, scanned, settings.membersdb, false);
+  CheckRecordsOnce(report, scanned, settings.path, true);
 }
 
 }  // namespace
@@ -175,8 +186,8 @@ SiteReport CheckSite(const std::string& executable_directory,
                      const std::vector<std::string>& sessions) {
   SiteReport report;
   report.Section("Site check of " + executable_directory + " as the account " +
-                 platform::AccountName() +
-                 " (run it as the web server's account to check that account's rights)");
+                 platform::AccountName());
+  report.Note("(access rights are checked for this account: run the check as the web server's)");
   const std::string config_file = executable_directory + "config.txt";
   report.Section("config.txt (" + config_file + ")");
   CheckErrorLog(report, executable_directory);
@@ -191,7 +202,8 @@ SiteReport CheckSite(const std::string& executable_directory,
   if (!config) return report;
   const ConfigSettings settings = ReadConfigSettings(config_file);
   const std::string sessiondb = FieldValue(*config, "sessiondb");
-  report.Setting("sessiondb", sessiondb, settings.sessiondb);
+  report.Setting("sessiondb", sessiondb,
+                 settings.sessiondb.empty() ? "unusable" : settings.sessiondb);
   CheckDumpDirectory(report, *config, settings);
   if (settings.sessiondb.empty()) {
     report.Error(UnusableDirectory("sessiondb", sessiondb) + ": every request answers an "
@@ -199,8 +211,9 @@ SiteReport CheckSite(const std::string& executable_directory,
                  "create the directory, or correct sessiondb in " + config_file);
     return report;
   }
+  ScannedDirectories scanned;
   for (const std::string& session : SessionsToCheck(report, settings.sessiondb, sessions)) {
-    CheckSession(report, settings.sessiondb, session);
+    CheckSession(report, settings.sessiondb, session, scanned);
   }
   return report;
 }
