@@ -19,7 +19,8 @@ std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\
 // Why a directory value was dropped, as a request silently drops it.
 std::string UnusableDirectory(std::string_view key, std::string_view value) {
   if (value.empty()) return std::string(key) + " is not set";
-  return std::string(key) + " names no directory: " + Quoted(value) + " does not exist or is not a directory";
+  return std::string(key) + " names no directory: " + Quoted(value) +
+         " does not exist or is not a directory";
 }
 
 // The field list of a settings file, or none (reported) when it cannot be read.
@@ -33,21 +34,20 @@ std::optional<TFieldList> ReadSettingsFile(SiteReport& report, const std::string
   }
 }
 
-void CheckWritableDirectory(SiteReport& report, const std::string& directory,
-                            std::string_view key, std::string_view consequence) {
+void CheckWritableDirectory(SiteReport& report, const std::string& directory, std::string_view key,
+                            std::string_view consequence) {
   if (platform::MayCreateFilesIn(directory) != Answer::No) return;
   const std::string account = platform::AccountName();
-  report.Error("the account " + account + " cannot create files in " + std::string(key) + " " +
-                   directory + ": " + std::string(consequence),
-               "give " + account + " write access to " + directory +
-                   " (for example as its owner or group)");
+  report.Error(
+      "the account " + account + " cannot create files in " + std::string(key) + " " + directory +
+          ": " + std::string(consequence),
+      "give " + account + " write access to " + directory + " (for example as its owner or group)");
 }
 
 void CheckPrivateDirectory(SiteReport& report, const std::string& directory,
                            std::string_view holding) {
   if (platform::OpenToOtherAccounts(directory) != Answer::Yes) return;
-  report.Warning(directory + " is readable by other accounts, and it holds " +
-                     std::string(holding),
+  report.Warning(directory + " is readable by other accounts, and it holds " + std::string(holding),
                  "chmod o-rwx " + directory +
                      " (the web server's account keeps its access as owner or group)");
 }
@@ -60,15 +60,18 @@ void CheckErrorLog(SiteReport& report, const std::string& executable_directory) 
                                   platform::MayCreateFilesIn(executable_directory) != Answer::No;
   report.Setting("error log", file, writable ? "writable" : "cannot be written");
   if (writable) return;
-  report.Warning(file + " cannot be written: a request that meets a sessiondb error fails "
-                        "with status 500 instead of an empty page",
+  report.Warning(file +
+                     " cannot be written: a request that meets a sessiondb error fails "
+                     "with status 500 instead of an empty page",
                  "let the account " + platform::AccountName() +
                      " create or rewrite error.txt beside the executable");
 }
 
-void CheckDumpDirectory(SiteReport& report, const TFieldList& config, const ConfigSettings& settings) {
+void CheckDumpDirectory(SiteReport& report, const TFieldList& config,
+                        const ConfigSettings& settings) {
   const std::string value = FieldValue(config, "dumppath");
-  report.Setting("dumppath", value, settings.dumppath.empty() ? "no body dumps" : settings.dumppath);
+  report.Setting("dumppath", value,
+                 settings.dumppath.empty() ? "no body dumps" : settings.dumppath);
   if (settings.dumppath.empty()) {
     if (!value.empty()) {
       report.Warning(UnusableDirectory("dumppath", value) + ", so no body is dumped",
@@ -102,8 +105,9 @@ std::vector<std::string> SessionsToCheck(SiteReport& report, const std::string& 
   }
   std::sort(sessions.begin(), sessions.end());
   if (sessions.empty()) {
-    report.Error("the session directory " + sessiondb + " holds no settings file: every command "
-                 "answers \"The session does not exist\"",
+    report.Error("the session directory " + sessiondb +
+                     " holds no settings file: every command "
+                     "answers \"The session does not exist\"",
                  "add a file <session>.txt there with path= and membersdb= lines");
   }
   return sessions;
@@ -125,8 +129,9 @@ void CheckDefaultImage(SiteReport& report, const std::string& image, const std::
   report.Setting("DefaultImgFile", image, "");
   if (image.empty()) return;
   if (!platform::FileExists(image)) {
-    report.Error("DefaultImgFile " + Quoted(image) + " does not exist: a posting without an "
-                 "image answers \"There is no attached file\"",
+    report.Error("DefaultImgFile " + Quoted(image) +
+                     " does not exist: a posting without an "
+                     "image answers \"There is no attached file\"",
                  "correct DefaultImgFile in " + file + ", or remove the line");
   } else if (platform::MayRead(image) == Answer::No) {
     report.Error("DefaultImgFile " + Quoted(image) + " cannot be read by the account " +
@@ -149,15 +154,17 @@ void CheckSession(SiteReport& report, const std::string& sessiondb, const std::s
   const std::string file = sessiondb + session + ".txt";
   report.Section("session " + session + " (" + file + ")");
   if (!IsSafeFileNamePart(session)) {
-    report.Error("a request cannot name this session: the name holds a path delimiter, a colon "
-                 "or a control character",
-                 "rename the settings file");
+    report.Error(
+        "a request cannot name this session: the name holds a path delimiter, a colon "
+        "or a control character",
+        "rename the settings file");
     return;
   }
   if (!platform::FileExists(file)) {
-    report.Error("the settings file does not exist: every command of this session answers "
-                 "\"The session does not exist\"",
-                 "create " + file + " with path= and membersdb= lines");
+    report.Error(
+        "the settings file does not exist: every command of this session answers "
+        "\"The session does not exist\"",
+        "create " + file + " with path= and membersdb= lines");
     return;
   }
   const auto list = ReadSettingsFile(report, file);
@@ -165,8 +172,7 @@ void CheckSession(SiteReport& report, const std::string& sessiondb, const std::s
   SessionSettings settings = ReadSessionSettings(file);
   if (CheckSiteDirectory(report, *list, "path", settings.path, file,
                          "every command answers \"The session does not exist\"")) {
-    CheckWritableDirectory(report, settings.path, "path",
-                           "every posting fails with status 500");
+    CheckWritableDirectory(report, settings.path, "path", "every posting fails with status 500");
   }
   if (CheckSiteDirectory(report, *list, "membersdb", settings.membersdb, file,
                          "every command answers \"MemberDB does not exist\"")) {
@@ -192,10 +198,12 @@ SiteReport CheckSite(const std::string& executable_directory,
   report.Section("config.txt (" + config_file + ")");
   CheckErrorLog(report, executable_directory);
   if (!platform::FileExists(config_file)) {
-    report.Error("config.txt does not exist: every request answers an empty page and logs "
-                 "\"sessiondb error\"",
-                 "create " + config_file + " with a line sessiondb=<directory of the site "
-                 "settings files>");
+    report.Error(
+        "config.txt does not exist: every request answers an empty page and logs "
+        "\"sessiondb error\"",
+        "create " + config_file +
+            " with a line sessiondb=<directory of the site "
+            "settings files>");
     return report;
   }
   const auto config = ReadSettingsFile(report, config_file);
@@ -206,8 +214,9 @@ SiteReport CheckSite(const std::string& executable_directory,
                  settings.sessiondb.empty() ? "unusable" : settings.sessiondb);
   CheckDumpDirectory(report, *config, settings);
   if (settings.sessiondb.empty()) {
-    report.Error(UnusableDirectory("sessiondb", sessiondb) + ": every request answers an "
-                 "empty page and logs \"sessiondb error\"",
+    report.Error(UnusableDirectory("sessiondb", sessiondb) +
+                     ": every request answers an "
+                     "empty page and logs \"sessiondb error\"",
                  "create the directory, or correct sessiondb in " + config_file);
     return report;
   }

@@ -36,8 +36,7 @@ void CheckCapacity(SiteReport& report, const std::string& dir, std::string_view 
     return;
   }
   const std::uint64_t taken = CountTakenTemplateNames(*entries, name_template);
-  const std::string share =
-      std::to_string(taken) + " of " + std::to_string(names) + " names taken";
+  const std::string share = std::to_string(taken) + " of " + std::to_string(names) + " names taken";
   report.Note("names of " + std::string(name_template) + ": " + share);
   const std::string fix = "move old leaves out of " + dir + ", or add a # to the template";
   if (taken >= names) {
@@ -65,12 +64,13 @@ void CheckCounterFile(SiteReport& report, const std::string& counter, const std:
                        " does not exist; every posting fails with status 500",
                    "create the directory, or correct FileNameCounter in " + file);
     } else if (platform::MayCreateFilesIn(dir) == Answer::No) {
-      report.Error("the counter file " + counter + " cannot be created: the account " + account +
-                       " cannot create files in " + dir + "; every posting fails with status 500",
-                   "give " + account + " write access to " + dir +
-                       ", or create the file holding 0");
+      report.Error(
+          "the counter file " + counter + " cannot be created: the account " + account +
+              " cannot create files in " + dir + "; every posting fails with status 500",
+          "give " + account + " write access to " + dir + ", or create the file holding 0");
     }
-  } else if (platform::MayRead(counter) == Answer::No || platform::MayWrite(counter) == Answer::No) {
+  } else if (platform::MayRead(counter) == Answer::No ||
+             platform::MayWrite(counter) == Answer::No) {
     report.Error("the counter file " + counter + " cannot be read and rewritten by the account " +
                      account + ": postings fail",
                  "give " + account + " read and write access to it");
@@ -78,9 +78,9 @@ void CheckCounterFile(SiteReport& report, const std::string& counter, const std:
     try {
       const std::optional<std::int64_t> number = ParseCounterText(LoadFileToString(counter));
       if (!number) {
-        report.Error("the counter file " + counter +
-                         " holds no number: every posting fails with status 500",
-                     "write the number of the last posting into it (0 when there is none)");
+        report.Error(
+            "the counter file " + counter + " holds no number: every posting fails with status 500",
+            "write the number of the last posting into it (0 when there is none)");
       } else {
         report.Note("counter: " + std::to_string(*number));
       }
@@ -99,15 +99,15 @@ void CheckCounterMode(SiteReport& report, const SessionSettings& settings,
                      "after the first answers \"No file name is available\"",
                  "put a # for each digit of the number into the template, e.g. leaf####");
   }
-  const std::string counter = settings.FileNameCounter.empty()
-                                  ? settings.path + "counter.txt"
-                                  : settings.FileNameCounter;
+  const std::string counter =
+      settings.FileNameCounter.empty() ? settings.path + "counter.txt" : settings.FileNameCounter;
   report.Setting("FileNameCounter", settings.FileNameCounter, counter);
   if (platform::FullPath(counter) != counter) {
-    report.Warning("FileNameCounter is a relative path: a request resolves it against the web "
-                   "server's working directory, which may not be where this check looked (" +
-                       platform::FullPath(counter) + ")",
-                   "write the counter file's full path");
+    report.Warning(
+        "FileNameCounter is a relative path: a request resolves it against the web "
+        "server's working directory, which may not be where this check looked (" +
+            platform::FullPath(counter) + ")",
+        "write the counter file's full path");
   }
   CheckCounterFile(report, counter, file);
   CheckCapacity(report, settings.path, settings.FileNameTemplate);
@@ -126,8 +126,7 @@ std::uint64_t CountTakenTemplateNames(const std::vector<std::string>& entries,
   return taken.size();
 }
 
-void CheckLeafNaming(SiteReport& report, const SessionSettings& settings,
-                     const std::string& file) {
+void CheckLeafNaming(SiteReport& report, const SessionSettings& settings, const std::string& file) {
   report.Setting("nameorder", settings.nameorder, "");
   if (!settings.FileNameTemplate.empty()) return CheckCounterMode(report, settings, file);
   report.Setting("FileNameTemplate", "", "");
@@ -137,8 +136,9 @@ void CheckLeafNaming(SiteReport& report, const SessionSettings& settings,
   }
   report.Note("naming: the request's time stamp");
   if (EqualsIgnoringAsciiCase(settings.nameorder, "num3d")) {
-    report.Warning("nameorder " + settings.nameorder + " is not num3d: the value is compared "
-                   "exactly, so postings take time-stamp names",
+    report.Warning("nameorder " + settings.nameorder +
+                       " is not num3d: the value is compared "
+                       "exactly, so postings take time-stamp names",
                    "write nameorder=num3d for three-digit names");
   }
 }

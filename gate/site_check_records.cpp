@@ -83,8 +83,8 @@ void CheckRecordFiles(SiteReport& report, const std::string& directory, bool lea
     }
   }
   if (found > kListedFindings) {
-    report.Warning(std::to_string(found - kListedFindings) + " more record lines in " +
-                       directory + " hold markup",
+    report.Warning(std::to_string(found - kListedFindings) + " more record lines in " + directory +
+                       " hold markup",
                    "");
   }
 }

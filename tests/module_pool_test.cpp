@@ -330,8 +330,8 @@ TEST(ModuleConstruction, DescriptionErrorGoesThroughTheProcessHook) {
     if (c.with_handler) SetWebRequestHandler(&handler);
     EXPECT_THROW(Broken(), EResNotFound);
     SetWebRequestHandler(nullptr);
-    EXPECT_EQ(senders, c.with_handler ? std::vector<TComponent*>{nullptr}
-                                      : std::vector<TComponent*>{});
+    EXPECT_EQ(senders,
+              c.with_handler ? std::vector<TComponent*>{nullptr} : std::vector<TComponent*>{});
   }
 }
 
@@ -350,8 +350,8 @@ class ViewingModule : public TDataModule {
     std::thread other([&view] { view.other_thread = TWebModuleList::UnderConstruction(); });
     other.join();
     // Refers to a module that is created only on demand, after this one.
-    view.found_at_once = ResolveModuleReference(
-        "LATER", [&view](TComponent* module) { view.referenced = module; });
+    view.found_at_once =
+        ResolveModuleReference("LATER", [&view](TComponent* module) { view.referenced = module; });
   }
 };
 

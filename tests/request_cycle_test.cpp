@@ -249,8 +249,9 @@ TEST(CGIApplication, ModulesGoBeforeTheRequestFactory) {
   };
   {
     TCGIApplication application;
-    application.RegisterModuleClass(
-        {"TWatched", typeid(Watched), [&seen] { return std::unique_ptr<TComponent>(new Watched(seen)); }});
+    application.RegisterModuleClass({"TWatched", typeid(Watched), [&seen] {
+                                       return std::unique_ptr<TComponent>(new Watched(seen));
+                                     }});
     application.RequestFactory();
     FakeRequest request;
     FakeResponse response(request);
