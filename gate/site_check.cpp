@@ -72,6 +72,7 @@ void CheckDumpDirectory(SiteReport& report, const TFieldList& config,
   const std::string value = FieldValue(config, "dumppath");
   report.Setting("dumppath", value,
                  settings.dumppath.empty() ? "no body dumps" : settings.dumppath);
+  CheckAbsolutePath(report, "dumppath", value);
   if (settings.dumppath.empty()) {
     if (!value.empty()) {
       report.Warning(UnusableDirectory("dumppath", value) + ", so no body is dumped",
@@ -83,6 +84,19 @@ void CheckDumpDirectory(SiteReport& report, const TFieldList& config,
                          "every request but a profile query fails with status 500");
   CheckPrivateDirectory(report, settings.dumppath, "request bodies with their passwords");
 }
+
+}  // namespace
+
+void CheckAbsolutePath(SiteReport& report, std::string_view key, const std::string& value) {
+  const std::string full = platform::FullPath(value);
+  if (value.empty() || full == value) return;
+  report.Warning(std::string(key) + " is a relative path: a request resolves it against the web "
+                     "server's working directory, which may not be where this check looked (" +
+                     full + ")",
+                 "write the full path");
+}
+
+namespace {
 
 // The sessions to check: those named, or every settings file of the session directory.
 std::vector<std::string> SessionsToCheck(SiteReport& report, const std::string& sessiondb,
@@ -119,6 +133,7 @@ bool CheckSiteDirectory(SiteReport& report, const TFieldList& list, std::string_
                         std::string_view when_unset) {
   const std::string value = FieldValue(list, key);
   report.Setting(key, value, resolved.empty() ? "unusable" : resolved);
+  CheckAbsolutePath(report, key, value);
   if (!resolved.empty()) return true;
   report.Error(UnusableDirectory(key, value) + ": " + std::string(when_unset),
                "create the directory, or correct " + std::string(key) + " in " + file);
@@ -128,6 +143,7 @@ bool CheckSiteDirectory(SiteReport& report, const TFieldList& list, std::string_
 void CheckDefaultImage(SiteReport& report, const std::string& image, const std::string& file) {
   report.Setting("DefaultImgFile", image, "");
   if (image.empty()) return;
+  CheckAbsolutePath(report, "DefaultImgFile", image);
   if (!platform::FileExists(image)) {
     report.Error("DefaultImgFile " + Quoted(image) +
                      " does not exist: a posting without an "
@@ -212,6 +228,7 @@ SiteReport CheckSite(const std::string& executable_directory,
   const std::string sessiondb = FieldValue(*config, "sessiondb");
   report.Setting("sessiondb", sessiondb,
                  settings.sessiondb.empty() ? "unusable" : settings.sessiondb);
+  CheckAbsolutePath(report, "sessiondb", sessiondb);
   CheckDumpDirectory(report, *config, settings);
   if (settings.sessiondb.empty()) {
     report.Error(UnusableDirectory("sessiondb", sessiondb) +

@@ -19,6 +19,10 @@ namespace orvane {
 SiteReport CheckSite(const std::string& executable_directory,
                      const std::vector<std::string>& sessions);
 
+// Warns about a relative path setting: a request resolves it against the web server's
+// working directory, which the check cannot know.
+void CheckAbsolutePath(SiteReport& report, std::string_view key, const std::string& value);
+
 // The naming of postings for one session: counter file, template capacity, the names
 // already taken in the leaf directory.
 void CheckLeafNaming(SiteReport& report, const SessionSettings& settings,

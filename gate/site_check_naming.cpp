@@ -102,13 +102,7 @@ void CheckCounterMode(SiteReport& report, const SessionSettings& settings,
   const std::string counter =
       settings.FileNameCounter.empty() ? settings.path + "counter.txt" : settings.FileNameCounter;
   report.Setting("FileNameCounter", settings.FileNameCounter, counter);
-  if (platform::FullPath(counter) != counter) {
-    report.Warning(
-        "FileNameCounter is a relative path: a request resolves it against the web "
-        "server's working directory, which may not be where this check looked (" +
-            platform::FullPath(counter) + ")",
-        "write the counter file's full path");
-  }
+  CheckAbsolutePath(report, "FileNameCounter", settings.FileNameCounter);
   CheckCounterFile(report, counter, file);
   CheckCapacity(report, settings.path, settings.FileNameTemplate);
 }

@@ -106,6 +106,8 @@ CASES = [
     ("dumppath names no directory", lambda s: s.write_config(
         ("sessiondb=%s\r\ndumppath=%s/none\r\n" % (s.sessions, s.root)).encode()), (), 0,
      ["WARNING: dumppath names no directory"]),
+    ("relative sessiondb", lambda s: s.write_config(b"sessiondb=sessions\r\n"), (), 0,
+     ["sessiondb = sessions -> sessions/", "WARNING: sessiondb is a relative path"]),
     ("error.txt cannot be written", lambda s: os.mkdir(s.path("error.txt")), (), 0,
      ["error.txt cannot be written"]),
     ("member record with markup", lambda s: s.write_member(
