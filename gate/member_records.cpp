@@ -39,7 +39,11 @@ std::string HelperFilePath(const std::string& record_path) {
       ((std::uint64_t{device()} << 32) | device()) ^ platform::ClockSeed();
   char name[32];
   std::snprintf(name, sizeof name, ".member-%016llx.new", static_cast<unsigned long long>(token));
-  return std::string(DirectoryPart(record_path, platform::PathDelimiter())) + name;
+  // A directory set with slashes on a system whose delimiter is the backslash still
+  // ends at its last slash.
+  const std::string_view by_system = DirectoryPart(record_path, platform::PathDelimiter());
+  const std::string_view by_slash = DirectoryPart(record_path, '/');
+  return std::string(by_slash.size() > by_system.size() ? by_slash : by_system) + name;
 }
 
 // Creates a helper file of a fresh name. A failure is reported as the record's: the

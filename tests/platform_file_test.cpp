@@ -120,28 +120,6 @@ TEST(PlatformFileOpen, AFifoNeverBlocksAnOpenAndCannotBeRead) {
   EXPECT_TRUE(platform::FileExists(fifo));
 }
 
-TEST(PlatformFileOpen, CopyAccessGivesTheOtherFilesPermissionBits) {
-  TempDir dir;
-  const mode_t modes[] = {0600, 0640, 0604, 0444, 0755};
-  for (const mode_t mode : modes) {
-    SCOPED_TRACE(mode);
-    const std::string original = dir.Path("original"), copy = dir.Path("copy");
-    WriteBytes(original, "a");
-    ASSERT_EQ(chmod(original.c_str(), mode), 0);
-    File source = File::Open(original, OpenMode::ReadShared);
-    File target = File::Open(copy, OpenMode::CreateExclusive);
-    target.CopyAccessFrom(source);
-    struct stat info {};
-    ASSERT_EQ(stat(copy.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, mode);
-    EXPECT_EQ(info.st_uid, getuid());
-    source.Close();
-    ASSERT_EQ(chmod(original.c_str(), 0600), 0);
-    ASSERT_TRUE(platform::RemoveFile(original));
-    ASSERT_TRUE(platform::RemoveFile(copy));
-  }
-}
-
 TEST(PlatformFileOpen, ReadAllWriteAllAndTruncateKeepEveryByte) {
   TempDir dir;
   const std::string path = dir.Path("bin");
