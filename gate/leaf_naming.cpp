@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cstdio>
 #include <random>
 #include <utility>
@@ -79,19 +80,30 @@ struct OpenedCounter {
   bool created = false;                // this posting made the counter file
 };
 
-// Opens the counter file for this posting alone, making it when it is missing and
-// waiting while another posting holds it. The counter cannot be used when it stays held
-// through every attempt or its open fails for another reason than its absence. What
-// stands at its name and is no file raises the read error.
-OpenedCounter OpenCounter(const std::string& counter_file, const CounterWaitPolicy& wait) {
-  OpenedCounter counter;
+// How long a posting may wait for the counter in all: as long as the refused attempts
+// with a random pause after each would take, so the bound stays what it was.
+int CounterWaitBudget(const CounterWaitPolicy& wait) {
   std::mt19937_64 random(platform::ClockSeed());
   std::uniform_int_distribution<int> spread(0, std::max(wait.wait_spread_ms, 1) - 1);
+  long long total = 0;
+  for (int pause = 1; pause < wait.attempts; ++pause) total += wait.least_wait_ms + spread(random);
+  return static_cast<int>(std::min<long long>(total, INT_MAX));
+}
+
+// Opens the counter file for this posting alone, making it when it is missing and
+// waiting while another posting holds it: the open wakes as soon as the holder lets go,
+// until the wait budget runs out. The counter cannot be used when it stays held that
+// long, when every attempt finds it replaced, or when its open fails for another reason
+// than its absence. What stands at its name and is no file raises the read error.
+OpenedCounter OpenCounter(const std::string& counter_file, const CounterWaitPolicy& wait) {
+  OpenedCounter counter;
+  const std::int64_t deadline = platform::MonotonicMilliseconds() + CounterWaitBudget(wait);
   for (int attempt = 1; attempt <= wait.attempts; ++attempt) {
     counter.created |= CreateMissingCounter(counter_file);
+    const std::int64_t left = std::max<std::int64_t>(deadline - platform::MonotonicMilliseconds(), 0);
     try {
-      platform::File file =
-          platform::File::Open(counter_file, platform::OpenMode::ReadWriteExclusive);
+      platform::File file = platform::File::OpenWaitingAtMost(
+          counter_file, platform::OpenMode::ReadWriteExclusive, static_cast<int>(left));
       // A counter removed while this posting waited for it is no longer the counter.
       if (!file.IsSameFileAs(counter_file)) continue;
       counter.file = std::move(file);
@@ -99,12 +111,10 @@ OpenedCounter OpenCounter(const std::string& counter_file, const CounterWaitPoli
     } catch (const EInOutError&) {
       throw;
     } catch (const EOSFileError& error) {
-      if (!error.IsSharingViolation()) {
-        if (platform::FileExists(counter_file)) return counter;
-        continue;  // removed meanwhile: made again
-      }
+      if (error.IsSharingViolation()) return counter;  // held until the budget ran out
+      if (platform::FileExists(counter_file)) return counter;
+      // removed meanwhile: made again
     }
-    if (attempt < wait.attempts) platform::SleepMilliseconds(wait.least_wait_ms + spread(random));
   }
   return counter;
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/exception.h"
+#include "platform/platform.h"
 
 namespace orvane {
 
@@ -14,11 +15,20 @@ void ThrowOutOfMemory(std::size_t bytes) {
 TByteBuffer TByteBuffer::Allocate(std::size_t capacity) {
   TByteBuffer buffer;
   if (capacity == 0) return buffer;
-  char* data = new (std::nothrow) char[capacity];
+  const bool large = capacity >= kLargeBufferSize;
+  char* data = large ? platform::ReserveLargeBuffer(capacity) : new (std::nothrow) char[capacity];
   if (data == nullptr) ThrowOutOfMemory(capacity);
-  buffer.data_.reset(data);
+  buffer.data_ = std::unique_ptr<char[], Release>(data, Release{capacity});
   buffer.capacity_ = capacity;
   return buffer;
+}
+
+void TByteBuffer::Release::operator()(char* data) const {
+  if (capacity >= kLargeBufferSize) {
+    platform::ReleaseLargeBuffer(data, capacity);
+  } else {
+    delete[] data;
+  }
 }
 
 }  // namespace orvane

@@ -155,6 +155,14 @@ bool TCGIRequest::WriteHeaders(int /*status_code*/, const std::string& status_te
   return WriteString("Status: " + status_text + "\r\n" + headers);
 }
 
+bool TCGIRequest::WriteResponse(int /*status_code*/, const std::string& status_text,
+                                const std::string& headers, std::string_view content) {
+  std::string reply;
+  reply.reserve(10 + status_text.size() + headers.size() + content.size());
+  reply.append("Status: ").append(status_text).append("\r\n").append(headers).append(content);
+  return platform::WriteStdout(reply.data(), reply.size()) == static_cast<long>(reply.size());
+}
+
 std::string TCGIRequest::GetHeaderField(const std::string& name) {
   std::string value = EnvironmentValue(name);
   if (!value.empty()) return value;

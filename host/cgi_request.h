@@ -25,6 +25,10 @@ class TCGIRequest : public TWebRequest {
   bool WriteString(std::string_view text) override;
   bool WriteHeaders(int status_code, const std::string& status_text,
                     const std::string& headers) override;
+  // Status line, headers and content in one write, so the web server gets the whole
+  // reply at once.
+  bool WriteResponse(int status_code, const std::string& status_text, const std::string& headers,
+                     std::string_view content) override;
   std::string GetHeaderField(const std::string& name) override;
   std::string_view ContentView() override { return content_.View(); }
 

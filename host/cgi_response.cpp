@@ -89,6 +89,12 @@ std::string TCGIResponse::GetLogMessage() { return {}; }
 
 void TCGIResponse::SetLogMessage(const std::string& /*message*/) {}
 
+std::string TCGIResponse::StatusText() const {
+  const std::string& reason = strings_[svReasonString];
+  return !reason.empty() && status_code_ > 0 ? std::to_string(status_code_) + " " + reason
+                                             : std::string("200 OK");
+}
+
 std::string TCGIResponse::HeaderBlock() {
   std::string block;
   AppendHeader(block, "Location", strings_[svLocation]);
@@ -124,18 +130,16 @@ std::string TCGIResponse::HeaderBlock() {
 
 void TCGIResponse::SendResponse() {
   TWebRequest& request = HTTPRequest();
-  if (!request.GetStringVariable(rvProtocolVersion).empty()) {
-    const std::string& reason = strings_[svReasonString];
-    const std::string status_text = !reason.empty() && status_code_ > 0
-                                        ? std::to_string(status_code_) + " " + reason
-                                        : std::string("200 OK");
-    request.WriteHeaders(status_code_, status_text, HeaderBlock());
-  }
-  if (!ContentStream()) {
-    request.WriteString(content_);
-  } else {
+  // A request without a protocol version gets the content alone.
+  const bool with_headers = !request.GetStringVariable(rvProtocolVersion).empty();
+  if (ContentStream()) {
+    if (with_headers) request.WriteHeaders(status_code_, StatusText(), HeaderBlock());
     SendStream(*ContentStream());
     SetContentStream(nullptr);
+  } else if (with_headers) {
+    request.WriteResponse(status_code_, StatusText(), HeaderBlock(), content_);
+  } else {
+    request.WriteString(content_);
   }
   sent_ = true;
 }

@@ -38,6 +38,8 @@ class TCGIResponse : public TWebResponse {
 
   // The header block of the reply, from its first header line to the empty line.
   std::string HeaderBlock();
+  // "code reason", or "200 OK" without a reason or code.
+  std::string StatusText() const;
 
   std::int32_t status_code_ = 0;
   std::string strings_[kStringCount];

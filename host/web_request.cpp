@@ -19,4 +19,10 @@ void TWebRequest::InitMethodType() {
   }
 }
 
+bool TWebRequest::WriteResponse(int status_code, const std::string& status_text,
+                                const std::string& headers, std::string_view content) {
+  const bool headers_written = WriteHeaders(status_code, status_text, headers);
+  return headers_written && (content.empty() || WriteString(content));
+}
+
 }  // namespace orvane

@@ -42,6 +42,10 @@ class TWebRequest {
   virtual bool WriteString(std::string_view text) = 0;
   virtual bool WriteHeaders(int status_code, const std::string& status_text,
                             const std::string& headers) = 0;
+  // The headers and then the content, as WriteHeaders and WriteString write them; a
+  // request that can sends both in one piece. True when everything was written.
+  virtual bool WriteResponse(int status_code, const std::string& status_text,
+                             const std::string& headers, std::string_view content);
   virtual std::string GetHeaderField(const std::string& name) = 0;
 
   // The body read at creation (variable 25) as a view, so that a large upload is

@@ -91,6 +91,10 @@ class File {
   // device or a pipe: a path that names something other than a file or a directory
   // raises EInOutError, as a file that cannot be read.
   static File Open(const std::string& path, OpenMode mode, LockWait wait = LockWait::Fail);
+  // As Open, but while another process holds the file in a conflicting way the open
+  // waits for it to let go, at most the given milliseconds; then it fails with the
+  // sharing violation, as Open with LockWait::Fail does at once.
+  static File OpenWaitingAtMost(const std::string& path, OpenMode mode, int milliseconds);
 
   File() = default;
   File(File&& other) noexcept;
@@ -119,7 +123,17 @@ class File {
   File(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
   int fd_ = -1;
   std::string path_;
+  // The size seen by the open while the position is still at the start; -1 once the
+  // file was read, written or cut. Spares a whole-file read its own size query.
+  std::int64_t size_at_start_ = -1;
 };
+
+// A block of memory for a large buffer (a request body of many MiB), not zero-filled
+// by the program. Where the system offers large pages it is aligned and marked for
+// them, which spares most of the page faults of filling it. Freed by
+// ReleaseLargeBuffer with the same size; nullptr when the memory cannot be had.
+char* ReserveLargeBuffer(std::size_t bytes);
+void ReleaseLargeBuffer(char* data, std::size_t bytes);
 
 // Local date and time to the millisecond.
 struct LocalDateTime {
@@ -128,6 +142,8 @@ struct LocalDateTime {
 LocalDateTime LocalNow();
 
 void SleepMilliseconds(int milliseconds);
+// A clock for deadlines, in milliseconds from an arbitrary start; never set back.
+std::int64_t MonotonicMilliseconds();
 // A value of the clock that changes from call to call, to seed a random generator.
 std::uint64_t ClockSeed();
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -339,6 +341,56 @@ TEST(CgiResponseOverStandardOutput, BytesAreWrittenExactly) {
   unsetenv("SERVER_PROTOCOL");
   EXPECT_BYTES(bytes, "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: 12\r\n"
                       "Content:\r\n\r\n" + page);
+}
+
+// Standard output as a packet socket: every write arrives as one packet, so the packets
+// show how many writes the reply took.
+class StdoutPackets {
+ public:
+  StdoutPackets() {
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends_), 0);
+    saved_ = dup(STDOUT_FILENO);
+    dup2(ends_[0], STDOUT_FILENO);
+  }
+  ~StdoutPackets() {
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+    close(ends_[0]);
+    close(ends_[1]);
+  }
+  std::vector<std::string> Take() {
+    std::vector<std::string> packets;
+    std::string buffer(1 << 20, '\0');
+    for (ssize_t got; (got = recv(ends_[1], buffer.data(), buffer.size(), MSG_DONTWAIT)) >= 0;) {
+      packets.emplace_back(buffer.data(), static_cast<std::size_t>(got));
+    }
+    return packets;
+  }
+
+ private:
+  int ends_[2] = {-1, -1};
+  int saved_ = -1;
+};
+
+TEST(CgiResponseOverStandardOutput, WholeReplyLeavesInOneWrite) {
+  setenv("SERVER_PROTOCOL", "HTTP/1.1", 1);
+  unsetenv("CONTENT_LENGTH");
+  unsetenv("HTTP_CONTENT_LENGTH");
+  for (const std::size_t size : {std::size_t{0}, std::size_t{12}, std::size_t{60000}}) {
+    SCOPED_TRACE(size);
+    TCGIRequest request;
+    TCGIResponse response(request);
+    const std::string page(size, '\x82');
+    response.SetContent(page);
+    StdoutPackets output;
+    response.SendResponse();
+    const std::vector<std::string> packets = output.Take();
+    ASSERT_EQ(packets.size(), 1u);
+    const std::string length = size == 0 ? "" : "Content-Length: " + std::to_string(size) + "\r\n";
+    EXPECT_BYTES(packets[0], "Status: 200 OK\r\nContent-Type: text/html\r\n" + length +
+                                 "Content:\r\n\r\n" + page);
+  }
+  unsetenv("SERVER_PROTOCOL");
 }
 
 }  // namespace

@@ -304,7 +304,7 @@ TEST_F(LeafNaming, ConcurrentPostingsAllGetDistinctNames) {
         try {
           const std::string mark = std::to_string(index);
           LeafNamingResult result =
-              mode == kCounter    ? ClaimCounterName(Counter(), "leaf####", Files(), {200, 5, 10})
+              mode == kCounter    ? ClaimCounterName(Counter(), "leaf####", Files(), {100, 100, 10})
               : mode == kTemplate ? ClaimTemplateName("###", Files())
                                   : ClaimStampName("20240102-030405-678", Files());
           if (result.outcome == LeafNamingOutcome::Claimed) {

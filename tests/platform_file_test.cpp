@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
 
 #include "platform/exception.h"
 #include "platform/platform.h"
@@ -133,6 +138,133 @@ TEST(PlatformFileOpen, ReadAllWriteAllAndTruncateKeepEveryByte) {
   again.WriteAll("7");
   again.Close();
   EXPECT_EQ(ReadBytes(path), "7");
+}
+
+// ReadAll reads by the size seen at the open; the file may change afterwards through a
+// writer that takes no lock, and every byte there is at the time of reading comes back.
+TEST(PlatformFileOpen, ReadAllGivesWhatTheFileHoldsWhenRead) {
+  const struct {
+    const char* label;
+    std::string at_open;
+    std::string later;  // written after the open; empty for no change
+    std::size_t read_first;
+    std::string expected;
+  } cases[] = {
+      {"unchanged", "a=1\r\nb=2\r\n", "", 0, "a=1\r\nb=2\r\n"},
+      {"empty file", "", "", 0, ""},
+      {"one byte more", "abc", "abcd", 0, "abcd"},
+      {"grown many times over", "abc", std::string(100000, 'g'), 0, std::string(100000, 'g')},
+      {"shrunk", "abcdef", "ab", 0, "ab"},
+      {"after a first read", "abcdef", "", 2, "cdef"},
+      {"after a first read, grown", "abcdef", "abcdefghij", 2, "cdefghij"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempDir dir;
+    const std::string path = dir.Path("f.txt");
+    WriteBytes(path, c.at_open);
+    File file = File::Open(path, OpenMode::ReadShared);
+    if (!c.later.empty()) WriteBytes(path, c.later);
+    char first[8];
+    if (c.read_first > 0) {
+      ASSERT_EQ(file.Read(first, c.read_first), c.read_first);
+    }
+    EXPECT_EQ(file.ReadAll(), c.expected);
+  }
+}
+
+// Another process holds the file until it is told to let go, or for good.
+class ForeignHolder {
+ public:
+  ForeignHolder(const std::string& path, OpenMode mode, int hold_ms) {
+    int ready[2];
+    EXPECT_EQ(pipe(ready), 0);
+    child_ = fork();
+    if (child_ == 0) {
+      File held = File::Open(path, mode);
+      (void)!write(ready[1], "x", 1);
+      platform::SleepMilliseconds(hold_ms);
+      _exit(0);
+    }
+    char signal;
+    EXPECT_EQ(read(ready[0], &signal, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+  }
+  ~ForeignHolder() {
+    kill(child_, SIGKILL);
+    waitpid(child_, nullptr, 0);
+  }
+
+ private:
+  pid_t child_ = -1;
+};
+
+TEST(PlatformFileWait, BoundedOpenWaitsForTheHolderOrGivesUpAtTheBound) {
+  const struct {
+    const char* label;
+    OpenMode held, wanted;
+    int hold_ms, bound_ms;
+    bool opens;
+  } cases[] = {
+      {"writer lets go in time", OpenMode::ReadWriteExclusive, OpenMode::ReadShared, 100, 60000, true},
+      {"reader lets go in time", OpenMode::ReadShared, OpenMode::ReadWriteExclusive, 100, 60000, true},
+      {"writer holds past the bound", OpenMode::ReadWriteExclusive, OpenMode::ReadShared, 60000, 150, false},
+      {"no wait at all", OpenMode::ReadShared, OpenMode::CreateExclusive, 60000, 0, false},
+      {"readers never wait", OpenMode::ReadShared, OpenMode::ReadShared, 60000, 0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempDir dir;
+    const std::string path = dir.Path("counter.txt");
+    WriteBytes(path, "41");
+    ForeignHolder holder(path, c.held, c.hold_ms);
+    const std::int64_t start = platform::MonotonicMilliseconds();
+    try {
+      File file = File::OpenWaitingAtMost(path, c.wanted, c.bound_ms);
+      EXPECT_TRUE(c.opens);
+      if (c.wanted == OpenMode::ReadShared) {
+        EXPECT_EQ(file.ReadAll(), "41");
+      }
+    } catch (const EOSFileError& error) {
+      EXPECT_FALSE(c.opens);
+      EXPECT_TRUE(error.IsSharingViolation());
+      EXPECT_GE(platform::MonotonicMilliseconds() - start, c.bound_ms);
+      EXPECT_EQ(ReadBytes(path), "41");  // a refused create cuts nothing
+    }
+  }
+}
+
+// The wait borrows the alarm signal and the interval timer and gives both back.
+TEST(PlatformFileWait, AlarmSignalAndTimerAreGivenBack) {
+  TempDir dir;
+  const std::string path = dir.Path("f.txt");
+  WriteBytes(path, "x");
+  struct sigaction ignore {}, before {}, after {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGALRM, &ignore, &before);
+  File holder = File::Open(path, OpenMode::ReadWriteExclusive);
+  EXPECT_THROW(File::OpenWaitingAtMost(path, OpenMode::ReadShared, 60), EFOpenError);
+  sigaction(SIGALRM, &before, &after);
+  EXPECT_EQ(after.sa_handler, SIG_IGN);
+  struct itimerval timer {};
+  getitimer(ITIMER_REAL, &timer);
+  EXPECT_EQ(timer.it_value.tv_sec + timer.it_value.tv_usec + timer.it_interval.tv_usec, 0);
+}
+
+// Large buffers start on a large page and can be written from end to end.
+TEST(PlatformLargeBuffer, AlignedWritableAndReleased) {
+  for (const std::size_t bytes : {std::size_t{1}, std::size_t{4} << 20, (std::size_t{50} << 20) + 77}) {
+    SCOPED_TRACE(bytes);
+    char* data = platform::ReserveLargeBuffer(bytes);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(data) % (std::size_t{2} << 20), 0u);
+    std::memset(data, 'z', bytes);  // a mapping that fell short would fault here
+    EXPECT_EQ(data[bytes - 1], 'z');
+    platform::ReleaseLargeBuffer(data, bytes);
+  }
+  EXPECT_EQ(platform::ReserveLargeBuffer(0), nullptr);
+  EXPECT_EQ(platform::ReserveLargeBuffer(SIZE_MAX - 10), nullptr);
 }
 
 TEST(PlatformFileOpen, SameFileCheckSeesAReplacedPath) {

@@ -24,6 +24,12 @@ void SleepMilliseconds(int milliseconds) {
   }
 }
 
+std::int64_t MonotonicMilliseconds() {
+  struct timespec now {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 std::uint64_t ClockSeed() {
   struct timespec now {};
   clock_gettime(CLOCK_REALTIME, &now);

@@ -1,10 +1,14 @@
 // Open files with Windows-style share modes, emulated with open-file-description
 // locks, which also hold across network file systems.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/time.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <string>
 
 #include "platform/exception.h"
@@ -38,21 +42,60 @@ std::string CreateErrorMessage(const std::string& path, int code) {
                     false);
 }
 
-// Takes the whole-file lock that stands for the open's share mode. Returns 0 or the
-// error code (kSharingViolation when another open holds a conflicting lock).
-int LockWholeFile(int fd, bool exclusive, LockWait wait) {
+// A lock wait with no deadline, and none at all.
+constexpr int kWaitForever = -1;
+constexpr int kNoWait = 0;
+
+// Asks for the whole-file lock once, waiting or not. Returns 0, kSharingViolation when
+// another open holds a conflicting lock, or the error code.
+int RequestLock(int fd, bool exclusive, bool waiting) {
   struct flock lock {};
   lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
   lock.l_whence = SEEK_SET;
   lock.l_start = 0;
   lock.l_len = 0;
-  const int command = wait == LockWait::Wait ? F_OFD_SETLKW : F_OFD_SETLK;
-  while (fcntl(fd, command, &lock) != 0) {
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EACCES) return kSharingViolation;
-    return errno;
+  if (fcntl(fd, waiting ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return 0;
+  if (errno == EAGAIN || errno == EACCES) return kSharingViolation;
+  return errno;
+}
+
+void IgnoreAlarm(int) {}
+
+// Waits for the lock until the deadline. A repeating alarm interrupts the blocked wait,
+// also when one tick came just before the wait began, so the deadline is checked at
+// least every tick; the holder's release wakes the wait at once.
+int LockWithDeadline(int fd, bool exclusive, int milliseconds) {
+  constexpr long kTickMicroseconds = 20000;
+  const std::int64_t deadline = MonotonicMilliseconds() + milliseconds;
+  struct sigaction quiet {}, previous_action {};
+  quiet.sa_handler = IgnoreAlarm;  // no SA_RESTART: the alarm must end the wait
+  sigemptyset(&quiet.sa_mask);
+  sigaction(SIGALRM, &quiet, &previous_action);
+  struct itimerval ticks {}, previous_timer {};
+  ticks.it_interval.tv_usec = kTickMicroseconds;
+  ticks.it_value.tv_usec = kTickMicroseconds;
+  setitimer(ITIMER_REAL, &ticks, &previous_timer);
+  int result = kSharingViolation;
+  while (MonotonicMilliseconds() < deadline) {
+    result = RequestLock(fd, exclusive, true);
+    if (result != EINTR) break;
+    result = kSharingViolation;
   }
-  return 0;
+  setitimer(ITIMER_REAL, &previous_timer, nullptr);
+  sigaction(SIGALRM, &previous_action, nullptr);
+  return result;
+}
+
+// Takes the whole-file lock that stands for the open's share mode, waiting at most the
+// milliseconds given (kNoWait, kWaitForever). Returns 0 or the error code
+// (kSharingViolation when another open holds a conflicting lock).
+int LockWholeFile(int fd, bool exclusive, int milliseconds) {
+  int result;
+  do {
+    result = RequestLock(fd, exclusive, milliseconds == kWaitForever);
+  } while (result == EINTR);
+  if (result != kSharingViolation || milliseconds <= 0) return result;
+  return LockWithDeadline(fd, exclusive, milliseconds);
 }
 
 int OpenFlags(OpenMode mode) {
@@ -66,28 +109,25 @@ int OpenFlags(OpenMode mode) {
 }
 
 // Refuses what is not a plain file. A directory cannot be opened as a file; anything
-// else (a FIFO, a device) was opened but cannot be read as a file's content.
-void CheckRegularFile(int fd, const std::string& path, OpenMode mode) {
+// else (a FIFO, a device) was opened but cannot be read as a file's content. Gives the
+// file's size.
+std::int64_t CheckRegularFile(int fd, const std::string& path, OpenMode mode) {
   struct stat info {};
   if (fstat(fd, &info) != 0) ThrowInOut(path, errno);
-  if (S_ISREG(info.st_mode)) return;
+  if (S_ISREG(info.st_mode)) return static_cast<std::int64_t>(info.st_size);
   if (S_ISDIR(info.st_mode)) ThrowOpenFailure(path, mode, EISDIR);
   throw EInOutError("I/O error: \"" + FullPath(path) + "\". Not a regular file", EINVAL, false);
 }
 
-// The open never waits: a FIFO without a writer would otherwise block it for good.
-// Waiting is left to the lock, so the flag is cleared again for the reads and writes.
+// The open never waits: a FIFO without a writer would otherwise block it for good. The
+// flag stays set: only plain files are kept open, and on them it changes no read or
+// write, so clearing it would cost two system calls for nothing.
 int OpenWithoutWaiting(const std::string& path, OpenMode mode) {
   int fd;
   do {
     fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
   return fd;
-}
-
-void ClearNonBlocking(int fd, const std::string& path) {
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) ThrowInOut(path, errno);
 }
 
 }  // namespace
@@ -103,22 +143,29 @@ void ThrowFileCreateError(const std::string& path, int error_code) {
 }
 
 File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
+  return OpenWaitingAtMost(path, mode, wait == LockWait::Wait ? kWaitForever : kNoWait);
+}
+
+File File::OpenWaitingAtMost(const std::string& path, OpenMode mode, int milliseconds) {
   if (!IsUsablePath(path)) ThrowOpenFailure(path, mode, path.empty() ? ENOENT : EINVAL);
   const int fd = OpenWithoutWaiting(path, mode);
   if (fd < 0) ThrowOpenFailure(path, mode, errno);
   File file(fd, path);
-  CheckRegularFile(fd, path, mode);
-  ClearNonBlocking(fd, path);
-  const int lock_error = LockWholeFile(fd, mode != OpenMode::ReadShared, wait);
+  // Locked before the size is taken, so no writer changes it in between; what is no
+  // plain file is refused before a refused lock is reported.
+  const int lock_error = LockWholeFile(fd, mode != OpenMode::ReadShared, milliseconds);
+  const std::int64_t size = CheckRegularFile(fd, path, mode);
   if (lock_error != 0) ThrowOpenFailure(path, mode, lock_error);
   // Truncate only once the lock is held, so that a refused open changes nothing.
-  if (mode == OpenMode::CreateExclusive && ::ftruncate(fd, 0) != 0) {
+  if (mode == OpenMode::CreateExclusive && size != 0 && ::ftruncate(fd, 0) != 0) {
     ThrowOpenFailure(path, mode, errno);
   }
+  file.size_at_start_ = mode == OpenMode::CreateExclusive ? 0 : size;
   return file;
 }
 
-File::File(File&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) {
+File::File(File&& other) noexcept
+    : fd_(other.fd_), path_(std::move(other.path_)), size_at_start_(other.size_at_start_) {
   other.fd_ = -1;
 }
 
@@ -127,6 +174,7 @@ File& File::operator=(File&& other) noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = other.fd_;
     path_ = std::move(other.path_);
+    size_at_start_ = other.size_at_start_;
     other.fd_ = -1;
   }
   return *this;
@@ -143,6 +191,7 @@ std::int64_t File::Size() const {
 }
 
 std::size_t File::Read(char* buffer, std::size_t count) {
+  size_at_start_ = -1;
   for (;;) {
     const ssize_t got = ::read(fd_, buffer, count);
     if (got >= 0) return static_cast<std::size_t>(got);
@@ -150,27 +199,31 @@ std::size_t File::Read(char* buffer, std::size_t count) {
   }
 }
 
+// A plain file's read gives fewer bytes than asked only at its end, so a file of the
+// size expected is read whole by one read of one byte more; that byte, when it comes,
+// shows the file has grown and the reading goes on.
 std::string File::ReadAll() {
-  const off_t position = ::lseek(fd_, 0, SEEK_CUR);
-  const std::int64_t size = Size();
-  std::string bytes;
-  if (position >= 0 && size > position) {
-    bytes.resize(static_cast<std::size_t>(size - position));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const std::size_t got = Read(bytes.data() + done, bytes.size() - done);
-      if (got == 0) break;
-      done += got;
-    }
-    bytes.resize(done);
+  std::int64_t expected = size_at_start_;
+  if (expected < 0) {
+    const off_t position = ::lseek(fd_, 0, SEEK_CUR);
+    const std::int64_t size = Size();
+    expected = position >= 0 && size > position ? size - position : 0;
   }
-  // The file may have grown since its size was taken.
-  char chunk[8192];
-  for (std::size_t got; (got = Read(chunk, sizeof chunk)) > 0;) bytes.append(chunk, got);
+  std::string bytes(static_cast<std::size_t>(expected) + 1, '\0');
+  std::size_t done = 0;
+  for (;;) {
+    const std::size_t wanted = bytes.size() - done;
+    const std::size_t got = Read(bytes.data() + done, wanted);
+    done += got;
+    if (got == 0 || (got < wanted && done >= static_cast<std::size_t>(expected))) break;
+    if (done == bytes.size()) bytes.resize(bytes.size() * 2);
+  }
+  bytes.resize(done);
   return bytes;
 }
 
 void File::WriteAll(std::string_view bytes) {
+  size_at_start_ = -1;
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t put = ::write(fd_, bytes.data() + done, bytes.size() - done);
@@ -181,6 +234,7 @@ void File::WriteAll(std::string_view bytes) {
 }
 
 void File::Truncate() {
+  size_at_start_ = -1;
   if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) ThrowInOut(path_, errno);
 }
 
