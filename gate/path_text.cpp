@@ -25,7 +25,7 @@ std::size_t DirectoryPartLength(std::string_view path, char delimiter) {
   if (!CanBeSecondByte(delimiter)) return path.find_last_of(delimiter) + 1;  // npos + 1 == 0
   std::size_t length = 0;
   for (std::size_t i = 0; i < path.size(); ++i) {
-    if (IsLeadByte(path[i]) && i + 1 < path.size()) {
+    if (CharacterLength(path, i) == 2) {
       ++i;
     } else if (IsDirectoryEnd(path[i], delimiter)) {
       length = i + 1;
@@ -41,7 +41,7 @@ bool EndsWithDelimiter(std::string_view text, char delimiter) {
   if (!CanBeSecondByte(delimiter)) return true;
   // Only a scan from the start tells whether the last byte is a second byte.
   std::size_t i = 0;
-  while (i + 1 < text.size()) i += IsLeadByte(text[i]) ? 2 : 1;
+  while (i + 1 < text.size()) i += CharacterLength(text, i);
   return i == text.size() - 1;
 }
 
