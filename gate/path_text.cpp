@@ -12,13 +12,10 @@ bool IsDirectoryEnd(char byte, char delimiter) {
   return byte == delimiter || (delimiter == '\\' && byte == ':');
 }
 
-// Only a byte in the second-byte range (a backslash, not a slash) can hide inside a
-// double-byte character; for any other delimiter the bytes are taken one by one, which
-// keeps paths in other encodings (UTF-8 on POSIX) intact.
-bool CanBeSecondByte(char delimiter) {
-  const unsigned char byte = static_cast<unsigned char>(delimiter);
-  return byte >= 0x40 && byte != 0x7F && byte <= 0xFC;
-}
+// Only a delimiter in the second-byte range (a backslash, not a slash) can hide inside a
+// double-byte character; any other delimiter is found byte by byte, which keeps paths
+// in other encodings (UTF-8 on POSIX) intact.
+bool CanBeSecondByte(char delimiter) { return IsSecondByte(delimiter); }
 
 // Position just after the last directory end that is not a second byte; 0 when none.
 std::size_t DirectoryPartLength(std::string_view path, char delimiter) {
