@@ -57,9 +57,8 @@ std::string_view LastPathComponent(std::string_view name) {
 // A field name must not split its own line: an "=" in it would end the name early and
 // make the rest of the line, never escaped, the value; a control byte could end the line.
 bool IsUsableFieldName(std::string_view name) {
-  return std::none_of(name.begin(), name.end(), [](char c) {
-    return c == '=' || static_cast<unsigned char>(c) < 0x20;
-  });
+  return std::none_of(name.begin(), name.end(),
+                      [](char c) { return c == '=' || static_cast<unsigned char>(c) < 0x20; });
 }
 
 bool HasImageType(std::string_view header) {

@@ -89,8 +89,8 @@ bool IsStorableImageExtension(std::string_view extension) {
 }
 
 bool IsImageExtension(std::string_view extension) {
-  static constexpr std::string_view kImageExtensions[] = {".png", ".jpg", ".jpeg", ".jpe",
-                                                          ".jfif", ".gif", ".bmp", ".webp"};
+  static constexpr std::string_view kImageExtensions[] = {".png",  ".jpg", ".jpeg", ".jpe",
+                                                          ".jfif", ".gif", ".bmp",  ".webp"};
   for (const std::string_view allowed : kImageExtensions) {
     if (extension == allowed) return true;
   }

@@ -37,11 +37,20 @@ std::string EscapeHtml(std::string_view text) {
   result.reserve(text.size());
   for (const char c : text) {
     switch (c) {
-      case '&': result.append("&amp;"); break;
-      case '<': result.append("&lt;"); break;
-      case '>': result.append("&gt;"); break;
-      case '"': result.append("&quot;"); break;
-      default: result.push_back(c);
+      case '&':
+        result.append("&amp;");
+        break;
+      case '<':
+        result.append("&lt;");
+        break;
+      case '>':
+        result.append("&gt;");
+        break;
+      case '"':
+        result.append("&quot;");
+        break;
+      default:
+        result.push_back(c);
     }
   }
   return result;
@@ -86,8 +95,9 @@ std::string ServerErrorReply(const TExceptionReport& report) {
       "<h1>サーバー内部エラー 500</h1><hr>\r\n"
       "Exception: %0:s<br>Message: %1:s<br><hr>例外 : %0:s<br>メッセージ : %1:s<br></html>\r\n";
   // The class name is substituted first: it never contains "%1:s", a message may hold "%0:s".
-  const std::string page = ReplaceAll(ReplaceAll(page_template, "%0:s", EscapeHtml(report.ClassName)),
-                                      "%1:s", EscapeHtml(report.Message));
+  const std::string page =
+      ReplaceAll(ReplaceAll(page_template, "%0:s", EscapeHtml(report.ClassName)), "%1:s",
+                 EscapeHtml(report.Message));
   return "Status: 500 " + StatusLineText(report.Message) +
          "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(page.size()) +
          "\r\n\r\n" + page;

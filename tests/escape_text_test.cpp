@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <regex>
 #include <string>
@@ -98,7 +98,8 @@ TEST(EscapeFieldText, CharacterReferencesOfNonAsciiCharactersKeepTheirAmpersand)
     std::string text, expected;
   } cases[] = {
       {"accented Latin letter", "Jos&#233;", "Jos&#233;"},
-      {"n with tilde and u with umlaut", "Espa&#241;a M&#252;nchen", "Espa&#241;a&nbsp;M&#252;nchen"},
+      {"n with tilde and u with umlaut", "Espa&#241;a M&#252;nchen",
+       "Espa&#241;a&nbsp;M&#252;nchen"},
       {"emoji", "&#128512;", "&#128512;"},
       {"Hangul", "&#54620;&#44397;", "&#54620;&#44397;"},
       {"reference at the start", "&#233;x", "&#233;x"},
@@ -157,7 +158,8 @@ std::string SixStepsKeepingReferences(const std::string& text) {
   for (auto it = std::sregex_iterator(text.begin(), text.end(), kReference);
        it != std::sregex_iterator(); ++it) {
     const long code_point = std::stol((*it)[1].str());
-    if (code_point < 128 || code_point > 0x10FFFF || (code_point >= 0xD800 && code_point <= 0xDFFF)) {
+    if (code_point < 128 || code_point > 0x10FFFF ||
+        (code_point >= 0xD800 && code_point <= 0xDFFF)) {
       continue;
     }
     const auto at = static_cast<std::size_t>(it->position());
@@ -177,7 +179,8 @@ std::string RandomText(std::mt19937& random) {
       "\x7e", "\xa0", "\xdf", "\xfd",   "\x80",      "b",        ";",       "#",      "1",
       "0",    "&#",   "&#233;", "&#60;", "&#0233;", "&#55296;", "&#1114111;", "&#1114112;"};
   std::uniform_int_distribution<int> length(0, 24);
-  std::uniform_int_distribution<std::size_t> pick(0, std::size(kPieces));  // one past: a random byte
+  // One past the pieces: a random byte.
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(kPieces));
   std::uniform_int_distribution<int> any(0, 255);
   std::string text;
   for (int n = length(random); n > 0; --n) {

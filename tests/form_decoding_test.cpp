@@ -272,8 +272,8 @@ TEST(MultipartDecoding, PartNamedWithAnEqualsSignOrAControlByteIsIgnored) {
     SCOPED_TRACE(c.label);
     const std::string header = "Content-Disposition: form-data; name=\"" + c.name + "\"";
     const std::string file_header = header + "; filename=\"a.png\"\r\nContent-Type: image/png";
-    const Decoded decoded = DecodeMultipart(
-        Body({TextPart("a", "1"), Part(header, "<b>"), Part(file_header, "img"), TextPart("b", "2")}));
+    const Decoded decoded = DecodeMultipart(Body(
+        {TextPart("a", "1"), Part(header, "<b>"), Part(file_header, "img"), TextPart("b", "2")}));
     EXPECT_EQ(decoded.form_text, "a=1\r\nb=2\r\n");
     EXPECT_EQ(decoded.file_name, "");
     EXPECT_EQ(decoded.data, "");

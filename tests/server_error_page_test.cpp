@@ -74,7 +74,8 @@ TEST(ServerErrorReply, MarkupInTheMessageIsEscapedInThePage) {
     SCOPED_TRACE(c.message);
     const std::string reply = ServerErrorReply({"EFCreateError", c.message});
     const std::string page = ExpectedPage("EFCreateError", c.quoted);
-    EXPECT_EQ(reply, "Status: 500 " + c.message + "\r\nContent-Type: text/html\r\nContent-Length: " +
+    EXPECT_EQ(reply, "Status: 500 " + c.message +
+                         "\r\nContent-Type: text/html\r\nContent-Length: " +
                          std::to_string(page.size()) + "\r\n\r\n" + page);
   }
 }
@@ -86,7 +87,8 @@ TEST(ServerErrorLogLine, OneLineWithClassMessageMethodAndScript) {
     std::string method, script, expected;
   } cases[] = {
       {"file error", {"EFCreateError", "cannot create x"}, "POST", "/cgi/orvanegate.exe",
-       "orvanegate: status 500: EFCreateError: cannot create x (request: POST /cgi/orvanegate.exe)\n"},
+       "orvanegate: status 500: EFCreateError: cannot create x "
+       "(request: POST /cgi/orvanegate.exe)\n"},
       {"line breaks become blanks", {"E", "a\r\nb\nc"}, "GET\n", "/s\r",
        "orvanegate: status 500: E: a  b c (request: GET  /s )\n"},
       {"controls and NUL become blanks", {"E\t", "x\0y\x7F"s}, "", "",
