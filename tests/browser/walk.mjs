@@ -74,9 +74,12 @@ async function pageText(page) {
 // Opens a demo page from the start page's link, as a visitor does.
 async function openFromStart(page, linkText, heading) {
   await page.goto(site.url);
-  await page.click(`a:has-text("${linkText}")`);
-  await page.waitForLoadState('load');
+  const link = page.locator('a', { hasText: linkText });
+  const target = new URL(await link.getAttribute('href'), site.url).href;
+  await Promise.all([page.waitForURL(target), link.click()]);
   checks.equal(`${heading}: heading`, visible(await page.textContent('h3')), heading);
+  checks.equal(`${heading}: links back to the start page`,
+    await page.locator('a[href="index.html"]').count(), 1);
 }
 
 // Submits a form that answers in a new tab; gives the tab and the gate's status.
@@ -100,7 +103,7 @@ async function expectShortPage(name, answer, title, heading, buttons = []) {
 }
 
 async function expectClosedByItsButton(name, tab) {
-  const closed = tab.waitForEvent('close', { timeout: 10000 }).then(() => true, () => false);
+  const closed = tab.waitForEvent('close', { timeout: 20000 }).then(() => true, () => false);
   await tab.click('input[type=button]');
   checks.truth(`${name}: the close button closes the tab`, await closed);
 }
