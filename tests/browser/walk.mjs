@@ -359,6 +359,7 @@ async function main() {
         await step(page);
       } catch (error) {
         checks.fail(name, error);
+        for (const open of context.pages()) await shoot(open, 'at-failure').catch(() => {});
       }
     }
   } catch (error) {
