@@ -6,6 +6,7 @@ standard error reaching the server's error log.
 Run one server's cases with ``python3 -m unittest test_servers.LighttpdTest`` (also
 ApacheTest, NginxTest) and ORVANEGATE_EXE naming the built executable."""
 
+import datetime
 import http.client
 import os
 import random
@@ -26,17 +27,20 @@ SECRET_WORDS = (b"sessiondb=", b"membersdb=", b"pw=", b"dumppath=")
 
 def gate_reports_failures():
     """Whether the gate, run by hand, writes to standard error when a request fails (here:
-    its dump directory cannot be made)."""
+    the day directory of its dumps is a file, so the dump cannot be written)."""
     site = cgi_harness.Site(config=None)
     try:
-        blocker = site.write("blocker", b"")
-        site.write("config.txt", ("sessiondb=%s\r\ndumppath=%s/dumps\r\n"
-                                  % (site.root, blocker)).encode())
+        os.mkdir(site.path("dumps"))
+        now = datetime.date.today()
+        for day in (now - datetime.timedelta(days=1), now, now + datetime.timedelta(days=1)):
+            site.write(os.path.join("dumps", day.strftime("%Y%m%d")), b"")
+        site.write("config.txt", ("sessiondb=%s\r\ndumppath=%s\r\n"
+                                  % (site.root, site.path("dumps"))).encode())
         body = b"session=x&command=none"
         result = site.run(cgi_harness.cgi_env("POST", content_length=len(body),
                                               CONTENT_TYPE="application/x-www-form-urlencoded",
                                               SCRIPT_NAME="/cgi/orvanegate.exe"), body)
-        return b"Status: 500" in result.stdout and bool(result.stderr.strip())
+        return result.stdout.startswith(b"Status: 500") and bool(result.stderr.strip())
     finally:
         site.remove()
 
