@@ -13,6 +13,7 @@ Run as root, every server (and fcgiwrap) works as www-data, which owns what the 
 ``unavailable()`` names what this machine lacks to run a server, or None.
 """
 
+import ctypes
 import http.client
 import os
 import pwd
@@ -32,6 +33,16 @@ START_SECONDS = 20
 STOP_SECONDS = 10
 
 
+PR_SET_PDEATHSIG = 1
+SANITIZER_MARKS = (b"ERROR: AddressSanitizer", b"ERROR: LeakSanitizer", b"runtime error:")
+
+
+def end_with_parent():
+    """Runs in a started server before it executes: when the suite dies (killed at its time
+    limit, say), the server is told to end too instead of living on."""
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
 def free_port():
     """A loopback port that nothing listens on at this moment."""
     with socket.socket() as probe:
@@ -46,6 +57,11 @@ def program(name):
 
 def as_root():
     return os.geteuid() == 0
+
+
+def server_account():
+    """Popen arguments that start a process as the server's account when run as root."""
+    return {"user": WEB_USER, "group": WEB_USER, "extra_groups": []} if as_root() else {}
 
 
 def fill(template, target, values):
@@ -146,7 +162,8 @@ class ServedSite:
     def spawn(self, command, **kwargs):
         log = open(self.path("logs", "%s.out" % os.path.basename(command[0])), "ab")
         child = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                                 start_new_session=True, cwd=self.run, **kwargs)
+                                 start_new_session=True, cwd=self.run,
+                                 preexec_fn=end_with_parent, **kwargs)
         log.close()
         self.children.append(child)
         return child
@@ -170,6 +187,15 @@ class ServedSite:
             except OSError:
                 time.sleep(0.1)
         return "no answer within %d s:\n%s" % (START_SECONDS, self.startup_output())
+
+    def sanitizer_reports(self):
+        """Lines of the logs where a sanitizer build of the gate reported a fault."""
+        found = []
+        for name in sorted(os.listdir(self.path("logs"))):
+            if name.endswith((".out", ".log")):
+                found += [line for line in self.read("logs", name).splitlines()
+                          if any(mark in line for mark in SANITIZER_MARKS)]
+        return found
 
     def startup_output(self):
         out = b""
@@ -217,7 +243,9 @@ class Lighttpd(ServedSite):
         conf = self.path("conf", "lighttpd.conf")
         subprocess.run([program("lighttpd"), "-tt", "-f", conf], check=True, timeout=30,
                        stdout=subprocess.DEVNULL)
-        self.spawn([program("lighttpd"), "-D", "-f", conf])
+        # Started as the server's account rather than dropping to it, so that it still ends
+        # with the suite (a process that changes its user forgets end_with_parent).
+        self.spawn([program("lighttpd"), "-D", "-f", conf], **server_account())
 
 
 class Apache(ServedSite):
@@ -249,15 +277,12 @@ class Nginx(ServedSite):
         socket_path = self.path("run", "fcgiwrap.sock")
         if os.path.exists(socket_path):
             os.unlink(socket_path)
-        # -f: the gate's standard error goes to nginx's error log.
-        account = {"user": WEB_USER, "group": WEB_USER, "extra_groups": []} if user else {}
-        self.spawn([program("fcgiwrap"), "-f", "-c", "4",
-                    "-s", "unix:" + socket_path], **account)
+        # -f: the gate's standard error goes to nginx's error log. One process, no forked
+        # workers that would outlive it: the suite sends one request at a time.
+        self.spawn([program("fcgiwrap"), "-f", "-c", "1", "-s", "unix:" + socket_path],
+                   **server_account())
         deadline = time.monotonic() + START_SECONDS
         while not os.path.exists(socket_path) and time.monotonic() < deadline:
             time.sleep(0.05)
         self.spawn([program("nginx"), "-p", self.path("run"),
                     "-e", self.path("logs", "error.log"), "-c", conf])
-
-
-SERVERS = {"lighttpd": Lighttpd, "apache": Apache, "nginx": Nginx}

@@ -80,7 +80,15 @@ class ServerCases:
 
     @classmethod
     def tearDownClass(cls):
-        if cls.site is not None:
+        if cls.site is None:
+            return
+        try:
+            cls.site.stop()
+            reports = cls.site.sanitizer_reports()
+            if reports:
+                raise AssertionError("the gate reported faults:\n" + b"\n".join(
+                    reports).decode("utf-8", "replace"))
+        finally:
             cls.site.remove()
 
     @classmethod
