@@ -123,13 +123,14 @@ class ServedSite:
 
     def gate_processes(self):
         """Process ids of gate processes started from this run directory."""
-        exe = self.path("cgi", "orvanegate.exe").encode()
+        exe = self.path("cgi", "orvanegate.exe")
         found = []
         for pid in filter(str.isdigit, os.listdir("/proc")):
             try:
                 with open("/proc/%s/cmdline" % pid, "rb") as f:
-                    if f.read().split(b"\0")[0] == exe:
-                        found.append(int(pid))
+                    started_as = f.read().split(b"\0")[0]
+                if started_as == exe.encode() or os.readlink("/proc/%s/exe" % pid) == exe:
+                    found.append(int(pid))
             except OSError:
                 pass
         return found
@@ -184,7 +185,7 @@ class ServedSite:
                 if answer == self.token.encode():
                     return None
                 return "another server answers on port %d" % self.port
-            except OSError:
+            except (OSError, http.client.HTTPException):
                 time.sleep(0.1)
         return "no answer within %d s:\n%s" % (START_SECONDS, self.startup_output())
 
