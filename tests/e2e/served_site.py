@@ -240,8 +240,14 @@ class Lighttpd(ServedSite):
     name = "lighttpd"
     programs = ("lighttpd",)
 
+    # Script handlers a server may keep for its other sites; the site must keep them away
+    # from the posted leaves.
+    HOSTILE = '\ncgi.assign = (".cgi" => "", ".php" => "", ".svg" => "")\n'
+
     def launch(self):
         conf = self.path("conf", "lighttpd.conf")
+        with open(conf, "a") as f:
+            f.write(self.HOSTILE)
         subprocess.run([program("lighttpd"), "-tt", "-f", conf], check=True, timeout=30,
                        stdout=subprocess.DEVNULL)
         # Started as the server's account rather than dropping to it, so that it still ends
