@@ -92,7 +92,10 @@ class ServedSite:
         return None
 
     def __init__(self):
-        self.run = tempfile.mkdtemp(prefix="orvanegate-e2e-%s-" % self.name)
+        # As root the server's account must reach the run directory: a TMPDIR below root's
+        # home would not do.
+        self.run = tempfile.mkdtemp(prefix="orvanegate-e2e-%s-" % self.name,
+                                    dir="/tmp" if as_root() else None)
         self.port = None
         self.children = []
         self.token = secrets.token_hex(16)
