@@ -33,6 +33,9 @@ START_SECONDS = 20
 STOP_SECONDS = 10
 
 
+# Servers start as a service would, without the suite's variables (TMPDIR, say).
+SERVER_ENVIRONMENT = {"PATH": "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
+                      "LANG": "C"}
 PR_SET_PDEATHSIG = 1
 SANITIZER_MARKS = (b"ERROR: AddressSanitizer", b"ERROR: LeakSanitizer", b"runtime error:")
 
@@ -166,7 +169,7 @@ class ServedSite:
     def spawn(self, command, **kwargs):
         log = open(self.path("logs", "%s.out" % os.path.basename(command[0])), "ab")
         child = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                                 start_new_session=True, cwd=self.run,
+                                 start_new_session=True, cwd=self.run, env=SERVER_ENVIRONMENT,
                                  preexec_fn=end_with_parent, **kwargs)
         log.close()
         self.children.append(child)
