@@ -12,7 +12,8 @@
 #                              only the web server's account may read them (mode 0700)
 #   conf/                      lighttpd.conf, apache2-site.conf and nginx-site.conf of site/
 #                              with the run directory and PORT filled in
-#   run/fcgiwrap.sock          where nginx finds fcgiwrap (nginx-site.conf's @SOCKET@)
+#   run/                       the server's working files: fcgiwrap.sock (nginx-site.conf's
+#                              @SOCKET@), request bodies being received (lighttpd)
 #   logs/
 # config.txt and the settings files are created when missing and never overwritten, so
 # an operator's edits survive; pages, executable and server configurations are refreshed.
