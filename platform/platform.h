@@ -69,7 +69,9 @@ int FileExistsErrorCode();
 class File {
  public:
   // Throws EFOpenError (ReadShared, ReadWriteExclusive) or EFCreateError (the create
-  // modes) with the full path and the system's error text.
+  // modes) with the full path and the system's error text. Opening never waits for a
+  // device or a pipe: a path that names something other than a file or a directory
+  // raises EInOutError, as a file that cannot be read.
   static File Open(const std::string& path, OpenMode mode, LockWait wait = LockWait::Fail);
 
   File() = default;
@@ -88,6 +90,11 @@ class File {
   void WriteAll(std::string_view bytes);   // throws EWriteError when not every byte is written
   void Truncate();                         // length and position 0; throws EInOutError
   bool IsSameFileAs(const std::string& path) const;  // the path still names this open file
+  // Gives this file the access rights of the other open file: its permission bits, and
+  // its owner and group where the process may set them (kept otherwise). Used when a
+  // file replaces another, so the replacement is not more open than the original.
+  // Throws EInOutError when the rights cannot be set.
+  void CopyAccessFrom(const File& other);
   void Close();                            // throws EInOutError when closing fails
 
  private:
