@@ -374,6 +374,9 @@ class ServerCases:
             time.sleep(0.1)
         lines = [line for line in self.site.error_log().splitlines() if b"logged1.txt" in line]
         self.assertTrue(lines, "the server's error log does not name the failed file")
+        # The line also says which request failed: its method and the gate's script name.
+        self.assertIn(b"POST", lines[0])
+        self.assertIn(b"/cgi/orvanegate.exe", lines[0])
 
 
 class LighttpdTest(ServerCases, unittest.TestCase):
