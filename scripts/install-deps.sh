@@ -5,12 +5,18 @@ set -eu
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 need=""
-for pkg in g++ cmake ninja-build libgtest-dev python3 libbenchmark-dev \
+# chromium and fonts-noto-cjk: the real-browser suite (tests/browser) and its Japanese pages;
+# the web servers and curl: the end-to-end suite (tests/e2e) and the demo.
+for pkg in g++ cmake ninja-build libgtest-dev python3 libbenchmark-dev chromium fonts-noto-cjk \
   lighttpd apache2 nginx fcgiwrap curl; do
   # A removed package whose configuration files stay is not installed.
   status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
   [ "$status" = installed ] || need="$need $pkg"
 done
+# The browser suite runs node with npm. A node installed from elsewhere often ships its own npm,
+# which Debian's npm package conflicts with: Debian's are installed only where the commands lack.
+command -v node >/dev/null 2>&1 || need="$need nodejs"
+command -v npm >/dev/null 2>&1 || need="$need npm"
 if [ -n "$need" ]; then
   # The tests start the web servers themselves, each on a port of its own. Their packages
   # must not start system services: two of them on port 80 would fail the installation.
