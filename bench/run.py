@@ -192,7 +192,7 @@ def main():
                         help="a tmpfs directory for the site (default /dev/shm)")
     parser.add_argument("--quick", action="store_true", help="fewer runs, for a first look")
     args = parser.parse_args()
-    small_runs, large_runs, burst_runs = (50, 4, 2) if args.quick else (250, 20, 5)
+    small_runs, large_runs, burst_runs = (40, 8, 2) if args.quick else (240, 20, 5)
 
     exe = build_gate(args.build)
     with tempfile.TemporaryDirectory(prefix="orvanegate-bench-", dir=args.scratch) as root:
@@ -245,8 +245,8 @@ def report(root, exe, small_runs, large_runs, burst_runs):
     small_cases = floors_small + gate_cases(site, small_bodies, registration)
     small_cases += peers(site, small, floor_dir)
     commands = small_cases + calibration
-    timings = hyperfine_with_launcher(commands, 10, small_runs,
-                                      os.path.join(work, "small.json"), launcher, rounds=5)
+    timings = hyperfine_with_launcher(commands, 2, small_runs,
+                                      os.path.join(work, "small.json"), launcher, rounds=20)
     extra = timings[-1].median - timings[-2].median
     extra_cpu = timings[-1].cpu - timings[-2].cpu
     print("launcher overhead taken off: %.3f ms wall, %.3f ms processor"
@@ -266,8 +266,8 @@ def report(root, exe, small_runs, large_runs, burst_runs):
         Case("gate: 50 MiB postleaf", [site.exe], cgi_env("POST", large_body), large_body,
              prepare=clear(site.leaves("stamp"))),
     ] + peers(site, large_body, floor_dir)
-    timings = hyperfine_with_launcher(large_cases, 2, large_runs,
-                                      os.path.join(work, "large.json"), launcher, rounds=2)
+    timings = hyperfine_with_launcher(large_cases, 1, large_runs,
+                                      os.path.join(work, "large.json"), launcher, rounds=4)
     for case, timing in zip(large_cases, timings):
         rows.append(("50 MiB posting", case, timing, timings[0]))
 
