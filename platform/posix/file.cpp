@@ -63,7 +63,8 @@ void IgnoreAlarm(int) {}
 
 // Waits for the lock until the deadline. A repeating alarm interrupts the blocked wait,
 // also when one tick came just before the wait began, so the deadline is checked at
-// least every tick; the holder's release wakes the wait at once.
+// least every tick; the holder's release wakes the wait at once. The alarm is unblocked
+// for the wait: a process may inherit a signal mask that blocks it.
 int LockWithDeadline(int fd, bool exclusive, int milliseconds) {
   constexpr long kTickMicroseconds = 20000;
   const std::int64_t deadline = MonotonicMilliseconds() + milliseconds;
@@ -71,6 +72,10 @@ int LockWithDeadline(int fd, bool exclusive, int milliseconds) {
   quiet.sa_handler = IgnoreAlarm;  // no SA_RESTART: the alarm must end the wait
   sigemptyset(&quiet.sa_mask);
   sigaction(SIGALRM, &quiet, &previous_action);
+  sigset_t alarm_only, previous_mask;
+  sigemptyset(&alarm_only);
+  sigaddset(&alarm_only, SIGALRM);
+  sigprocmask(SIG_UNBLOCK, &alarm_only, &previous_mask);
   struct itimerval ticks {}, previous_timer {};
   ticks.it_interval.tv_usec = kTickMicroseconds;
   ticks.it_value.tv_usec = kTickMicroseconds;
@@ -82,6 +87,8 @@ int LockWithDeadline(int fd, bool exclusive, int milliseconds) {
     result = kSharingViolation;
   }
   setitimer(ITIMER_REAL, &previous_timer, nullptr);
+  // A tick still pending is taken by the quiet handler before the old mask returns.
+  sigprocmask(SIG_SETMASK, &previous_mask, nullptr);
   sigaction(SIGALRM, &previous_action, nullptr);
   return result;
 }
