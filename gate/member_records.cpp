@@ -17,6 +17,8 @@ namespace {
 
 constexpr int kReadAttempts = 100;
 constexpr int kReadRetryMilliseconds = 10;
+// Each failed attempt means another writer replaced the record, so the bound is never met.
+constexpr int kRewriteAttempts = 1000;
 // A stale handle lasts until the client looks the name up again, which it does at once
 // or, where it caches names, after about a second: the bound gives it three.
 constexpr int kStaleAttempts = 150;
@@ -134,6 +136,28 @@ auto RetryWhileStale(const std::string& record_path, const Step& step) -> declty
   }
 }
 
+// The rewrite itself, done while the directory's rewrite lock is held.
+bool RewriteHeldRecord(const std::string& path, const std::function<bool(TFieldList&)>& change) {
+  for (int attempt = 1;; ++attempt) {
+    if (!platform::FileExists(path)) return false;
+    // Readers of the record are waited for, so none of them meets a half-done change.
+    platform::File record = platform::File::Open(path, platform::OpenMode::ReadWriteExclusive,
+                                                 platform::LockWait::Wait);
+    // A writer that does not take the rewrite lock may have put another file at the path
+    // meanwhile; the change is made to that one.
+    if (!record.IsSameFileAs(path)) {
+      if (attempt >= kRewriteAttempts) {
+        platform::ThrowFileOpenError(path, platform::kSharingViolation);
+      }
+      continue;
+    }
+    TFieldList list = ParseFieldList(record.ReadAll());
+    if (!change(list)) return false;
+    ReplaceRecordFile(record, path, JoinFieldList(list));
+    return true;
+  }
+}
+
 }  // namespace
 
 std::string MemberRecordPath(std::string_view members_dir, std::string_view id) {
@@ -179,16 +203,7 @@ bool CreateMemberRecord(const std::string& path, std::string_view text) {
 bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldList&)>& change) {
   if (!platform::FileExists(path)) return false;
   const platform::File guard = LockRecordRewrites(path);
-  return RetryWhileStale(path, [&] {
-    if (!platform::FileExists(path)) return false;
-    // Readers of the record are waited for, so none of them meets a half-done change.
-    platform::File record = platform::File::Open(path, platform::OpenMode::ReadWriteExclusive,
-                                                 platform::LockWait::Wait);
-    TFieldList list = ParseFieldList(record.ReadAll());
-    if (!change(list)) return false;
-    ReplaceRecordFile(record, path, JoinFieldList(list));
-    return true;
-  });
+  return RetryWhileStale(path, [&] { return RewriteHeldRecord(path, change); });
 }
 
 int TWebModule1::CheckMemberPassword(const std::string& members_dir, const std::string& id,
