@@ -20,8 +20,8 @@ constexpr int kReadRetryMilliseconds = 10;
 // Each failed attempt means another writer replaced the record, so the bound is never met.
 constexpr int kRewriteAttempts = 1000;
 // A stale handle lasts until the client looks the name up again, which it does at once
-// or, where it caches names, after about a second: the bound gives it three.
-constexpr int kStaleAttempts = 150;
+// or, where it caches names, after about a second: the bound gives it five.
+constexpr int kStaleAttempts = 250;
 constexpr int kStaleRetryMilliseconds = 20;
 // The file beside the records that every rewrite in the directory holds locked. It is
 // never renamed or removed, so every process and every client of a shared file system
@@ -140,9 +140,10 @@ auto RetryWhileStale(const std::string& record_path, const Step& step) -> declty
 bool RewriteHeldRecord(const std::string& path, const std::function<bool(TFieldList&)>& change) {
   for (int attempt = 1;; ++attempt) {
     if (!platform::FileExists(path)) return false;
-    // Readers of the record are waited for, so none of them meets a half-done change.
-    platform::File record = platform::File::Open(path, platform::OpenMode::ReadWriteExclusive,
-                                                 platform::LockWait::Wait);
+    // Shared with readers: the replacement is atomic, so a reader meets the old record or
+    // the new one and never has to wait for a save.
+    platform::File record =
+        platform::File::Open(path, platform::OpenMode::ReadShared, platform::LockWait::Wait);
     // A writer that does not take the rewrite lock may have put another file at the path
     // meanwhile; the change is made to that one.
     if (!record.IsSameFileAs(path)) {

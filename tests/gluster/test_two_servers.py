@@ -27,6 +27,7 @@ POSTINGS = 200
 IN_FLIGHT = 8
 RACERS = 50
 QUERIES = 10
+SINGLE_REQUESTS = 20
 PROCESS_TIMEOUT = 120  # seconds; a busy machine and a sanitizer build are slow to start
 FORM_TYPE = "application/x-www-form-urlencoded"
 
@@ -100,7 +101,7 @@ class TwoServersOverOneVolume(unittest.TestCase):
     def setUpClass(cls):
         reason = gluster_volume.missing_prerequisite()
         if reason:
-            raise unittest.SkipTest(reason)
+            raise unittest.SkipTest("GlusterFS suite skipped: " + reason)
         cls.root = tempfile.mkdtemp(prefix="orvanegate-gluster-")
         cls.addClassCleanup(shutil.rmtree, cls.root, ignore_errors=True)
         cls.volume = gluster_volume.GlusterVolume(cls.root)
@@ -118,13 +119,13 @@ class TwoServersOverOneVolume(unittest.TestCase):
             record.write(b"id=m1\r\npw=secret\r\n")
 
     # --- running requests ------------------------------------------------------------
-    def run_in_flight(self, requests, in_flight=IN_FLIGHT):
+    def run_in_flight(self, servers, requests, in_flight=IN_FLIGHT):
         """Runs (env, body) requests alternately on the two servers, in_flight at a time;
         their replies in order and the mean seconds per request end to end."""
         def one(numbered):
             number, (env, body) = numbered
             started = time.monotonic()
-            out = finish(self.servers[number % 2].start(env), body)
+            out = finish(servers[number % 2].start(env), body)
             return out, time.monotonic() - started
         with ThreadPoolExecutor(in_flight) as pool:
             done = list(pool.map(one, enumerate(requests)))
@@ -146,10 +147,10 @@ class TwoServersOverOneVolume(unittest.TestCase):
                     child.kill()
                     child.communicate()
 
-    def read_site(self, *names):
+    def read_site(self, servers, *names):
         """A site file as both servers see it; they must agree."""
         seen = []
-        for server in self.servers:
+        for server in servers:
             with open(os.path.join(server.site_root, *names), "rb") as handle:
                 seen.append(handle.read())
         cgi_harness.assert_bytes_equal(seen[0], seen[1], "/".join(names) + " across the mounts")
@@ -165,49 +166,87 @@ class TwoServersOverOneVolume(unittest.TestCase):
             counts[name] = counts.get(name, 0) + 1
         return counts
 
-    def register(self, member_id, password):
+    def register(self, servers, member_id, password):
         env, body = form_request(("session", "accounts"), ("command", "registration"),
                                  ("id", member_id), ("pw", password), ("pw2", password),
                                  ("realname", "Start"), ("country", "JP"), ("mail", "s@example.jp"))
-        (out,) = self.run_at_once([(env, body)])
+        (out,), _ = self.run_in_flight(servers, [(env, body)])
         cgi_harness.assert_bytes_equal(reply(pages.registration_accepted_page()), out)
 
     # --- postings --------------------------------------------------------------------
     def test_postings_in_every_naming_mode(self):
+        timings = {}
         for session, _, pattern in NAMING_MODES:
             with self.subTest(session):
-                tokens = [b"%s%03d" % (session.encode(), n) for n in range(POSTINGS)]
-                started = time.monotonic()
-                replies, mean = self.run_in_flight([posting_request(session, t) for t in tokens])
-                took = time.monotonic() - started
-                print("\n%s postings on the volume: %d requests, %.1f ms per request, "
-                      "%.1f ms each end to end" % (session, POSTINGS, 1000 * took / POSTINGS,
-                                                   1000 * mean), file=sys.stderr)
-                counts = self.tally(replies, {"accepted": reply(pages.file_accepted_page())})
-                self.assertEqual({"accepted": POSTINGS}, counts)
-                self.check_leaves(session, pattern, tokens)
+                timings[session] = self.post_and_check(self.servers, session, pattern)
+        # The same postings with both servers on one local directory, for comparison.
+        disk = self.post_and_check(self.local_servers("postings"), *NAMING_MODES[0][::2])
+        print("\ntime per posting, %d requests, %d in flight: volume %.0f ms (%.0f ms each), "
+              "local disk %.0f ms (%.0f ms each)"
+              % (POSTINGS, IN_FLIGHT, *timings["counter"], *disk), file=sys.stderr)
 
-    def check_leaves(self, session, pattern, tokens):
+    def test_time_per_request_one_at_a_time(self):
+        """Password changes and profile queries one after another, on the volume and on
+        local disk: what one request costs without waiting for others."""
+        for label, servers in (("volume", self.servers), ("local disk", self.local_servers("single"))):
+            self.register(servers, "timer", "pass-0")
+            changes = [form_request(("session", "accounts"), ("command", "changepw"), ("id", "timer"),
+                                    ("pw0", "pass-%d" % n), ("pw1", "pass-%d" % (n + 1)),
+                                    ("pw2", "pass-%d" % (n + 1))) for n in range(SINGLE_REQUESTS)]
+            replies, change = self.run_in_flight(servers, changes, in_flight=1)
+            self.assertEqual([reply(pages.registration_accepted_page())] * SINGLE_REQUESTS, replies)
+            queries = [profile_query("timer")] * SINGLE_REQUESTS
+            replies, query = self.run_in_flight(servers, queries, in_flight=1)
+            profile = pages.profile_page("timer", {"realname": b"Start", "country": b"JP"})
+            self.assertEqual([reply(profile)] * SINGLE_REQUESTS, replies)
+            print("\n%s, one request at a time: password change %.0f ms, profile query %.0f ms"
+                  % (label, 1000 * change, 1000 * query), file=sys.stderr)
+
+    def local_servers(self, name):
+        """Two servers over one site on local disk, holding member m1 like the volume's."""
+        site = os.path.join(self.root, "local-" + name)
+        servers = [Server(site), Server(site)]
+        for server in servers:
+            self.addCleanup(server.local.remove)
+        for directory in ["members"] + ["leaves-" + mode[0] for mode in NAMING_MODES] + ["leaves-accounts"]:
+            os.makedirs(os.path.join(site, directory))
+        shutil.copy(os.path.join(self.servers[0].site_root, "members", "m1.txt"),
+                    os.path.join(site, "members"))
+        return servers
+
+    def post_and_check(self, servers, session, pattern):
+        """Posts POSTINGS leaves in the session's naming mode and checks them; the wall
+        time per request and the mean time of one request, in milliseconds."""
+        tokens = [b"%s%03d" % (session.encode(), n) for n in range(POSTINGS)]
+        started = time.monotonic()
+        replies, mean = self.run_in_flight(servers, [posting_request(session, t) for t in tokens])
+        took = time.monotonic() - started
+        counts = self.tally(replies, {"accepted": reply(pages.file_accepted_page())})
+        self.assertEqual({"accepted": POSTINGS}, counts)
+        self.check_leaves(servers, session, pattern, tokens)
+        return 1000 * took / POSTINGS, 1000 * mean
+
+    def check_leaves(self, servers, session, pattern, tokens):
         directory = "leaves-" + session
-        names = [sorted(os.listdir(os.path.join(s.site_root, directory))) for s in self.servers]
-        self.assertEqual(names[0], names[1], "the leaf directory differs across the mounts")
+        names = [sorted(os.listdir(os.path.join(s.site_root, directory))) for s in servers]
+        self.assertEqual(names[0], names[1], "the leaf directory differs across the servers")
         files = set(names[0]) - {"counter.txt"}
         bases = sorted(name[:-4] for name in files if name.endswith(".txt"))
         self.assertEqual(sorted(files), sorted([b + ".png" for b in bases] + [b + ".txt" for b in bases]))
         found = set()
         for base in bases:
             self.assertRegex(base, pattern)
-            record = self.read_site(directory, base + ".txt")
+            record = self.read_site(servers, directory, base + ".txt")
             token = re.search(rb"\r\ntitle=(\w+)\r\n", record).group(1)
             cgi_harness.assert_bytes_equal(b"\x00img\r\n" + token * 50,
-                                           self.read_site(directory, base + ".png"), base)
+                                           self.read_site(servers, directory, base + ".png"), base)
             found.add(token)
         self.assertEqual(set(tokens), found)
         if session != "stamp":
             # Names are drawn one after another: exactly the first numbers.
             self.assertEqual(list(range(1, POSTINGS + 1)), sorted(int(b[-3:]) for b in bases))
         if session == "counter":
-            self.assertEqual(b"%d" % POSTINGS, self.read_site(directory, "counter.txt"))
+            self.assertEqual(b"%d" % POSTINGS, self.read_site(servers, directory, "counter.txt"))
 
     # --- accounts --------------------------------------------------------------------
     def test_registrations_of_one_id(self):
@@ -222,10 +261,10 @@ class TwoServersOverOneVolume(unittest.TestCase):
         winner = replies.index(reply(pages.registration_accepted_page()))
         cgi_harness.assert_bytes_equal(
             pages.registration_record("racer", "pw%03d" % winner, "R%02d" % winner, "", "m@x"),
-            self.read_site("members", "racer.txt"))
+            self.read_site(self.servers, "members", "racer.txt"))
 
     def test_password_changes_from_one_old_password(self):
-        self.register("pwrace", "old-pw")
+        self.register(self.servers, "pwrace", "old-pw")
         changes = [form_request(("session", "accounts"), ("command", "changepw"), ("id", "pwrace"),
                                 ("pw0", "old-pw"), ("pw1", "new-pw%02d" % n), ("pw2", "new-pw%02d" % n))
                    for n in range(RACERS)]
@@ -241,10 +280,10 @@ class TwoServersOverOneVolume(unittest.TestCase):
         winner = changes.index(requests[replies.index(reply(pages.registration_accepted_page()))])
         cgi_harness.assert_bytes_equal(
             pages.registration_record("pwrace", "new-pw%02d" % winner, "Start", "JP", "s@example.jp"),
-            self.read_site("members", "pwrace.txt"))
+            self.read_site(self.servers, "members", "pwrace.txt"))
 
     def test_profile_saves_and_a_password_change(self):
-        self.register("profrace", "old-pw")
+        self.register(self.servers, "profrace", "old-pw")
         saves = [form_request(("session", "accounts"), ("command", "changeprof2"), ("id", "profrace"),
                               ("pw", "old-pw"), *profile_fields(n)) for n in range(RACERS)]
         change = form_request(("session", "accounts"), ("command", "changepw"), ("id", "profrace"),
@@ -266,7 +305,7 @@ class TwoServersOverOneVolume(unittest.TestCase):
         self.assertFalse([name for name in counts if not name.startswith("profile ")], counts)
         # The password change is kept whatever saves came before or after it, and the
         # profile is the one of a save that succeeded.
-        record = self.read_site("members", "profrace.txt")
+        record = self.read_site(self.servers, "members", "profrace.txt")
         expected = [pages.registration_record("profrace", "new-pw", "Start", "JP", "s@example.jp")]
         expected += [saved_record("profrace", "new-pw", n) for n in saved]
         self.assertIn(record, expected, cgi_harness.escape_bytes(record))
