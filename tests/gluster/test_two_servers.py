@@ -10,7 +10,7 @@ as exact as on one machine. The volume and the mounts keep GlusterFS's default s
 import os
 import re
 import shutil
-import subprocess
+import signal
 import sys
 import tempfile
 import time
@@ -29,6 +29,9 @@ RACERS = 50
 QUERIES = 10
 SINGLE_REQUESTS = 20
 PROCESS_TIMEOUT = 120  # seconds; a busy machine and a sanitizer build are slow to start
+# The whole suite, set up and torn down, stays below the test's CTest timeout: a suite that
+# overruns is failed from within, so that its volume is still torn down.
+SUITE_TIMEOUT = 780
 FORM_TYPE = "application/x-www-form-urlencoded"
 
 # The naming modes: session name, settings beyond the directories, base-name pattern.
@@ -58,6 +61,10 @@ class Server:
 
     def start(self, env):
         return self.local.start(env)
+
+
+def overrun(signal_number, _frame):
+    raise TimeoutError("the suite was stopped by signal %d before it ended" % signal_number)
 
 
 def post_env(body, content_type):
@@ -102,6 +109,10 @@ class TwoServersOverOneVolume(unittest.TestCase):
         reason = gluster_volume.missing_prerequisite()
         if reason:
             raise unittest.SkipTest("GlusterFS suite skipped: " + reason)
+        signal.signal(signal.SIGALRM, overrun)
+        signal.signal(signal.SIGTERM, overrun)
+        signal.alarm(SUITE_TIMEOUT)
+        cls.addClassCleanup(signal.alarm, 0)
         cls.root = tempfile.mkdtemp(prefix="orvanegate-gluster-")
         cls.addClassCleanup(shutil.rmtree, cls.root, ignore_errors=True)
         cls.volume = gluster_volume.GlusterVolume(cls.root)
