@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvane::platform {
 
@@ -42,6 +43,23 @@ bool RemoveFile(const std::string& path);
 // Gives an existing file a second name, atomically and only when the name is free.
 // Returns 0, FileExistsErrorCode() when the name is taken, or another error code.
 int CreateHardLink(const std::string& existing, const std::string& new_name);
+
+// What the site check asks about files and accounts. A system that cannot tell
+// answers Unknown (or no value).
+enum class Answer { No, Yes, Unknown };
+// The running account may create, replace and remove files in the directory.
+Answer MayCreateFilesIn(const std::string& directory);
+// The running account may open the file for reading, or for writing.
+Answer MayRead(const std::string& path);
+Answer MayWrite(const std::string& path);
+// Accounts other than the owner and its group may read the file or, for a directory,
+// list it or open the files in it.
+Answer OpenToOtherAccounts(const std::string& path);
+// The name of the account the process runs as; "unknown" when the system does not say.
+std::string AccountName();
+// The names in a directory, "." and ".." left out, in no particular order; no value
+// when it cannot be listed.
+std::optional<std::vector<std::string>> ListDirectory(const std::string& directory);
 
 // How a file is opened, and whom it is shared with while open. Sharing follows the
 // Windows share modes: a reader shares with other readers only, a writer with nobody.

@@ -5,10 +5,12 @@
 #include <string>
 
 #include "fake_web.h"
+#include "host/cgi_application.h"
 #include "host/relay_exception.h"
 #include "host/web_application.h"
 #include "host/web_dispatcher.h"
 #include "host/web_request_handler.h"
+#include "stdio_redirect.h"
 
 namespace orvane {
 namespace {
@@ -81,7 +83,9 @@ TEST(ProcessRequest, RequestNoActionAcceptsSendsNothing) {
 TEST(ProcessRequest, ErrorInTheActionBecomesTheStatus500Page) {
   Cycle cycle(TestModuleClass(
       [](TWebResponse&, bool&) { throw EFOpenError("cannot open <x>", 2, false); }));
+  testing::StderrCapture err;
   EXPECT_FALSE(cycle.handler.ProcessRequest(cycle.request, cycle.response));
+  EXPECT_EQ(err.Take(), "orvanegate: status 500: EFOpenError: cannot open <x> (request: GET )\n");
   EXPECT_EQ(cycle.response.sends, 1);
   EXPECT_EQ(cycle.response.sent_status, 500);
   EXPECT_EQ(
@@ -89,7 +93,7 @@ TEST(ProcessRequest, ErrorInTheActionBecomesTheStatus500Page) {
       "<html><body><h1>Internal Application Error / " +
           FromHex("93 e0 95 94 83 41 83 76 83 8a 83 50 81 5b 83 56 83 87 83 93 83 47 83 89 81 "
                   "5b") +  // 内部アプリケーションエラー
-          "</h1>\r\n<p>cannot open <x>\r\n<p><hr width=\"100%\"><i></i></body></html>");
+          "</h1>\r\n<p>cannot open &lt;x&gt;\r\n<p><hr width=\"100%\"><i></i></body></html>");
   EXPECT_EQ(cycle.handler.ActiveListCount(), 0u);
 }
 
@@ -201,6 +205,64 @@ TEST(RegisterModuleClass, SameClassTwiceIsAcceptedAnotherIsNot) {
   }
   EXPECT_EQ(application.RegisteredModuleClass->Name, "THolderModule");
   EXPECT_EQ(application.ActiveListCount() + application.InactiveListCount(), 0u);
+}
+
+TEST(CGIApplication, IsTheProcessHandlerWhileItLives) {
+  EXPECT_EQ(WebRequestHandler(), nullptr);
+  {
+    TCGIApplication application;
+    EXPECT_EQ(WebRequestHandler(), &application);
+  }
+  EXPECT_EQ(WebRequestHandler(), nullptr);
+}
+
+TEST(CGIApplication, OwnHookLetsErrorsGoUntilTheFactoryInstallsTheRelay) {
+  TCGIApplication application;
+  application.RegisterModuleClass(
+      TestModuleClass([](TWebResponse&, bool&) { throw EFOpenError("no file", 2, false); }));
+  FakeRequest request;
+  FakeResponse before(request);
+  EXPECT_THROW(application.ProcessRequest(request, before), EFOpenError);
+  EXPECT_EQ(before.sends, 0);
+
+  EXPECT_FALSE(application.HasRequestFactory());
+  EXPECT_EQ(&application.RequestFactory().Application(), &application);
+  FakeResponse after(request);
+  EXPECT_FALSE(application.ProcessRequest(request, after));
+  EXPECT_EQ(after.sends, 1);
+  EXPECT_EQ(after.sent_status, 500);
+}
+
+TEST(CGIApplication, ModulesGoBeforeTheRequestFactory) {
+  struct Seen {
+    int destroyed = 0;
+    bool factory_alive = false;
+  } seen;
+  class Watched : public TWebModule {
+   public:
+    explicit Watched(Seen& seen) : seen_(seen) { Actions().Add(); }
+    ~Watched() override {
+      auto* application = dynamic_cast<TCGIApplication*>(WebRequestHandler());
+      seen_.factory_alive = application != nullptr && application->HasRequestFactory();
+      ++seen_.destroyed;
+    }
+
+   private:
+    Seen& seen_;
+  };
+  {
+    TCGIApplication application;
+    application.RegisterModuleClass({"TWatched", typeid(Watched), [&seen] {
+                                       return std::unique_ptr<TComponent>(new Watched(seen));
+                                     }});
+    application.RequestFactory();
+    FakeRequest request;
+    FakeResponse response(request);
+    application.ProcessRequest(request, response);
+    EXPECT_EQ(seen.destroyed, 0);  // kept in the pool after the request
+  }
+  EXPECT_EQ(seen.destroyed, 1);
+  EXPECT_TRUE(seen.factory_alive);
 }
 
 }  // namespace
