@@ -192,6 +192,9 @@ class TwoServersOverOneVolume(unittest.TestCase):
                 timings[session] = self.post_and_check(self.servers, session, pattern)
         # The same postings with both servers on one local directory, for comparison.
         disk = self.post_and_check(self.local_servers("postings"), *NAMING_MODES[0][::2])
+        for session, figures in timings.items():
+            print("\n%s postings on the volume, %d requests, %d in flight: %.0f ms per request "
+                  "(%.0f ms each)" % (session, POSTINGS, IN_FLIGHT, *figures), file=sys.stderr)
         print("\ntime per posting, %d requests, %d in flight: volume %.0f ms (%.0f ms each), "
               "local disk %.0f ms (%.0f ms each)"
               % (POSTINGS, IN_FLIGHT, *timings["counter"], *disk), file=sys.stderr)
