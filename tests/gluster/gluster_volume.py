@@ -5,7 +5,7 @@ under ``root`` on a host name of its own (added to /etc/hosts for the time being
 it and mounts it twice with FUSE, at ``root/mount1`` and ``root/mount2``: two clients
 with caches of their own, as two web servers would have. ``close()`` undoes every step
 that was done, in reverse order, ending each process it started by its process id, and
-leaves /etc/hosts and /var/lib/glusterd as they were.
+leaves /etc/hosts, /var/lib/glusterd and /var/log/glusterfs as they were.
 
 ``missing_prerequisite()`` names what keeps this machine from running it, or is None.
 """
@@ -23,6 +23,7 @@ HOST_ADDRESS = "127.0.0.1"
 HOSTS_FILE = "/etc/hosts"
 HOSTS_MARK = "# added by the orvanegate gluster tests, removed when they end"
 STATE_DIR = "/var/lib/glusterd"
+LOG_DIR = "/var/log/glusterfs"  # brick and mount logs land here, named after their paths
 GLUSTERD_PORT = 24007
 COMMAND_TIMEOUT = 120  # seconds; the machine may be busy with builds
 START_TIMEOUT = 60
@@ -55,6 +56,19 @@ def snapshot(top):
     for parent, dirs, files in os.walk(top):
         found.update(os.path.join(parent, name) for name in dirs + files)
     return found
+
+
+def restore(top, before):
+    """Removes what was made under top since the snapshot before (all of top when None)."""
+    if before is None:
+        shutil.rmtree(top, ignore_errors=True)
+        return
+    # Deepest first, so a new directory is empty when it is removed.
+    for path in sorted(snapshot(top) - before, key=len, reverse=True):
+        if os.path.isdir(path) and not os.path.islink(path):
+            shutil.rmtree(path, ignore_errors=True)
+        elif os.path.lexists(path):
+            os.unlink(path)
 
 
 def process_ids_with(text):
@@ -128,8 +142,9 @@ class GlusterVolume:
         return self
 
     def _remember_state(self):
-        before = snapshot(STATE_DIR) if os.path.isdir(STATE_DIR) else None
-        self._undo.append(lambda: self._restore_state(before))
+        for top in (STATE_DIR, LOG_DIR):
+            before = snapshot(top) if os.path.isdir(top) else None
+            self._undo.append(lambda top=top, before=before: restore(top, before))
 
     def _add_host_name(self):
         with open(HOSTS_FILE, "a") as hosts:
@@ -213,17 +228,6 @@ class GlusterVolume:
             kept = [line for line in hosts if HOSTS_MARK not in line]
         with open(HOSTS_FILE, "w") as hosts:  # rewritten in place: the file may be a mount
             hosts.writelines(kept)
-
-    def _restore_state(self, before):
-        if before is None:
-            shutil.rmtree(STATE_DIR, ignore_errors=True)
-            return
-        # Deepest first, so a new directory is empty when it is removed.
-        for path in sorted(snapshot(STATE_DIR) - before, key=len, reverse=True):
-            if os.path.isdir(path) and not os.path.islink(path):
-                shutil.rmtree(path, ignore_errors=True)
-            elif os.path.lexists(path):
-                os.unlink(path)
 
     # --- helpers ---------------------------------------------------------------
     def gluster(self, *args, check=True):
