@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -254,30 +253,6 @@ TEST(PlatformFileWait, BoundedOpenWaitsForTheHolderOrGivesUpAtTheBound) {
       EXPECT_EQ(ReadBytes(path), "41");  // a refused create cuts nothing
     }
   }
-}
-
-// The wait borrows the alarm signal and the interval timer and gives both back; an
-// inherited mask that blocks the alarm does not make the wait endless.
-TEST(PlatformFileWait, AlarmSignalMaskAndTimerAreGivenBack) {
-  TempDir dir;
-  const std::string path = dir.Path("f.txt");
-  WriteBytes(path, "x");
-  struct sigaction ignore {}, before {}, after {};
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGALRM, &ignore, &before);
-  sigset_t alarm_only, mask_before, mask_after;
-  sigemptyset(&alarm_only);
-  sigaddset(&alarm_only, SIGALRM);
-  sigprocmask(SIG_BLOCK, &alarm_only, &mask_before);
-  File holder = File::Open(path, OpenMode::ReadWriteExclusive);
-  EXPECT_THROW(File::OpenWaitingAtMost(path, OpenMode::ReadShared, 60), EFOpenError);
-  sigprocmask(SIG_SETMASK, &mask_before, &mask_after);
-  EXPECT_EQ(sigismember(&mask_after, SIGALRM), 1);
-  sigaction(SIGALRM, &before, &after);
-  EXPECT_EQ(after.sa_handler, SIG_IGN);
-  struct itimerval timer {};
-  getitimer(ITIMER_REAL, &timer);
-  EXPECT_EQ(timer.it_value.tv_sec + timer.it_value.tv_usec + timer.it_interval.tv_usec, 0);
 }
 
 // Large buffers start on a large page and can be written from end to end.

@@ -1,12 +1,10 @@
 // Open files with Windows-style share modes, emulated with open-file-description
 // locks, which also hold across network file systems.
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/time.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <string>
@@ -59,38 +57,25 @@ int RequestLock(int fd, bool exclusive, bool waiting) {
   return errno;
 }
 
-void IgnoreAlarm(int) {}
-
-// Waits for the lock until the deadline. A repeating alarm interrupts the blocked wait,
-// also when one tick came just before the wait began, so the deadline is checked at
-// least every tick; the holder's release wakes the wait at once. The alarm is unblocked
-// for the wait: a process may inherit a signal mask that blocks it.
+// Waits for the lock until the deadline by asking again after short pauses that grow
+// to a few milliseconds, so a holder that lets go is followed within one pause. A lock
+// request that blocks is not used: on a network file system an interrupted one can stay
+// pending in the server, or leave the process unkillable until the server answers.
 int LockWithDeadline(int fd, bool exclusive, int milliseconds) {
-  constexpr long kTickMicroseconds = 20000;
+  constexpr int kLongestPause = 8;
   const std::int64_t deadline = MonotonicMilliseconds() + milliseconds;
-  struct sigaction quiet {}, previous_action {};
-  quiet.sa_handler = IgnoreAlarm;  // no SA_RESTART: the alarm must end the wait
-  sigemptyset(&quiet.sa_mask);
-  sigaction(SIGALRM, &quiet, &previous_action);
-  sigset_t alarm_only, previous_mask;
-  sigemptyset(&alarm_only);
-  sigaddset(&alarm_only, SIGALRM);
-  sigprocmask(SIG_UNBLOCK, &alarm_only, &previous_mask);
-  struct itimerval ticks {}, previous_timer {};
-  ticks.it_interval.tv_usec = kTickMicroseconds;
-  ticks.it_value.tv_usec = kTickMicroseconds;
-  setitimer(ITIMER_REAL, &ticks, &previous_timer);
-  int result = kSharingViolation;
-  while (MonotonicMilliseconds() < deadline) {
-    result = RequestLock(fd, exclusive, true);
-    if (result != EINTR) break;
-    result = kSharingViolation;
+  int pause = 1;
+  for (;;) {
+    const std::int64_t left = deadline - MonotonicMilliseconds();
+    if (left <= 0) return kSharingViolation;
+    SleepMilliseconds(static_cast<int>(std::min<std::int64_t>(pause, left)));
+    pause = std::min(pause * 2, kLongestPause);
+    int result;
+    do {
+      result = RequestLock(fd, exclusive, false);
+    } while (result == EINTR);
+    if (result != kSharingViolation) return result;
   }
-  setitimer(ITIMER_REAL, &previous_timer, nullptr);
-  // A tick still pending is taken by the quiet handler before the old mask returns.
-  sigprocmask(SIG_SETMASK, &previous_mask, nullptr);
-  sigaction(SIGALRM, &previous_action, nullptr);
-  return result;
 }
 
 // Takes the whole-file lock that stands for the open's share mode, waiting at most the
