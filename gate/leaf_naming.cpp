@@ -99,8 +99,8 @@ int CounterWaitBudget(const CounterWaitPolicy& wait) {
 }
 
 // Opens the counter file for this posting alone, making it when it is missing and
-// waiting while another posting holds it: the open wakes as soon as the holder lets go,
-// until the wait budget runs out. The counter cannot be used when it stays held that
+// waiting while another posting holds it: the open follows the holder within a few
+// milliseconds of its letting go, until the wait budget runs out. The counter cannot be used when it stays held that
 // long, when every attempt finds it replaced, or when its open fails for another reason
 // than its absence. What stands at its name and is no file raises the read error.
 OpenedCounter OpenCounter(const std::string& counter_file, const CounterWaitPolicy& wait) {

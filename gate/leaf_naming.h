@@ -62,8 +62,8 @@ struct LeafNamingResult {
 
 // How long a posting waits for a counter file that another posting holds: at most as
 // long as attempts - 1 pauses of least_wait_ms plus a random 0 to wait_spread_ms - 1
-// milliseconds would take. The wait ends as soon as the holder lets go; attempts also
-// bounds how often a counter replaced meanwhile is opened again.
+// milliseconds would take. The wait follows the holder within a few milliseconds of its
+// letting go; attempts also bounds how often a counter replaced meanwhile is opened again.
 struct CounterWaitPolicy {
   int attempts = 100;
   int least_wait_ms = 300;
