@@ -1,6 +1,6 @@
 // The operating-system interface of the program: the only code that calls the system.
-// This header is portable; platform/posix/ implements it for POSIX systems and a
-// Windows implementation can sit beside it.
+// This header is portable; platform/posix/ implements it for POSIX systems and
+// platform/windows/ for Windows; the build picks one.
 #pragma once
 
 #include <cstddef>
@@ -91,8 +91,9 @@ class File {
   void Close();                            // throws EInOutError when closing fails
 
  private:
-  File(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-  int fd_ = -1;
+  File(std::intptr_t fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  // The file descriptor, or the value of the Windows handle; -1 when closed.
+  std::intptr_t fd_ = -1;
   std::string path_;
 };
 
