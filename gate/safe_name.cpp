@@ -1,20 +1,68 @@
 #include "gate/safe_name.h"
 
+#include <array>
+
+#include "host/ascii_case.h"
+#include "platform/platform.h"
 #include "platform/shift_jis.h"
 
 namespace orvane {
+namespace {
 
-bool IsSafeFileNamePart(std::string_view name) {
+// A byte that can end a double-byte character; any other byte after a lead byte is a
+// character of its own.
+bool IsSecondByte(unsigned char byte) {
+  return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
+}
+
+bool IsRefusedByte(unsigned char byte, FileNameRules rules) {
+  if (byte < 0x20 || byte == '/' || byte == '\\' || byte == ':') return true;
+  if (rules == FileNameRules::Posix) return false;
+  switch (byte) {
+    case '<': case '>': case '"': case '|': case '?': case '*': return true;
+    default: return false;
+  }
+}
+
+// Windows opens the device for its name whatever extension follows, and ignores
+// spaces before the extension.
+bool IsDeviceName(std::string_view name) {
+  std::string_view base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  static constexpr std::array<std::string_view, 7> kDevices{"CON",    "PRN",     "AUX",   "NUL",
+                                                            "CONIN$", "CONOUT$", "CLOCK$"};
+  for (std::string_view device : kDevices) {
+    if (EqualsIgnoringAsciiCase(base, device)) return true;
+  }
+  if (base.size() != 4 || base[3] < '1' || base[3] > '9') return false;
+  const std::string_view prefix = base.substr(0, 3);
+  return EqualsIgnoringAsciiCase(prefix, "COM") || EqualsIgnoringAsciiCase(prefix, "LPT");
+}
+
+}  // namespace
+
+FileNameRules SystemFileNameRules() {
+  return platform::PathDelimiter() == '\\' ? FileNameRules::Windows : FileNameRules::Posix;
+}
+
+bool IsSafeFileNamePart(std::string_view name, FileNameRules rules) {
   for (std::size_t i = 0; i < name.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(name[i]);
     if (IsLeadByte(c) && i + 1 < name.size()) {
-      // Only a backslash hides as a second byte; "/", ":" or a control byte still count.
+      // A backslash or "|" can hide as a second byte; "/", ":" or a control byte cannot.
       c = static_cast<unsigned char>(name[++i]);
-      if (c == '\\') continue;
+      if (IsSecondByte(c)) continue;
     }
-    if (c < 0x20 || c == '/' || c == '\\' || c == ':') return false;
+    if (IsRefusedByte(c, rules)) return false;
   }
-  return true;
+  if (rules == FileNameRules::Posix || name.empty()) return true;
+  // A dot or space at the end is no second byte: both are below the second-byte range.
+  if (name.back() == '.' || name.back() == ' ') return false;
+  return !IsDeviceName(name);
+}
+
+bool IsSafeFileNamePart(std::string_view name) {
+  return IsSafeFileNamePart(name, SystemFileNameRules());
 }
 
 }  // namespace orvane

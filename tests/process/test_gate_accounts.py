@@ -62,6 +62,23 @@ class RegistrationTest(unittest.TestCase):
         self.assertEqual([], site.member_files())
         self.assertEqual(sorted(os.listdir(site.sessions)), ["site1.txt"])
 
+    def test_names_windows_treats_specially(self):
+        # Harmless where the system has no device names and keeps every name as written;
+        # on Windows each would reach a device or another member's file.
+        names = ("NUL", "con", "Aux.txt", "COM1", "lpt9.x", "taro.", "a|b", "a?b", "a*b")
+        site = GateSite(self)
+        for name in names:
+            with self.subTest(name):
+                answer = self.register(site, id=name)
+                if cgi_harness.under_wine():
+                    site.assert_error(pages.BAD_ID_CHARS, answer)
+                    site.assert_page(b"", site.get("showuser=%s&session=site1" % name))
+                else:
+                    site.assert_page(pages.registration_accepted_page(), answer)
+                    self.assertTrue(os.path.isfile(site.member_path(name)))
+        if cgi_harness.under_wine():
+            self.assertEqual([], site.member_files())
+
     def test_record_holds_five_lines_and_nothing_else(self):
         site = GateSite(self)
         site.assert_page(pages.registration_accepted_page(),
