@@ -4,7 +4,11 @@ set -eu
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 need=""
-for pkg in g++ cmake ninja-build libgtest-dev python3 libbenchmark-dev; do
+# The Windows build: the x86-64 MinGW-w64 compiler with POSIX threads (std::mutex), the
+# GoogleTest sources to build its unit tests with, wine64 to run them, and the locale
+# sources that give wine the Shift_JIS code page.
+for pkg in g++ cmake ninja-build libgtest-dev python3 libbenchmark-dev \
+    g++-mingw-w64-x86-64-posix googletest wine64 wine locales; do
   # A removed package whose configuration files stay is not installed.
   status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
   [ "$status" = installed ] || need="$need $pkg"
