@@ -7,6 +7,9 @@
 #include "platform/platform.h"
 #include "platform/windows/windows_support.h"
 
+// After the system header, which it needs.
+#include <aclapi.h>
+
 namespace orvane::platform {
 
 using windows::FromHandle;
@@ -101,8 +104,11 @@ File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
     ThrowOpenFailure(path, mode, static_cast<int>(NormalizedError(GetLastError())));
   }
   File file(FromHandle(handle), path);
-  // A device (CON, NUL, COM1, ...) is no file: nothing is read from or written to it.
-  if (GetFileType(handle) != FILE_TYPE_DISK) ThrowOpenFailure(path, mode, ERROR_INVALID_NAME);
+  // A device (CON, NUL, COM1, ...) or a pipe was opened but holds no file's content.
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    throw EInOutError("I/O error: \"" + FullPath(path) + "\". Not a regular file",
+                      ERROR_INVALID_NAME, false);
+  }
   return file;
 }
 
@@ -193,6 +199,27 @@ bool File::IsSameFileAs(const std::string& path) const {
                     open_info.nFileIndexLow == path_info.nFileIndexLow;
   CloseHandle(other);
   return same;
+}
+
+// The replacement keeps the rules written for the original itself; what both inherit
+// from their directory is applied anew by the system.
+void File::CopyAccessFrom(const File& other) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  DWORD code = GetSecurityInfo(ToHandle(other.fd_), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                               nullptr, nullptr, &dacl, nullptr, &descriptor);
+  if (code != ERROR_SUCCESS) ThrowInOut(other.path_, code);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  const SECURITY_INFORMATION what =
+      DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0
+                                       ? PROTECTED_DACL_SECURITY_INFORMATION
+                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  code = SetNamedSecurityInfoA(const_cast<char*>(path_.c_str()), SE_FILE_OBJECT, what, nullptr,
+                               nullptr, dacl, nullptr);
+  LocalFree(descriptor);
+  if (code != ERROR_SUCCESS) ThrowInOut(path_, code);
 }
 
 void File::Close() {

@@ -3,10 +3,21 @@
 
 #include <string>
 
+#include "platform/shift_jis.h"
+
 namespace orvane::platform::windows {
 
 bool IsUsablePath(const std::string& path) {
   return !path.empty() && path.find('\0') == std::string::npos;
+}
+
+std::string WithTrailingSeparator(const std::string& path) {
+  bool ends_in_separator = false;
+  for (std::size_t i = 0; i < path.size(); i += CharacterLength(path, i)) {
+    const char byte = path[i];
+    ends_in_separator = CharacterLength(path, i) == 1 && (byte == '\\' || byte == '/' || byte == ':');
+  }
+  return ends_in_separator ? path : path + '\\';
 }
 
 std::string SystemErrorText(DWORD code) {

@@ -20,6 +20,9 @@ namespace orvane::platform::windows {
 
 // A NUL byte would cut the path short at the system call and name another file.
 bool IsUsablePath(const std::string& path);
+// The path with a backslash appended unless it already ends in a separator ("\\" that is
+// not the second byte of a Shift_JIS character, "/" or a drive's ":").
+std::string WithTrailingSeparator(const std::string& path);
 // The system's text for an error code, in the system's ANSI code page, without the line
 // break the system puts after it; a fixed text when the system has none for the code.
 std::string SystemErrorText(DWORD code);
