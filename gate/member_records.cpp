@@ -151,7 +151,14 @@ bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFiel
     }
     TFieldList list = ParseFieldList(record.ReadAll());
     if (!change(list)) return false;
-    ReplaceRecordFile(record, path, JoinFieldList(list));
+    if (platform::CanReplaceOpenFiles()) {
+      ReplaceRecordFile(record, path, JoinFieldList(list));
+    } else {
+      // Replacing would leave a moment without the record: it is rewritten through the
+      // exclusive hold instead, which keeps every reader out until it is complete.
+      record.Truncate();
+      record.WriteAll(JoinFieldList(list));
+    }
     record.Close();
     return true;
   }

@@ -39,6 +39,10 @@ bool DirectoryExists(const std::string& path);
 bool CreateDirectories(const std::string& path);  // with missing parents; true when it exists afterwards
 // Replaces an existing target. Returns 0 or the system's error code.
 int RenameFile(const std::string& from, const std::string& to);
+// Whether RenameFile replaces a target that is held open in one step, with no moment at
+// which the target's name is missing (POSIX). Windows replaces no open file: RenameFile
+// then moves the held target aside first, and callers that hold it rewrite it instead.
+bool CanReplaceOpenFiles();
 bool RemoveFile(const std::string& path);
 // Gives an existing file a second name, atomically and only when the name is free.
 // Returns 0, FileExistsErrorCode() when the name is taken, or another error code.

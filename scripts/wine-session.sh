@@ -27,7 +27,7 @@ start)
     "$wineserver" -w  # the prefix is complete once wineboot's processes have ended
   fi
   # Detached from our output, which the caller may be waiting to see closed.
-  "$wineserver" -p </dev/null >/dev/null 2>&1
+  "$wineserver" -p </dev/null >/dev/null 2>&1 || true  # fails when one runs already
   # The first program of a session starts wine's background services, which would keep
   # the output pipes of a test open until they end: they start here, detached too.
   "$wine" cmd /c exit </dev/null >/dev/null 2>&1

@@ -88,6 +88,8 @@ int RenameFile(const std::string& from, const std::string& to) {
   return 0;
 }
 
+bool CanReplaceOpenFiles() { return false; }
+
 bool RemoveFile(const std::string& path) { return IsUsablePath(path) && DeleteFileA(path.c_str()); }
 
 // A volume without hard links (FAT) gets the file moved to the new name instead, which
