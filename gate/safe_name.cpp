@@ -9,12 +9,6 @@
 namespace orvane {
 namespace {
 
-// A byte that can end a double-byte character; any other byte after a lead byte is a
-// character of its own.
-bool IsSecondByte(unsigned char byte) {
-  return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
-}
-
 bool IsRefusedByte(unsigned char byte, FileNameRules rules) {
   if (byte < 0x20 || byte == '/' || byte == '\\' || byte == ':') return true;
   if (rules == FileNameRules::Posix) return false;
@@ -47,13 +41,12 @@ FileNameRules SystemFileNameRules() {
 
 bool IsSafeFileNamePart(std::string_view name, FileNameRules rules) {
   for (std::size_t i = 0; i < name.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(name[i]);
-    if (IsLeadByte(c) && i + 1 < name.size()) {
-      // A backslash or "|" can hide as a second byte; "/", ":" or a control byte cannot.
-      c = static_cast<unsigned char>(name[++i]);
-      if (IsSecondByte(c)) continue;
+    // A double-byte character refuses nothing: its second byte may be a backslash or "|".
+    if (CharacterLength(name, i) == 2) {
+      ++i;
+      continue;
     }
-    if (IsRefusedByte(c, rules)) return false;
+    if (IsRefusedByte(static_cast<unsigned char>(name[i]), rules)) return false;
   }
   if (rules == FileNameRules::Posix || name.empty()) return true;
   // A dot or space at the end is no second byte: both are below the second-byte range.
