@@ -16,8 +16,8 @@ using windows::IsUsablePath;
 namespace {
 
 // Opens the object (a file or a directory) with the access, sharing with everybody so
-// that nobody else's open changes the answer. Access denied says No; any other failure
-// (a sharing conflict, a missing object) cannot tell.
+// that nobody else's open changes the answer. Access denied or a missing object says No;
+// any other failure (a sharing conflict) cannot tell.
 Answer TryAccess(const std::string& path, DWORD access) {
   if (!IsUsablePath(path)) return Answer::No;
   HANDLE handle = CreateFileA(path.c_str(), access,
@@ -27,7 +27,12 @@ Answer TryAccess(const std::string& path, DWORD access) {
     CloseHandle(handle);
     return Answer::Yes;
   }
-  return GetLastError() == ERROR_ACCESS_DENIED ? Answer::No : Answer::Unknown;
+  switch (GetLastError()) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return Answer::No;
+    default: return Answer::Unknown;
+  }
 }
 
 }  // namespace
