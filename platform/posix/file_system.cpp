@@ -40,6 +40,8 @@ int RenameFile(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+bool CanReplaceOpenFiles() { return true; }
+
 bool RemoveFile(const std::string& path) { return IsUsablePath(path) && ::unlink(path.c_str()) == 0; }
 
 int CreateHardLink(const std::string& existing, const std::string& new_name) {
