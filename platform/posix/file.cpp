@@ -13,6 +13,7 @@
 
 namespace orvane::platform {
 
+using posix::InjectedError;
 using posix::IsUsablePath;
 using posix::SystemErrorText;
 
@@ -40,7 +41,8 @@ std::string CreateErrorMessage(const std::string& path, int code) {
 
 // Takes the whole-file lock that stands for the open's share mode. Returns 0 or the
 // error code (kSharingViolation when another open holds a conflicting lock).
-int LockWholeFile(int fd, bool exclusive, LockWait wait) {
+int LockWholeFile(int fd, const std::string& path, bool exclusive, LockWait wait) {
+  if (const int injected = InjectedError(FileOperation::Lock, path)) return injected;
   struct flock lock {};
   lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
   lock.l_whence = SEEK_SET;
@@ -65,6 +67,18 @@ int OpenFlags(OpenMode mode) {
   return O_RDONLY;
 }
 
+// False when the system refuses a byte.
+bool WriteFully(int fd, std::string_view bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
 bool IsRegularFile(int fd) {
   struct stat info {};
   return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
@@ -84,6 +98,9 @@ void ThrowFileCreateError(const std::string& path, int error_code) {
 
 File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
   if (!IsUsablePath(path)) ThrowOpenFailure(path, mode, path.empty() ? ENOENT : EINVAL);
+  if (const int injected = InjectedError(FileOperation::Open, path)) {
+    ThrowOpenFailure(path, mode, injected);
+  }
   int fd;
   do {
     fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);
@@ -91,7 +108,7 @@ File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
   if (fd < 0) ThrowOpenFailure(path, mode, errno);
   File file(fd, path);
   if (!IsRegularFile(fd)) ThrowOpenFailure(path, mode, EISDIR);
-  const int lock_error = LockWholeFile(fd, mode != OpenMode::ReadShared, wait);
+  const int lock_error = LockWholeFile(fd, path, mode != OpenMode::ReadShared, wait);
   if (lock_error != 0) ThrowOpenFailure(path, mode, lock_error);
   // Truncate only once the lock is held, so that a refused open changes nothing.
   if (mode == OpenMode::CreateExclusive && ::ftruncate(fd, 0) != 0) {
@@ -125,6 +142,7 @@ std::int64_t File::Size() const {
 }
 
 std::size_t File::Read(char* buffer, std::size_t count) {
+  if (const int injected = InjectedError(FileOperation::Read, path_)) ThrowInOut(path_, injected);
   for (;;) {
     const ssize_t got = ::read(fd_, buffer, count);
     if (got >= 0) return static_cast<std::size_t>(got);
@@ -153,16 +171,16 @@ std::string File::ReadAll() {
 }
 
 void File::WriteAll(std::string_view bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t put = ::write(fd_, bytes.data() + done, bytes.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) throw EWriteError("ストリームへの書き込みエラー");
-    done += static_cast<std::size_t>(put);
+  if (const int injected = InjectedError(FileOperation::Write, path_)) {
+    // A full disk takes what fits before it refuses the rest.
+    if (injected == ENOSPC) WriteFully(fd_, bytes.substr(0, bytes.size() / 2));
+    throw EWriteError("ストリームへの書き込みエラー");
   }
+  if (!WriteFully(fd_, bytes)) throw EWriteError("ストリームへの書き込みエラー");
 }
 
 void File::Truncate() {
+  if (const int injected = InjectedError(FileOperation::Write, path_)) ThrowInOut(path_, injected);
   if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) ThrowInOut(path_, errno);
 }
 
@@ -176,7 +194,9 @@ void File::Close() {
   if (fd_ < 0) return;
   const int fd = fd_;
   fd_ = -1;
+  const int injected = InjectedError(FileOperation::Close, path_);
   if (::close(fd) != 0 && errno != EINTR) ThrowInOut(path_, errno);
+  if (injected != 0) ThrowInOut(path_, injected);
 }
 
 }  // namespace orvane::platform
