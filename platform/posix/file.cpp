@@ -67,6 +67,25 @@ int OpenFlags(OpenMode mode) {
   return O_RDONLY;
 }
 
+int OpenRetrying(const std::string& path, int flags) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Opens the file; *created tells whether this open made it. The create modes try an
+// exclusive create first, so that they know.
+int OpenDescriptor(const std::string& path, OpenMode mode, bool* created) {
+  const int flags = OpenFlags(mode);
+  const bool creates = mode == OpenMode::CreateExclusive || mode == OpenMode::CreateNewExclusive;
+  int fd = OpenRetrying(path, creates ? flags | O_EXCL : flags);
+  *created = creates && fd >= 0;
+  if (fd < 0 && errno == EEXIST && mode == OpenMode::CreateExclusive) fd = OpenRetrying(path, flags);
+  return fd;
+}
+
 // False when the system refuses a byte.
 bool WriteFully(int fd, std::string_view bytes) {
   std::size_t done = 0;
@@ -101,18 +120,18 @@ File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
   if (const int injected = InjectedError(FileOperation::Open, path)) {
     ThrowOpenFailure(path, mode, injected);
   }
-  int fd;
-  do {
-    fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
+  bool created = false;
+  const int fd = OpenDescriptor(path, mode, &created);
   if (fd < 0) ThrowOpenFailure(path, mode, errno);
   File file(fd, path);
   if (!IsRegularFile(fd)) ThrowOpenFailure(path, mode, EISDIR);
-  const int lock_error = LockWholeFile(fd, path, mode != OpenMode::ReadShared, wait);
-  if (lock_error != 0) ThrowOpenFailure(path, mode, lock_error);
+  int error = LockWholeFile(fd, path, mode != OpenMode::ReadShared, wait);
   // Truncate only once the lock is held, so that a refused open changes nothing.
-  if (mode == OpenMode::CreateExclusive && ::ftruncate(fd, 0) != 0) {
-    ThrowOpenFailure(path, mode, errno);
+  if (error == 0 && mode == OpenMode::CreateExclusive && ::ftruncate(fd, 0) != 0) error = errno;
+  if (error != 0) {
+    // A file this open made goes again, unless another process holds it already.
+    if (created && error != kSharingViolation) ::unlink(path.c_str());
+    ThrowOpenFailure(path, mode, error);
   }
   return file;
 }
