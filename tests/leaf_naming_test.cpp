@@ -71,6 +71,7 @@ TEST_F(LeafNaming, FreshCounterIsCreatedAndTheFirstNameIsOne) {
 TEST_F(LeafNaming, CounterSkipsNamesWhoseRecordOrImageExists) {
   WriteBytes(Counter(), "41\r\n");
   WriteBytes(dir_ + "leaf0042.txt", "taken");
+  WriteBytes(dir_ + ".counter.txt.new", "99");  // left by a rewrite that was killed
   LeafNamingResult result =
       Post([&](LeafDraft& draft) { return ClaimCounterName(Counter(), "leaf####", draft); });
   ASSERT_EQ(result.outcome, LeafNamingOutcome::Claimed);
@@ -79,6 +80,8 @@ TEST_F(LeafNaming, CounterSkipsNamesWhoseRecordOrImageExists) {
   EXPECT_EQ(ReadBytes(dir_ + "leaf0043.txt"), "record");
   EXPECT_EQ(ReadBytes(Counter()), "43");
   EXPECT_EQ(ReadBytes(dir_ + "leaf0042.txt"), "taken");
+  EXPECT_EQ(Listing(), (std::set<std::string>{"counter.txt", "leaf0042.txt", "leaf0043.jpg",
+                                              "leaf0043.txt"}));
 }
 
 TEST_F(LeafNaming, TemplateSearchFromOneSkipsEitherFile) {
