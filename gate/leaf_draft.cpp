@@ -32,6 +32,15 @@ bool SameFile(const std::string& path, const std::string& other) {
   return same;
 }
 
+// Gives the file a second name; false when a file takes that name. Only a file takes a
+// name: a directory there means the name cannot be made, and that error is raised.
+bool Linked(const std::string& existing, const std::string& name) {
+  const int error = platform::CreateHardLink(existing, name);
+  if (error == 0) return true;
+  if (error == platform::FileExistsErrorCode() && !platform::DirectoryExists(name)) return false;
+  platform::ThrowFileCreateError(name, error);
+}
+
 // Opens the slot file when no live posting holds it; no file when one does. *existed
 // tells whether the file was there before, left by a posting that ended without
 // clearing it.
@@ -133,20 +142,17 @@ bool LeafDraft::TryPublish(const std::string& name) {
   if (platform::FileExists(record) || platform::FileExists(image)) return false;
   // Noted first, so that a posting killed after the record's link is cleared up.
   NoteName(name);
-  const int record_error = platform::CreateHardLink(record_helper_, record);
-  if (record_error == platform::FileExistsErrorCode()) return false;
-  if (record_error != 0) platform::ThrowFileCreateError(record, record_error);
+  if (!Linked(record_helper_, record)) return false;
   record_linked_ = true;
   name_ = name;
-  const int image_error = platform::CreateHardLink(image_helper_, image);
-  if (image_error == 0) {
+  // A failure from here on withdraws the record with the draft.
+  if (Linked(image_helper_, image)) {
     image_linked_ = true;
     return true;
   }
   if (!platform::RemoveFile(record)) ThrowNotRemoved(record);
   record_linked_ = false;
-  if (image_error == platform::FileExistsErrorCode()) return false;
-  platform::ThrowFileCreateError(image, image_error);
+  return false;
 }
 
 void LeafDraft::Finish() { Release(false); }

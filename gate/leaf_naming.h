@@ -37,10 +37,12 @@ LeafNamingResult ClaimTemplateName(std::string_view name_template, LeafDraft& dr
 
 // The first free name among the numbers after the one stored in the counter file, which
 // is held exclusively from its read to its rewrite with the number taken. A missing
-// counter file is created holding "0" CR LF; a stored text that is no number raises
-// EInOutError. The rewrite writes the number beside the counter (".<counter name>.new")
-// and renames it over the counter, so the counter never reads short; when it fails the
-// error is raised and the draft is left published for its owner to withdraw.
+// counter file is created holding "0" CR LF, and a failure to create it is raised; the
+// counter is unusable when other postings hold it through every attempt or its open
+// fails for another reason. A stored text that is no number raises EInOutError. The
+// rewrite writes the number beside the counter (".<counter name>.new") and renames it
+// over the counter, so the counter never reads short; when it fails the error is raised
+// and the draft is left published for its owner to withdraw.
 LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_view name_template,
                                   LeafDraft& draft, const CounterWaitPolicy& wait = {});
 

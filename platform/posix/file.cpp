@@ -67,25 +67,6 @@ int OpenFlags(OpenMode mode) {
   return O_RDONLY;
 }
 
-int OpenRetrying(const std::string& path, int flags) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
-// Opens the file; *created tells whether this open made it. The create modes try an
-// exclusive create first, so that they know.
-int OpenDescriptor(const std::string& path, OpenMode mode, bool* created) {
-  const int flags = OpenFlags(mode);
-  const bool creates = mode == OpenMode::CreateExclusive || mode == OpenMode::CreateNewExclusive;
-  int fd = OpenRetrying(path, creates ? flags | O_EXCL : flags);
-  *created = creates && fd >= 0;
-  if (fd < 0 && errno == EEXIST && mode == OpenMode::CreateExclusive) fd = OpenRetrying(path, flags);
-  return fd;
-}
-
 // False when the system refuses a byte.
 bool WriteFully(int fd, std::string_view bytes) {
   std::size_t done = 0;
@@ -98,9 +79,42 @@ bool WriteFully(int fd, std::string_view bytes) {
   return true;
 }
 
-bool IsRegularFile(int fd) {
+// Refuses what is not a plain file. A directory cannot be opened as a file; anything
+// else (a FIFO, a device) was opened but cannot be read as a file's content.
+void CheckRegularFile(int fd, const std::string& path, OpenMode mode) {
   struct stat info {};
-  return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (fstat(fd, &info) != 0) ThrowInOut(path, errno);
+  if (S_ISREG(info.st_mode)) return;
+  if (S_ISDIR(info.st_mode)) ThrowOpenFailure(path, mode, EISDIR);
+  throw EInOutError("I/O error: \"" + FullPath(path) + "\". Not a regular file", EINVAL, false);
+}
+
+// The open never waits: a FIFO without a writer would otherwise block it for good.
+// Waiting is left to the lock, so the flag is cleared again for the reads and writes.
+int OpenWithoutWaiting(const std::string& path, int flags) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Opens the file; *created tells whether this open made it. The create modes try an
+// exclusive create first, so that they know.
+int OpenDescriptor(const std::string& path, OpenMode mode, bool* created) {
+  const int flags = OpenFlags(mode);
+  const bool creates = mode == OpenMode::CreateExclusive || mode == OpenMode::CreateNewExclusive;
+  int fd = OpenWithoutWaiting(path, creates ? flags | O_EXCL : flags);
+  *created = creates && fd >= 0;
+  if (fd < 0 && errno == EEXIST && mode == OpenMode::CreateExclusive) {
+    fd = OpenWithoutWaiting(path, flags);
+  }
+  return fd;
+}
+
+void ClearNonBlocking(int fd, const std::string& path) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) ThrowInOut(path, errno);
 }
 
 }  // namespace
@@ -124,7 +138,8 @@ File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
   const int fd = OpenDescriptor(path, mode, &created);
   if (fd < 0) ThrowOpenFailure(path, mode, errno);
   File file(fd, path);
-  if (!IsRegularFile(fd)) ThrowOpenFailure(path, mode, EISDIR);
+  CheckRegularFile(fd, path, mode);
+  ClearNonBlocking(fd, path);
   int error = LockWholeFile(fd, path, mode != OpenMode::ReadShared, wait);
   // Truncate only once the lock is held, so that a refused open changes nothing.
   if (error == 0 && mode == OpenMode::CreateExclusive && ::ftruncate(fd, 0) != 0) error = errno;
@@ -207,6 +222,15 @@ bool File::IsSameFileAs(const std::string& path) const {
   struct stat open_info {}, path_info {};
   return fstat(fd_, &open_info) == 0 && stat(path.c_str(), &path_info) == 0 &&
          open_info.st_dev == path_info.st_dev && open_info.st_ino == path_info.st_ino;
+}
+
+void File::CopyAccessFrom(const File& other) {
+  struct stat info {};
+  if (fstat(other.fd_, &info) != 0) ThrowInOut(other.path_, errno);
+  // The owner first: changing it may clear set-id bits, which the mode then restores.
+  // Only a privileged process may give a file away, so a refusal keeps this process's.
+  if (::fchown(fd_, info.st_uid, info.st_gid) != 0 && errno != EPERM) ThrowInOut(path_, errno);
+  if (::fchmod(fd_, info.st_mode & 07777) != 0) ThrowInOut(path_, errno);
 }
 
 void File::Close() {
