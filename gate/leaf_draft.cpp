@@ -48,8 +48,8 @@ std::optional<File> OpenSlot(const std::string& path, bool* existed) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     const bool exists = platform::FileExists(path);
     try {
-      File slot = File::Open(path, exists ? OpenMode::ReadWriteExclusive
-                                          : OpenMode::CreateNewExclusive);
+      File slot =
+          File::Open(path, exists ? OpenMode::ReadWriteExclusive : OpenMode::CreateNewExclusive);
       // A holder removes its slot file before letting go of it: a file no longer at
       // the path was such a one, and the path is looked at again.
       if (slot.IsSameFileAs(path)) {
@@ -58,8 +58,8 @@ std::optional<File> OpenSlot(const std::string& path, bool* existed) {
       }
     } catch (const EOSFileError& error) {
       if (error.IsSharingViolation()) return std::nullopt;
-      const bool raced =
-          exists ? !platform::FileExists(path) : error.ErrorCode() == platform::FileExistsErrorCode();
+      const bool raced = exists ? !platform::FileExists(path)
+                                : error.ErrorCode() == platform::FileExistsErrorCode();
       if (!raced) throw;
     }
   }

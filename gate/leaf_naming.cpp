@@ -44,8 +44,8 @@ LeafNamingResult NotClaimed(LeafNamingOutcome outcome) { return LeafNamingResult
 
 // The first free name among the template's numbers first, first + 1, ..., trying as many
 // numbers as the template has names. Gives the number taken through *taken.
-LeafNamingResult ClaimNumbered(std::int64_t first, std::string_view name_template,
-                               LeafDraft& draft, std::int64_t* taken) {
+LeafNamingResult ClaimNumbered(std::int64_t first, std::string_view name_template, LeafDraft& draft,
+                               std::int64_t* taken) {
   const std::uint64_t names = NumberTemplateNameCount(name_template);
   std::int64_t number = first;
   for (std::uint64_t tried = 0; tried < names; ++tried) {
@@ -112,11 +112,9 @@ OpenedCounter OpenCounter(const std::string& counter_file, const CounterWaitPoli
 // Writes the new number beside the counter and renames it over the counter: a posting
 // killed meanwhile leaves the old number, never a short one. Only the holder of the
 // counter writes the helper, so its fixed name is safe and a leftover is reused.
-void RewriteCounter(platform::File& counter, const std::string& counter_file,
-                    std::int64_t taken) {
+void RewriteCounter(platform::File& counter, const std::string& counter_file, std::int64_t taken) {
   const std::string_view dir = DirectoryPart(counter_file, platform::PathDelimiter());
-  const std::string helper =
-      std::string(dir) + "." + counter_file.substr(dir.size()) + ".new";
+  const std::string helper = std::string(dir) + "." + counter_file.substr(dir.size()) + ".new";
   platform::File file = platform::File::Open(helper, platform::OpenMode::CreateExclusive);
   try {
     file.WriteAll(std::to_string(taken));

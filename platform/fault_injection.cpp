@@ -28,7 +28,9 @@ InjectedFault ParseFault(const char* text) {
 FaultPlan& Plan() {
   static FaultPlan plan = [] {
     FaultPlan made;
-    if (const char* at = std::getenv("ORVANEGATE_FAULT_AT")) made.fail_at = std::strtoul(at, nullptr, 10);
+    if (const char* at = std::getenv("ORVANEGATE_FAULT_AT")) {
+      made.fail_at = std::strtoul(at, nullptr, 10);
+    }
     made.fault = ParseFault(std::getenv("ORVANEGATE_FAULT_ERROR"));
     if (const char* log = std::getenv("ORVANEGATE_FAULT_LOG")) made.log = std::fopen(log, "a");
     return made;
