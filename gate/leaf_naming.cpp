@@ -117,6 +117,8 @@ void RewriteCounter(platform::File& counter, const std::string& counter_file, st
   const std::string helper = std::string(dir) + "." + counter_file.substr(dir.size()) + ".new";
   platform::File file = platform::File::Open(helper, platform::OpenMode::CreateExclusive);
   try {
+    // The new counter keeps the permissions (and, where allowed, the owner) of the old.
+    file.CopyAccessFrom(counter);
     file.WriteAll(std::to_string(taken));
     file.Close();
     const int rename_error = platform::RenameFile(helper, counter_file);

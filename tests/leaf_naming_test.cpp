@@ -87,6 +87,17 @@ TEST_F(LeafNaming, CounterSkipsNamesWhoseRecordOrImageExists) {
                                               "leaf0043.txt"}));
 }
 
+// The counter is replaced by a new file, which takes over the old one's permissions.
+TEST_F(LeafNaming, RewrittenCounterKeepsItsPermissions) {
+  const fs::perms kept = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  WriteBytes(Counter(), "5");
+  fs::permissions(Counter(), kept);
+  EXPECT_EQ(Post([&](LeafDraft& d) { return ClaimCounterName(Counter(), "leaf####", d); }).name,
+            "leaf0006");
+  EXPECT_EQ(ReadBytes(Counter()), "6");
+  EXPECT_EQ(fs::status(Counter()).permissions(), kept);
+}
+
 TEST_F(LeafNaming, TemplateSearchFromOneSkipsEitherFile) {
   WriteBytes(dir_ + "001.jpg", "x");
   WriteBytes(dir_ + "002.txt", "x");
