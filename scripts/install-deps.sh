@@ -6,9 +6,10 @@ SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 need=""
 # chromium and fonts-noto-cjk: the real-browser suite (tests/browser) and its Japanese pages;
-# the web servers and curl: the end-to-end suite (tests/e2e) and the demo.
+# the web servers and curl: the end-to-end suite (tests/e2e) and the demo;
+# glusterfs-server and glusterfs-client: the two-server suite (ctest -L gluster).
 for pkg in g++ cmake ninja-build libgtest-dev python3 libbenchmark-dev chromium fonts-noto-cjk \
-  lighttpd apache2 nginx fcgiwrap curl; do
+  lighttpd apache2 nginx fcgiwrap curl glusterfs-server glusterfs-client; do
   # A removed package whose configuration files stay is not installed.
   status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
   [ "$status" = installed ] || need="$need $pkg"
