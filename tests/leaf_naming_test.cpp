@@ -83,10 +83,11 @@ TEST_F(LeafNaming, PostingsRacingToMakeTheCounterAllClaimANumber) {
     std::vector<std::future<std::string>> postings;
     for (int p = 0; p < kPostings; ++p) {
       postings.push_back(std::async(std::launch::async, [&] {
-        LeafNamingResult result = ClaimCounterName(counter, "n###", files, {200, 1, 3});
+        LeafDraft draft(files, "", "");
+        LeafNamingResult result = ClaimCounterName(counter, "n###", draft, {200, 1, 3});
         if (result.outcome != LeafNamingOutcome::Claimed) return std::string("not claimed");
-        result.claim.Keep();
-        return result.claim.Name();
+        draft.Finish();
+        return result.name;
       }));
     }
     std::set<std::string> names;
