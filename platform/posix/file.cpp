@@ -13,6 +13,7 @@
 
 namespace orvane::platform {
 
+using posix::InjectedError;
 using posix::IsUsablePath;
 using posix::SystemErrorText;
 
@@ -40,7 +41,8 @@ std::string CreateErrorMessage(const std::string& path, int code) {
 
 // Takes the whole-file lock that stands for the open's share mode. Returns 0 or the
 // error code (kSharingViolation when another open holds a conflicting lock).
-int LockWholeFile(int fd, bool exclusive, LockWait wait) {
+int LockWholeFile(int fd, const std::string& path, bool exclusive, LockWait wait) {
+  if (const int injected = InjectedError(FileOperation::Lock, path)) return injected;
   struct flock lock {};
   lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
   lock.l_whence = SEEK_SET;
@@ -66,6 +68,18 @@ int OpenFlags(OpenMode mode) {
   return O_RDONLY;
 }
 
+// False when the system refuses a byte.
+bool WriteFully(int fd, std::string_view bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
 // Refuses what is not a plain file. A directory cannot be opened as a file; anything
 // else (a FIFO, a device) was opened but cannot be read as a file's content.
 void CheckRegularFile(int fd, const std::string& path, OpenMode mode) {
@@ -78,11 +92,24 @@ void CheckRegularFile(int fd, const std::string& path, OpenMode mode) {
 
 // The open never waits: a FIFO without a writer would otherwise block it for good.
 // Waiting is left to the lock, so the flag is cleared again for the reads and writes.
-int OpenWithoutWaiting(const std::string& path, OpenMode mode) {
+int OpenWithoutWaiting(const std::string& path, int flags) {
   int fd;
   do {
-    fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Opens the file; *created tells whether this open made it. The create modes try an
+// exclusive create first, so that they know.
+int OpenDescriptor(const std::string& path, OpenMode mode, bool* created) {
+  const int flags = OpenFlags(mode);
+  const bool creates = mode == OpenMode::CreateExclusive || mode == OpenMode::CreateNewExclusive;
+  int fd = OpenWithoutWaiting(path, creates ? flags | O_EXCL : flags);
+  *created = creates && fd >= 0;
+  if (fd < 0 && errno == EEXIST && mode == OpenMode::CreateExclusive) {
+    fd = OpenWithoutWaiting(path, flags);
+  }
   return fd;
 }
 
@@ -105,16 +132,22 @@ void ThrowFileCreateError(const std::string& path, int error_code) {
 
 File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
   if (!IsUsablePath(path)) ThrowOpenFailure(path, mode, path.empty() ? ENOENT : EINVAL);
-  const int fd = OpenWithoutWaiting(path, mode);
+  if (const int injected = InjectedError(FileOperation::Open, path)) {
+    ThrowOpenFailure(path, mode, injected);
+  }
+  bool created = false;
+  const int fd = OpenDescriptor(path, mode, &created);
   if (fd < 0) ThrowOpenFailure(path, mode, errno);
   File file(fd, path);
   CheckRegularFile(fd, path, mode);
   ClearNonBlocking(fd, path);
-  const int lock_error = LockWholeFile(fd, mode != OpenMode::ReadShared, wait);
-  if (lock_error != 0) ThrowOpenFailure(path, mode, lock_error);
+  int error = LockWholeFile(fd, path, mode != OpenMode::ReadShared, wait);
   // Truncate only once the lock is held, so that a refused open changes nothing.
-  if (mode == OpenMode::CreateExclusive && ::ftruncate(fd, 0) != 0) {
-    ThrowOpenFailure(path, mode, errno);
+  if (error == 0 && mode == OpenMode::CreateExclusive && ::ftruncate(fd, 0) != 0) error = errno;
+  if (error != 0) {
+    // A file this open made goes again, unless another process holds it already.
+    if (created && error != kSharingViolation) ::unlink(path.c_str());
+    ThrowOpenFailure(path, mode, error);
   }
   return file;
 }
@@ -144,6 +177,7 @@ std::int64_t File::Size() const {
 }
 
 std::size_t File::Read(char* buffer, std::size_t count) {
+  if (const int injected = InjectedError(FileOperation::Read, path_)) ThrowInOut(path_, injected);
   for (;;) {
     const ssize_t got = ::read(fd_, buffer, count);
     if (got >= 0) return static_cast<std::size_t>(got);
@@ -172,16 +206,16 @@ std::string File::ReadAll() {
 }
 
 void File::WriteAll(std::string_view bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t put = ::write(fd_, bytes.data() + done, bytes.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) throw EWriteError("ストリームへの書き込みエラー");
-    done += static_cast<std::size_t>(put);
+  if (const int injected = InjectedError(FileOperation::Write, path_)) {
+    // A full disk takes what fits before it refuses the rest.
+    if (injected == ENOSPC) WriteFully(fd_, bytes.substr(0, bytes.size() / 2));
+    throw EWriteError("ストリームへの書き込みエラー");
   }
+  if (!WriteFully(fd_, bytes)) throw EWriteError("ストリームへの書き込みエラー");
 }
 
 void File::Truncate() {
+  if (const int injected = InjectedError(FileOperation::Write, path_)) ThrowInOut(path_, injected);
   if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) ThrowInOut(path_, errno);
 }
 
@@ -204,7 +238,9 @@ void File::Close() {
   if (fd_ < 0) return;
   const int fd = fd_;
   fd_ = -1;
+  const int injected = InjectedError(FileOperation::Close, path_);
   if (::close(fd) != 0 && errno != EINTR) ThrowInOut(path_, errno);
+  if (injected != 0) ThrowInOut(path_, injected);
 }
 
 }  // namespace orvane::platform
