@@ -20,8 +20,8 @@ namespace {
 constexpr int kInvalidNumericInput = 106;
 
 // A record extension equal to the image's would let the record overwrite the image.
-bool ExtensionsCollide(const LeafFileSet& files) {
-  return EqualsIgnoringAsciiCase(files.image_ext, files.record_ext);
+bool ExtensionsCollide(const LeafDraft& draft) {
+  return EqualsIgnoringAsciiCase(draft.Files().image_ext, draft.Files().record_ext);
 }
 
 // Creates the file exclusively; no file when the name is taken. Only a file takes a
@@ -37,25 +37,24 @@ std::optional<platform::File> CreateNew(const std::string& path) {
   }
 }
 
-LeafNamingResult Claimed(LeafClaim claim) {
-  return LeafNamingResult{LeafNamingOutcome::Claimed, std::move(claim)};
+LeafNamingResult Claimed(const std::string& name) {
+  return LeafNamingResult{LeafNamingOutcome::Claimed, name};
 }
 
 LeafNamingResult NotClaimed(LeafNamingOutcome outcome) { return LeafNamingResult{outcome, {}}; }
 
 // The first free name among the template's numbers first, first + 1, ..., trying as many
 // numbers as the template has names. Gives the number taken through *taken.
-LeafNamingResult ClaimNumbered(std::int64_t first, std::string_view name_template,
-                               const LeafFileSet& files, std::int64_t* taken) {
+LeafNamingResult ClaimNumbered(std::int64_t first, std::string_view name_template, LeafDraft& draft,
+                               std::int64_t* taken) {
   const std::uint64_t names = NumberTemplateNameCount(name_template);
   std::int64_t number = first;
   for (std::uint64_t tried = 0; tried < names; ++tried) {
     if (tried > 0 && __builtin_add_overflow(number, 1, &number)) break;
-    std::optional<LeafClaim> claim =
-        TryClaimLeafName(files, ApplyNumberTemplate(number, name_template));
-    if (claim) {
+    const std::string name = ApplyNumberTemplate(number, name_template);
+    if (draft.TryPublish(name)) {
       *taken = number;
-      return Claimed(std::move(*claim));
+      return Claimed(name);
     }
   }
   return NotClaimed(LeafNamingOutcome::NoNameLeft);
@@ -100,9 +99,10 @@ int CounterWaitBudget(const CounterWaitPolicy& wait) {
 
 // Opens the counter file for this posting alone, making it when it is missing and
 // waiting while another posting holds it: the open follows the holder within a few
-// milliseconds of its letting go, until the wait budget runs out. The counter cannot be used when it stays held that
-// long, when every attempt finds it replaced, or when its open fails for another reason
-// than its absence. What stands at its name and is no file raises the read error.
+// milliseconds of its letting go, until the wait budget runs out. The counter cannot be
+// used when it stays held that long, when every attempt finds it replaced, or when its
+// open fails for another reason than its absence. What stands at its name and is no file
+// raises the read error.
 OpenedCounter OpenCounter(const std::string& counter_file, const CounterWaitPolicy& wait) {
   OpenedCounter counter;
   const std::int64_t deadline = platform::MonotonicMilliseconds() + CounterWaitBudget(wait);
@@ -112,7 +112,8 @@ OpenedCounter OpenCounter(const std::string& counter_file, const CounterWaitPoli
     try {
       platform::File file = platform::File::OpenWaitingAtMost(
           counter_file, platform::OpenMode::ReadWriteExclusive, static_cast<int>(left));
-      // A counter removed while this posting waited for it is no longer the counter.
+      // A counter replaced by a rewrite, or removed, while this posting waited for it is
+      // no longer the counter: the one at its name now is opened.
       if (!file.IsSameFileAs(counter_file)) continue;
       counter.file = std::move(file);
       return counter;
@@ -127,110 +128,56 @@ OpenedCounter OpenCounter(const std::string& counter_file, const CounterWaitPoli
   return counter;
 }
 
-std::string KeepClaimedName(LeafNamingResult result) {
+// Writes the new number beside the counter and renames it over the counter: a posting
+// killed meanwhile leaves the old number, never a short one. Only the holder of the
+// counter writes the helper, so its fixed name is safe and a leftover is reused.
+void RewriteCounter(platform::File& counter, const std::string& counter_file, std::int64_t taken) {
+  if (!platform::CanReplaceOpenFiles()) {
+    // Renaming over the held counter would leave a moment without it, in which another
+    // posting would make a fresh one: the counter is rewritten through the hold instead.
+    counter.Truncate();
+    counter.WriteAll(std::to_string(taken));
+    counter.Close();
+    return;
+  }
+  const std::string_view dir = DirectoryPart(counter_file, platform::PathDelimiter());
+  const std::string helper = std::string(dir) + "." + counter_file.substr(dir.size()) + ".new";
+  platform::File file = platform::File::Open(helper, platform::OpenMode::CreateExclusive);
+  try {
+    // The new counter keeps the permissions (and, where allowed, the owner) of the old.
+    file.CopyAccessFrom(counter);
+    file.WriteAll(std::to_string(taken));
+    file.Close();
+    const int rename_error = platform::RenameFile(helper, counter_file);
+    if (rename_error != 0) platform::ThrowFileCreateError(counter_file, rename_error);
+  } catch (...) {
+    platform::RemoveFile(helper);
+    throw;
+  }
+  counter.Close();
+}
+
+// Claims a name with both files created empty, for callers that fill them themselves.
+template <typename Claim>
+std::string ClaimEmptyName(const LeafFileSet& files, Claim claim) {
+  LeafDraft draft(files, "", "");
+  const LeafNamingResult result = claim(draft);
   if (result.outcome != LeafNamingOutcome::Claimed) return std::string();
-  result.claim.Keep();
-  return result.claim.Name();
+  draft.Finish();
+  return result.name;
 }
 
 }  // namespace
 
-LeafClaim::LeafClaim(std::string name, platform::File image, platform::File record)
-    : name_(std::move(name)),
-      image_path_(image.Path()),
-      record_path_(record.Path()),
-      image_(std::move(image)),
-      record_(std::move(record)),
-      held_(true) {}
-
-LeafClaim::LeafClaim(LeafClaim&& other) noexcept
-    : name_(std::move(other.name_)),
-      image_path_(std::move(other.image_path_)),
-      record_path_(std::move(other.record_path_)),
-      image_(std::move(other.image_)),
-      record_(std::move(other.record_)),
-      held_(std::exchange(other.held_, false)) {}
-
-LeafClaim& LeafClaim::operator=(LeafClaim&& other) noexcept {
-  if (this != &other) {
-    Abandon();
-    name_ = std::move(other.name_);
-    image_path_ = std::move(other.image_path_);
-    record_path_ = std::move(other.record_path_);
-    image_ = std::move(other.image_);
-    record_ = std::move(other.record_);
-    held_ = std::exchange(other.held_, false);
-  }
-  return *this;
-}
-
-LeafClaim::~LeafClaim() { Abandon(); }
-
-void LeafClaim::Write(std::string_view image_bytes, std::string_view record_bytes) {
-  try {
-    image_.WriteAll(image_bytes);
-    image_.Close();
-    record_.WriteAll(record_bytes);
-    record_.Close();
-  } catch (...) {
-    Abandon();
-    throw;
-  }
-  held_ = false;
-}
-
-void LeafClaim::Keep() {
-  try {
-    image_.Close();
-    record_.Close();
-  } catch (...) {
-    Abandon();
-    throw;
-  }
-  held_ = false;
-}
-
-void LeafClaim::Abandon() noexcept {
-  if (!held_) return;
-  held_ = false;
-  // Closed before removal, which a system that locks open files requires.
-  image_ = platform::File();
-  record_ = platform::File();
-  platform::RemoveFile(image_path_);
-  platform::RemoveFile(record_path_);
-}
-
-std::optional<LeafClaim> TryClaimLeafName(const LeafFileSet& files, const std::string& name) {
-  const std::string base = IncludeTrailingDelimiter(files.dir) + name;
-  // The record is claimed first, in every posting, so two claims of one name cannot
-  // each hold one file of it.
-  std::optional<platform::File> record = CreateNew(base + files.record_ext);
-  if (!record) return std::nullopt;
-  std::optional<platform::File> image;
-  try {
-    image = CreateNew(base + files.image_ext);
-  } catch (...) {
-    record = std::nullopt;
-    platform::RemoveFile(base + files.record_ext);
-    throw;
-  }
-  if (!image) {
-    record = std::nullopt;
-    platform::RemoveFile(base + files.record_ext);
-    return std::nullopt;
-  }
-  return LeafClaim(name, std::move(*image), std::move(*record));
-}
-
-LeafNamingResult ClaimTemplateName(std::string_view name_template, const LeafFileSet& files) {
-  if (ExtensionsCollide(files)) return NotClaimed(LeafNamingOutcome::NoNameLeft);
+LeafNamingResult ClaimTemplateName(std::string_view name_template, LeafDraft& draft) {
+  if (ExtensionsCollide(draft)) return NotClaimed(LeafNamingOutcome::NoNameLeft);
   std::int64_t taken = 0;
-  return ClaimNumbered(1, name_template, files, &taken);
+  return ClaimNumbered(1, name_template, draft, &taken);
 }
 
 LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_view name_template,
-                                  const LeafFileSet& files, const CounterWaitPolicy& wait) {
-  if (ExtensionsCollide(files)) return NotClaimed(LeafNamingOutcome::NoNameLeft);
+                                  LeafDraft& draft, const CounterWaitPolicy& wait) {
+  if (ExtensionsCollide(draft)) return NotClaimed(LeafNamingOutcome::NoNameLeft);
   OpenedCounter opened = OpenCounter(counter_file, wait);
   if (!opened.file) return NotClaimed(LeafNamingOutcome::CounterUnusable);
   platform::File* counter = &*opened.file;
@@ -245,12 +192,10 @@ LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_v
     return NotClaimed(LeafNamingOutcome::NoNameLeft);
   }
   std::int64_t taken = 0;
-  LeafNamingResult result = ClaimNumbered(first, name_template, files, &taken);
+  LeafNamingResult result = ClaimNumbered(first, name_template, draft, &taken);
   if (result.outcome == LeafNamingOutcome::Claimed) {
-    // Rewritten through the open handle, so no other posting reads it in between.
-    counter->Truncate();
-    counter->WriteAll(std::to_string(taken));
-    counter->Close();
+    // Replaced while still held, so no other posting reads it in between.
+    RewriteCounter(*counter, counter_file, taken);
   } else if (opened.created && counter_text == kFreshCounterText) {
     // This posting made the counter and no posting drew from it: removed while still held.
     platform::RemoveFile(counter_file);
@@ -258,19 +203,14 @@ LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_v
   return result;
 }
 
-LeafNamingResult ClaimStampName(std::string_view stamp, const LeafFileSet& files,
-                                int suffix_count) {
-  if (ExtensionsCollide(files)) return NotClaimed(LeafNamingOutcome::NoNameLeft);
+LeafNamingResult ClaimStampName(std::string_view stamp, LeafDraft& draft, int suffix_count) {
+  if (ExtensionsCollide(draft)) return NotClaimed(LeafNamingOutcome::NoNameLeft);
   const std::string plain(stamp);
-  if (std::optional<LeafClaim> claim = TryClaimLeafName(files, plain)) {
-    return Claimed(std::move(*claim));
-  }
+  if (draft.TryPublish(plain)) return Claimed(plain);
   for (int suffix = 0; suffix < suffix_count; ++suffix) {
     char digits[16];
     std::snprintf(digits, sizeof digits, "%03d", suffix);
-    if (std::optional<LeafClaim> claim = TryClaimLeafName(files, plain + digits)) {
-      return Claimed(std::move(*claim));
-    }
+    if (draft.TryPublish(plain + digits)) return Claimed(plain + digits);
   }
   return NotClaimed(LeafNamingOutcome::NoNameLeft);
 }
@@ -299,14 +239,16 @@ std::string TWebModule1::NextCounterFileName(const std::string& counter_file,
                                              const std::string& name_template,
                                              const std::string& dir, const std::string& image_ext,
                                              const std::string& record_ext) {
-  return KeepClaimedName(
-      ClaimCounterName(counter_file, name_template, LeafFileSet{dir, image_ext, record_ext}));
+  return ClaimEmptyName(LeafFileSet{dir, image_ext, record_ext}, [&](LeafDraft& draft) {
+    return ClaimCounterName(counter_file, name_template, draft);
+  });
 }
 
 std::string TWebModule1::NextTemplateFileName(const std::string& name_template,
                                               const std::string& dir, const std::string& image_ext,
                                               const std::string& record_ext) {
-  return KeepClaimedName(ClaimTemplateName(name_template, LeafFileSet{dir, image_ext, record_ext}));
+  return ClaimEmptyName(LeafFileSet{dir, image_ext, record_ext},
+                        [&](LeafDraft& draft) { return ClaimTemplateName(name_template, draft); });
 }
 
 }  // namespace orvane

@@ -1,6 +1,7 @@
 // Claiming a free base name for a posted leaf. A name is taken when its image file or
-// its record file exists; a claim creates both files exclusively, so two postings never
-// get the same name, whichever naming mode they use.
+// its record file exists; a claim links the posting's draft under both names only when
+// they are free, so two postings never get the same name, whichever naming mode they
+// use, and the files appear whole.
 #pragma once
 
 #include <cstdint>
@@ -8,56 +9,16 @@
 #include <string>
 #include <string_view>
 
+#include "gate/leaf_draft.h"
 #include "platform/platform.h"
 
 namespace orvane {
-
-// The leaf directory (with or without its trailing delimiter) and the two extensions
-// that make the image and the record file of a base name.
-struct LeafFileSet {
-  std::string dir;
-  std::string image_ext;
-  std::string record_ext;
-};
-
-// A claimed base name: its two files were created by the claim and are held open and
-// empty. Dropping the claim before Keep or Write removes both files again.
-class LeafClaim {
- public:
-  LeafClaim() = default;
-  LeafClaim(std::string name, platform::File image, platform::File record);
-  LeafClaim(LeafClaim&& other) noexcept;
-  LeafClaim& operator=(LeafClaim&& other) noexcept;
-  LeafClaim(const LeafClaim&) = delete;
-  LeafClaim& operator=(const LeafClaim&) = delete;
-  ~LeafClaim();
-
-  bool IsHeld() const { return held_; }
-  const std::string& Name() const { return name_; }
-  const std::string& ImagePath() const { return image_path_; }
-  const std::string& RecordPath() const { return record_path_; }
-
-  // Writes both files whole and closes them; they stay. On failure both are removed.
-  void Write(std::string_view image_bytes, std::string_view record_bytes);
-  // Closes both files and leaves them, empty, reserved for the caller.
-  void Keep();
-
- private:
-  void Abandon() noexcept;
-
-  std::string name_;
-  std::string image_path_;
-  std::string record_path_;
-  platform::File image_;
-  platform::File record_;
-  bool held_ = false;
-};
 
 enum class LeafNamingOutcome { Claimed, NoNameLeft, CounterUnusable };
 
 struct LeafNamingResult {
   LeafNamingOutcome outcome = LeafNamingOutcome::NoNameLeft;
-  LeafClaim claim;  // held when the outcome is Claimed
+  std::string name;  // the name the draft was published under, when Claimed
 };
 
 // How long a posting waits for a counter file that another posting holds: at most as
@@ -73,23 +34,22 @@ struct CounterWaitPolicy {
 // Time-stamp names: the stamp, then the stamp with suffixes 000, 001, ... up to this count.
 inline constexpr int kStampSuffixCount = 10000;
 
-// Creates both files of the name exclusively; no claim when either already exists as a
-// file. Other file errors are raised, a directory at either name among them.
-std::optional<LeafClaim> TryClaimLeafName(const LeafFileSet& files, const std::string& name);
-
 // The first free name among the template's numbers 1, 2, 3, ...
-LeafNamingResult ClaimTemplateName(std::string_view name_template, const LeafFileSet& files);
+LeafNamingResult ClaimTemplateName(std::string_view name_template, LeafDraft& draft);
 
 // The first free name among the numbers after the one stored in the counter file, which
 // is held exclusively from its read to its rewrite with the number taken. A missing
 // counter file is created holding "0" CR LF, and a failure to create it is raised; the
 // counter is unusable when other postings hold it through every attempt or its open
-// fails for another reason. A stored text that is no number raises EInOutError.
+// fails for another reason. A stored text that is no number raises EInOutError. The
+// rewrite writes the number beside the counter (".<counter name>.new") and renames it
+// over the counter, so the counter never reads short; when it fails the error is raised
+// and the draft is left published for its owner to withdraw.
 LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_view name_template,
-                                  const LeafFileSet& files, const CounterWaitPolicy& wait = {});
+                                  LeafDraft& draft, const CounterWaitPolicy& wait = {});
 
 // The stamp itself or, when it is taken, the stamp followed by 000, 001, ...
-LeafNamingResult ClaimStampName(std::string_view stamp, const LeafFileSet& files,
+LeafNamingResult ClaimStampName(std::string_view stamp, LeafDraft& draft,
                                 int suffix_count = kStampSuffixCount);
 
 // The counter file's number: one whole-number word after leading white space, 0 for a

@@ -25,14 +25,13 @@ constexpr char kRecordExtension[] = ".txt";
 
 // Claims the base name by the site's naming mode: counter file with a template, the
 // "###" search, or the request's time stamp.
-LeafNamingResult ClaimLeafName(TWebModule1& module, const std::string& image_ext) {
-  const LeafFileSet files{module.path, image_ext, kRecordExtension};
+LeafNamingResult ClaimLeafName(TWebModule1& module, LeafDraft& draft) {
   if (!module.FileNameTemplate.empty()) {
     if (module.FileNameCounter.empty()) module.FileNameCounter = module.path + "counter.txt";
-    return ClaimCounterName(module.FileNameCounter, module.FileNameTemplate, files);
+    return ClaimCounterName(module.FileNameCounter, module.FileNameTemplate, draft);
   }
-  if (module.nameorder == "num3d") return ClaimTemplateName("###", files);
-  return ClaimStampName(module.RequestStamp, files);
+  if (module.nameorder == "num3d") return ClaimTemplateName("###", draft);
+  return ClaimStampName(module.RequestStamp, draft);
 }
 
 // Puts the configured default image in the upload when the request brought none;
@@ -123,7 +122,10 @@ void TWebModule1::CommandPostLeaf(TWebResponse& response) {
     return answer_error(kUnstorableName);
   }
 
-  LeafNamingResult naming = ClaimLeafName(*this, extension);
+  // Both files are written whole before a name is claimed and appear under it at once.
+  FormText = LeafRecord(FormText);
+  LeafDraft draft(LeafFileSet{path, extension, kRecordExtension}, UploadData, FormText);
+  const LeafNamingResult naming = ClaimLeafName(*this, draft);
   switch (naming.outcome) {
     case LeafNamingOutcome::NoNameLeft:
       return answer_error(kNoNameLeft);
@@ -132,8 +134,7 @@ void TWebModule1::CommandPostLeaf(TWebResponse& response) {
     case LeafNamingOutcome::Claimed:
       break;
   }
-  FormText = LeafRecord(FormText);
-  naming.claim.Write(UploadData, FormText);
+  draft.Finish();
   response.SetContent(BuildFileAcceptedPage());
 }
 

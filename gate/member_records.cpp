@@ -98,10 +98,12 @@ void WriteHelperFile(HelperFile& helper, std::string_view text, const std::strin
 // Writes the new record beside the old one and renames it over it, so a reader sees
 // the old record or the new one, never a short one. The new file is closed before the
 // rename, so the new record is never found locked.
-void ReplaceRecordFile(const platform::File& record, const std::string& path,
-                       std::string_view text) {
+void ReplaceRecordFile(platform::File& record, const std::string& path, std::string_view text) {
   HelperFile replacement = CreateHelperFile(path);
   WriteHelperFile(replacement, text, path, &record);
+  // A system that cannot rename over an open file needs this process's own hold let go;
+  // the directory's rewrite lock still keeps every other save out.
+  if (!platform::CanReplaceOpenFiles()) record.Close();
   const int rename_error = platform::RenameFile(replacement.path, path);
   if (rename_error != 0) {
     platform::RemoveFile(replacement.path);

@@ -15,7 +15,18 @@ void TWebModule1::DumpBody(std::string_view body) {
   platform::CreateDirectories(day_directory);
   // Two requests of the same millisecond share a dump name: the later one waits for the
   // earlier write and replaces it, instead of failing the request.
-  SaveStringToFile(body, day_directory + RequestStamp + ".txt", platform::LockWait::Wait);
+  const std::string dump = day_directory + RequestStamp + ".txt";
+  platform::File file =
+      platform::File::Open(dump, platform::OpenMode::CreateExclusive, platform::LockWait::Wait);
+  try {
+    file.WriteAll(body);
+    file.Close();
+  } catch (...) {
+    // A dump cut short (a full disk) would pass for the whole body: it goes.
+    file = platform::File();
+    platform::RemoveFile(dump);
+    throw;
+  }
 }
 
 void TWebModule1::WriteErrorLog(const std::string& message) {

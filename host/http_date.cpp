@@ -126,7 +126,12 @@ int MonthOfWord(std::string_view word) {
   return 0;
 }
 
-std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+std::string Quoted(std::string_view text) {
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted.append(1, '\'').append(text).append(1, '\'');
+  return quoted;
+}
 
 // Reads tokens in order; every Take consumes one.
 class TokenCursor {

@@ -1,6 +1,6 @@
 // The operating-system interface of the program: the only code that calls the system.
-// This header is portable; platform/posix/ implements it for POSIX systems and a
-// Windows implementation can sit beside it.
+// This header is portable; platform/posix/ implements it for POSIX systems and
+// platform/windows/ for Windows; the build picks one.
 #pragma once
 
 #include <cstddef>
@@ -39,6 +39,10 @@ bool DirectoryExists(const std::string& path);
 bool CreateDirectories(const std::string& path);  // with missing parents; true when it exists afterwards
 // Replaces an existing target. Returns 0 or the system's error code.
 int RenameFile(const std::string& from, const std::string& to);
+// Whether RenameFile replaces a target that is held open in one step, with no moment at
+// which the target's name is missing (POSIX). Windows replaces no open file: RenameFile
+// then moves the held target aside first, and callers that hold it rewrite it instead.
+bool CanReplaceOpenFiles();
 bool RemoveFile(const std::string& path);
 // Gives an existing file a second name, atomically and only when the name is free.
 // Returns 0, FileExistsErrorCode() when the name is taken, or another error code.
@@ -126,8 +130,9 @@ class File {
   void Close();                            // throws EInOutError when closing fails
 
  private:
-  File(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-  int fd_ = -1;
+  File(std::intptr_t fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  // The file descriptor, or the value of the Windows handle; -1 when closed.
+  std::intptr_t fd_ = -1;
   std::string path_;
   // The size seen by the open while the position is still at the start; -1 once the
   // file was read, written or cut. Spares a whole-file read its own size query.

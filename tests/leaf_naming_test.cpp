@@ -47,6 +47,15 @@ class LeafNaming : public ::testing::Test {
     return names;
   }
   std::string Counter() const { return dir_ + "counter.txt"; }
+  // Runs one naming with a draft of the given content, finished when a name was claimed.
+  template <typename Naming>
+  LeafNamingResult Post(Naming naming, const std::string& image_ext = ".jpg",
+                        const std::string& image = "image", const std::string& record = "record") {
+    LeafDraft draft(Files(image_ext), image, record);
+    LeafNamingResult result = naming(draft);
+    if (result.outcome == LeafNamingOutcome::Claimed) draft.Finish();
+    return result;
+  }
 
   TempDir temp_;
   fs::path root_;
@@ -74,10 +83,11 @@ TEST_F(LeafNaming, PostingsRacingToMakeTheCounterAllClaimANumber) {
     std::vector<std::future<std::string>> postings;
     for (int p = 0; p < kPostings; ++p) {
       postings.push_back(std::async(std::launch::async, [&] {
-        LeafNamingResult result = ClaimCounterName(counter, "n###", files, {200, 1, 3});
+        LeafDraft draft(files, "", "");
+        LeafNamingResult result = ClaimCounterName(counter, "n###", draft, {200, 1, 3});
         if (result.outcome != LeafNamingOutcome::Claimed) return std::string("not claimed");
-        result.claim.Keep();
-        return result.claim.Name();
+        draft.Finish();
+        return result.name;
       }));
     }
     std::set<std::string> names;
@@ -94,11 +104,28 @@ TEST_F(LeafNaming, PostingsRacingToMakeTheCounterAllClaimANumber) {
 TEST_F(LeafNaming, CounterSkipsNamesWhoseRecordOrImageExists) {
   WriteBytes(Counter(), "41\r\n");
   WriteBytes(dir_ + "leaf0042.txt", "taken");
-  LeafNamingResult result = ClaimCounterName(Counter(), "leaf####", Files());
+  WriteBytes(dir_ + ".counter.txt.new", "99");  // left by a rewrite that was killed
+  LeafNamingResult result =
+      Post([&](LeafDraft& draft) { return ClaimCounterName(Counter(), "leaf####", draft); });
   ASSERT_EQ(result.outcome, LeafNamingOutcome::Claimed);
-  EXPECT_EQ(result.claim.Name(), "leaf0043");
+  EXPECT_EQ(result.name, "leaf0043");
+  EXPECT_EQ(ReadBytes(dir_ + "leaf0043.jpg"), "image");
+  EXPECT_EQ(ReadBytes(dir_ + "leaf0043.txt"), "record");
   EXPECT_EQ(ReadBytes(Counter()), "43");
   EXPECT_EQ(ReadBytes(dir_ + "leaf0042.txt"), "taken");
+  EXPECT_EQ(Listing(), (std::set<std::string>{"counter.txt", "leaf0042.txt", "leaf0043.jpg",
+                                              "leaf0043.txt"}));
+}
+
+// The counter is replaced by a new file, which takes over the old one's permissions.
+TEST_F(LeafNaming, RewrittenCounterKeepsItsPermissions) {
+  const fs::perms kept = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  WriteBytes(Counter(), "5");
+  fs::permissions(Counter(), kept);
+  EXPECT_EQ(Post([&](LeafDraft& d) { return ClaimCounterName(Counter(), "leaf####", d); }).name,
+            "leaf0006");
+  EXPECT_EQ(ReadBytes(Counter()), "6");
+  EXPECT_EQ(fs::status(Counter()).permissions(), kept);
 }
 
 TEST_F(LeafNaming, TemplateSearchFromOneSkipsEitherFile) {
@@ -114,12 +141,10 @@ TEST_F(LeafNaming, TemplateSearchFromOneSkipsEitherFile) {
 
 TEST_F(LeafNaming, StampTakesSuffixesThatNeverAccumulate) {
   const std::string stamp = "20240102-030405-678";
-  LeafNamingResult first = ClaimStampName(stamp, Files());
-  LeafNamingResult second = ClaimStampName(stamp, Files());
-  LeafNamingResult third = ClaimStampName(stamp, Files());
-  EXPECT_EQ(first.claim.Name(), stamp);
-  EXPECT_EQ(second.claim.Name(), stamp + "000");
-  EXPECT_EQ(third.claim.Name(), stamp + "001");
+  const auto naming = [&](LeafDraft& draft) { return ClaimStampName(stamp, draft); };
+  EXPECT_EQ(Post(naming).name, stamp);
+  EXPECT_EQ(Post(naming).name, stamp + "000");
+  EXPECT_EQ(Post(naming).name, stamp + "001");
 }
 
 TEST_F(LeafNaming, EveryNameTakenAnswersNoNameAndWritesNothing) {
@@ -132,23 +157,30 @@ TEST_F(LeafNaming, EveryNameTakenAnswersNoNameAndWritesNothing) {
   WriteBytes(Counter(), "7");
   const std::set<std::string> before = Listing();
 
+  using Naming = std::function<LeafNamingResult(LeafDraft&)>;
   struct Case {
     const char* label;
-    LeafNamingResult result;
+    Naming naming;
+    const char* image_ext;
   };
-  Case cases[] = {
-      {"template with one #", ClaimTemplateName("x#", Files())},
-      {"template without #", ClaimTemplateName("fixed", Files())},
-      {"counter with one #", ClaimCounterName(Counter(), "x#", Files(), kQuickWait)},
-      {"counter without #", ClaimCounterName(Counter(), "fixed", Files(), kQuickWait)},
-      {"missing counter", ClaimCounterName(dir_ + "new.cnt", "fixed", Files(), kQuickWait)},
-      {"stamp and its suffixes", ClaimStampName(stamp, Files(), 2)},
-      {"image extension equal to the record's", ClaimTemplateName("y#", Files(".TXT"))},
+  const Case cases[] = {
+      {"template with one #", [](LeafDraft& d) { return ClaimTemplateName("x#", d); }, ".jpg"},
+      {"template without #", [](LeafDraft& d) { return ClaimTemplateName("fixed", d); }, ".jpg"},
+      {"counter with one #",
+       [&](LeafDraft& d) { return ClaimCounterName(Counter(), "x#", d, kQuickWait); }, ".jpg"},
+      {"counter without #",
+       [&](LeafDraft& d) { return ClaimCounterName(Counter(), "fixed", d, kQuickWait); }, ".jpg"},
+      {"missing counter",
+       [&](LeafDraft& d) { return ClaimCounterName(dir_ + "new.cnt", "fixed", d, kQuickWait); },
+       ".jpg"},
+      {"stamp and its suffixes", [&](LeafDraft& d) { return ClaimStampName(stamp, d, 2); }, ".jpg"},
+      {"image extension equal to the record's",
+       [](LeafDraft& d) { return ClaimTemplateName("y#", d); }, ".TXT"},
   };
-  for (Case& c : cases) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    EXPECT_EQ(c.result.outcome, LeafNamingOutcome::NoNameLeft);
-    EXPECT_FALSE(c.result.claim.IsHeld());
+    EXPECT_EQ(Post(c.naming, c.image_ext).outcome, LeafNamingOutcome::NoNameLeft);
+    EXPECT_EQ(Listing(), before);
   }
   EXPECT_EQ(Listing(), before);
   EXPECT_EQ(ReadBytes(Counter()), "7");
@@ -157,14 +189,14 @@ TEST_F(LeafNaming, EveryNameTakenAnswersNoNameAndWritesNothing) {
 TEST_F(LeafNaming, CounterWrapsToItsLowestDigitsAndSkipsTakenNames) {
   WriteBytes(Counter(), "99");
   WriteBytes(dir_ + "n00.txt", "");
-  LeafNamingResult result = ClaimCounterName(Counter(), "n##", Files());
-  EXPECT_EQ(result.claim.Name(), "n01");
+  EXPECT_EQ(Post([&](LeafDraft& d) { return ClaimCounterName(Counter(), "n##", d); }).name, "n01");
   EXPECT_EQ(ReadBytes(Counter()), "101");
 }
 
 TEST_F(LeafNaming, CounterHoldingTextRaisesAndWritesNothing) {
   WriteBytes(Counter(), "forty-one");
-  EXPECT_THROW(ClaimCounterName(Counter(), "leaf####", Files(), kQuickWait), EInOutError);
+  EXPECT_THROW(Post([&](LeafDraft& d) { return ClaimCounterName(Counter(), "leaf####", d, kQuickWait); }),
+               EInOutError);
   EXPECT_EQ(Listing(), std::set<std::string>{"counter.txt"});
   EXPECT_EQ(ReadBytes(Counter()), "forty-one");
 }
@@ -178,7 +210,8 @@ TEST_F(LeafNaming, CounterThatCannotBeMadeOrReadRaisesAndWritesNothing) {
   const std::string cases[] = {Counter(), dir_ + "missing/counter.txt", dir_ + "fifo.cnt"};
   for (const std::string& counter : cases) {
     SCOPED_TRACE(counter);
-    EXPECT_THROW(ClaimCounterName(counter, "leaf####", Files(), kQuickWait), EOSFileError);
+    EXPECT_THROW(Post([&](LeafDraft& d) { return ClaimCounterName(counter, "leaf####", d, kQuickWait); }),
+                 EOSFileError);
     TWebModule1 module;
     EXPECT_THROW(module.NextCounterFileName(counter, "leaf####", dir_, ".jpg", ".txt"),
                  EOSFileError);
@@ -197,7 +230,8 @@ TEST_F(LeafNaming, CounterWhoseOpenIsRefusedIsUnusable) {
   ASSERT_LT(counter.size(), sizeof address.sun_path);
   counter.copy(address.sun_path, counter.size());
   ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  EXPECT_EQ(ClaimCounterName(counter, "leaf####", Files(), kQuickWait).outcome,
+  EXPECT_EQ(Post([&](LeafDraft& d) { return ClaimCounterName(counter, "leaf####", d, kQuickWait); })
+                .outcome,
             LeafNamingOutcome::CounterUnusable);
   close(listener);
   EXPECT_EQ(Listing(), std::set<std::string>{"c.sock"});
@@ -210,15 +244,15 @@ TEST_F(LeafNaming, DirectoryAtACandidateNameRaisesInEveryMode) {
   struct Case {
     const char* label;
     std::string directory, taken;
-    std::function<LeafNamingResult()> claim;
+    std::function<LeafNamingResult(LeafDraft&)> claim;
   };
-  const auto templated = [&] { return ClaimTemplateName("###", Files()); };
-  const auto stamped = [&] { return ClaimStampName(stamp, Files()); };
+  const auto templated = [&](LeafDraft& d) { return ClaimTemplateName("###", d); };
+  const auto stamped = [&](LeafDraft& d) { return ClaimStampName(stamp, d); };
   const Case cases[] = {
       {"template, record name", "001.txt", "", templated},
       {"template, image name", "001.jpg", "", templated},
       {"counter, image name", "leaf0001.jpg", "",
-       [&] { return ClaimCounterName(Counter(), "leaf####", Files(), kQuickWait); }},
+       [&](LeafDraft& d) { return ClaimCounterName(Counter(), "leaf####", d, kQuickWait); }},
       {"stamp, record name", stamp + ".txt", "", stamped},
       {"stamp suffix, image name", stamp + "000.jpg", stamp + ".txt", stamped},
   };
@@ -230,7 +264,7 @@ TEST_F(LeafNaming, DirectoryAtACandidateNameRaisesInEveryMode) {
     fs::create_directory(dir_ + c.directory);
     if (!c.taken.empty()) WriteBytes(dir_ + c.taken, "taken");
     const std::set<std::string> before = Listing();
-    EXPECT_THROW(c.claim(), EFCreateError);
+    EXPECT_THROW(Post(c.claim), EFCreateError);
     EXPECT_EQ(Listing(), before);
     EXPECT_EQ(ReadBytes(Counter()), "0\r\n");
   }
@@ -239,7 +273,8 @@ TEST_F(LeafNaming, DirectoryAtACandidateNameRaisesInEveryMode) {
 TEST_F(LeafNaming, CounterHeldThroughEveryRetryIsUnusable) {
   WriteBytes(Counter(), "5");
   platform::File holder = platform::File::Open(Counter(), platform::OpenMode::ReadShared);
-  EXPECT_EQ(ClaimCounterName(Counter(), "leaf####", Files(), kQuickWait).outcome,
+  EXPECT_EQ(Post([&](LeafDraft& d) { return ClaimCounterName(Counter(), "leaf####", d, kQuickWait); })
+                .outcome,
             LeafNamingOutcome::CounterUnusable);
   EXPECT_EQ(Listing(), std::set<std::string>{"counter.txt"});
   EXPECT_EQ(ReadBytes(Counter()), "5");
@@ -259,28 +294,86 @@ TEST_F(LeafNaming, CounterReleasedDuringTheRetriesIsUsed) {
   }
   char signal;
   ASSERT_EQ(read(ready[0], &signal, 1), 1);
-  LeafNamingResult result = ClaimCounterName(Counter(), "leaf####", Files(), {100, 20, 10});
+  LeafNamingResult result =
+      Post([&](LeafDraft& d) { return ClaimCounterName(Counter(), "leaf####", d, {100, 20, 10}); });
   int status = 0;
   waitpid(child, &status, 0);
   close(ready[0]);
   close(ready[1]);
-  EXPECT_EQ(result.claim.Name(), "leaf0006");
+  EXPECT_EQ(result.name, "leaf0006");
   EXPECT_EQ(ReadBytes(Counter()), "6");
 }
 
-TEST_F(LeafNaming, DroppedClaimRemovesItsFilesAndWrittenClaimKeepsThem) {
+TEST_F(LeafNaming, DraftAppearsOnlyWhenPublishedAndGoesUnlessFinished) {
   {
-    std::optional<LeafClaim> dropped = TryClaimLeafName(Files(), "a");
-    ASSERT_TRUE(dropped);
-    EXPECT_FALSE(TryClaimLeafName(Files(".png"), "a"));
+    LeafDraft dropped(Files(), std::string("\0\r", 2), "record");
+    WriteBytes(dir_ + "a.jpg", "foreign");
+    EXPECT_FALSE(dropped.TryPublish("a"));  // its image name is taken
+    EXPECT_TRUE(dropped.TryPublish("b"));
+    EXPECT_EQ(ReadBytes(dir_ + "b.jpg"), std::string("\0\r", 2));
   }
-  EXPECT_TRUE(Listing().empty());
-  std::optional<LeafClaim> kept = TryClaimLeafName(Files(""), "b");
-  ASSERT_TRUE(kept);
-  kept->Write(std::string("\0\r", 2), "record");
-  kept.reset();
-  EXPECT_EQ(ReadBytes(dir_ + "b"), std::string("\0\r", 2));
-  EXPECT_EQ(ReadBytes(dir_ + "b.txt"), "record");
+  EXPECT_EQ(Listing(), std::set<std::string>{"a.jpg"});
+  {
+    LeafDraft kept(Files(""), "image", "record");
+    EXPECT_FALSE(kept.TryPublish("a.jpg"));  // no image extension: "a.jpg" is the image
+    ASSERT_TRUE(kept.TryPublish("c"));
+    kept.Finish();
+  }
+  EXPECT_EQ(Listing(), (std::set<std::string>{"a.jpg", "c", "c.txt"}));
+  EXPECT_EQ(ReadBytes(dir_ + "c"), "image");
+  EXPECT_EQ(ReadBytes(dir_ + "c.txt"), "record");
+  EXPECT_EQ(ReadBytes(dir_ + "a.jpg"), "foreign");
+}
+
+// A posting killed at each of its steps leaves its slot behind; the next posting clears
+// the helpers and a record whose image was never linked, and keeps a whole leaf.
+TEST_F(LeafNaming, NextPostingClearsWhatAKilledPostingLeft) {
+  struct Case {
+    const char* label;
+    bool noted, record_helper, image_helper, record_linked, image_linked, foreign_record;
+    std::set<std::string> left;
+  };
+  const std::set<std::string> leaf{"a.jpg", "a.txt"};
+  const Case cases[] = {
+      {"while writing the helpers", false, true, true, false, false, false, {}},
+      {"after noting the name", true, true, true, false, false, false, {}},
+      {"between the two links", true, true, true, true, false, false, {}},
+      {"after both links", true, true, true, true, true, false, leaf},
+      {"after removing the record helper", true, false, true, false, true, false, leaf},
+      {"noted name held by another posting's record", true, true, true, false, false, true,
+       {"a.txt"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove_all(root_);
+    fs::create_directory(root_);
+    WriteBytes(dir_ + ".leaf0", c.noted ? std::string("a\0.jpg", 6) : std::string());
+    if (c.record_helper) WriteBytes(dir_ + ".leaf0r", "record");
+    if (c.image_helper) WriteBytes(dir_ + ".leaf0i", "ima");  // possibly cut short
+    if (c.record_linked) fs::create_hard_link(dir_ + ".leaf0r", dir_ + "a.txt");
+    if (c.image_linked) fs::create_hard_link(dir_ + ".leaf0i", dir_ + "a.jpg");
+    if (c.foreign_record) WriteBytes(dir_ + "a.txt", "record");
+    if (!c.record_helper && c.image_linked) WriteBytes(dir_ + "a.txt", "record");  // unlinked
+
+    EXPECT_EQ(Post([](LeafDraft& d) { return ClaimTemplateName("b#", d); }).name, "b1");
+    std::set<std::string> expected = c.left;
+    expected.insert({"b1.jpg", "b1.txt"});
+    EXPECT_EQ(Listing(), expected);
+  }
+}
+
+TEST_F(LeafNaming, SlotHeldByALivePostingIsLeftAlone) {
+  WriteBytes(dir_ + ".leaf0", std::string("a\0.jpg", 6));
+  WriteBytes(dir_ + ".leaf0r", "record");
+  fs::create_hard_link(dir_ + ".leaf0r", dir_ + "a.txt");
+  platform::File live = platform::File::Open(dir_ + ".leaf0", platform::OpenMode::ReadWriteExclusive);
+  {
+    LeafDraft draft(Files(), "image", "record");
+    EXPECT_TRUE(fs::exists(dir_ + ".leaf1i"));
+    ASSERT_TRUE(draft.TryPublish("b"));
+    draft.Finish();
+  }
+  EXPECT_EQ(Listing(), (std::set<std::string>{".leaf0", ".leaf0r", "a.txt", "b.jpg", "b.txt"}));
 }
 
 TEST(CounterText, OneWholeNumberWordAfterWhiteSpace) {
@@ -332,12 +425,13 @@ TEST_F(LeafNaming, ConcurrentPostingsAllGetDistinctNames) {
         int code = 1;
         try {
           const std::string mark = std::to_string(index);
+          LeafDraft draft(Files(), mark, "record " + mark);
           LeafNamingResult result =
-              mode == kCounter    ? ClaimCounterName(Counter(), "leaf####", Files(), {100, 100, 10})
-              : mode == kTemplate ? ClaimTemplateName("###", Files())
-                                  : ClaimStampName("20240102-030405-678", Files());
+              mode == kCounter    ? ClaimCounterName(Counter(), "leaf####", draft, {100, 100, 10})
+              : mode == kTemplate ? ClaimTemplateName("###", draft)
+                                  : ClaimStampName("20240102-030405-678", draft);
           if (result.outcome == LeafNamingOutcome::Claimed) {
-            result.claim.Write(mark, "record " + mark);
+            draft.Finish();
             code = 0;
           }
         } catch (...) {
@@ -363,6 +457,7 @@ TEST_F(LeafNaming, ConcurrentPostingsAllGetDistinctNames) {
       EXPECT_EQ(ReadBytes(record.replace_extension(".txt")), "record " + mark);
     }
     EXPECT_EQ(images, kPostings);
+    for (const std::string& name : Listing()) EXPECT_NE(name[0], '.') << name;
     EXPECT_EQ(marks.size(), static_cast<std::size_t>(kPostings));
     if (mode == kCounter) {
       EXPECT_EQ(ReadBytes(Counter()), std::to_string(kPostings));

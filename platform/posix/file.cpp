@@ -15,6 +15,7 @@
 
 namespace orvane::platform {
 
+using posix::InjectedError;
 using posix::IsUsablePath;
 using posix::SystemErrorText;
 
@@ -52,9 +53,12 @@ int RequestLock(int fd, bool exclusive, bool waiting) {
   lock.l_whence = SEEK_SET;
   lock.l_start = 0;
   lock.l_len = 0;
-  if (fcntl(fd, waiting ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return 0;
-  if (errno == EAGAIN || errno == EACCES) return kSharingViolation;
-  return errno;
+  for (;;) {
+    if (fcntl(fd, waiting ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return 0;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EACCES) return kSharingViolation;
+    return errno;
+  }
 }
 
 // Waits for the lock until the deadline by asking again after short pauses that grow
@@ -70,10 +74,7 @@ int LockWithDeadline(int fd, bool exclusive, int milliseconds) {
     if (left <= 0) return kSharingViolation;
     SleepMilliseconds(static_cast<int>(std::min<std::int64_t>(pause, left)));
     pause = std::min(pause * 2, kLongestPause);
-    int result;
-    do {
-      result = RequestLock(fd, exclusive, false);
-    } while (result == EINTR);
+    const int result = RequestLock(fd, exclusive, false);
     if (result != kSharingViolation) return result;
   }
 }
@@ -81,11 +82,9 @@ int LockWithDeadline(int fd, bool exclusive, int milliseconds) {
 // Takes the whole-file lock that stands for the open's share mode, waiting at most the
 // milliseconds given (kNoWait, kWaitForever). Returns 0 or the error code
 // (kSharingViolation when another open holds a conflicting lock).
-int LockWholeFile(int fd, bool exclusive, int milliseconds) {
-  int result;
-  do {
-    result = RequestLock(fd, exclusive, milliseconds == kWaitForever);
-  } while (result == EINTR);
+int LockWholeFile(int fd, const std::string& path, bool exclusive, int milliseconds) {
+  if (const int injected = InjectedError(FileOperation::Lock, path)) return injected;
+  const int result = RequestLock(fd, exclusive, milliseconds == kWaitForever);
   if (result != kSharingViolation || milliseconds <= 0) return result;
   return LockWithDeadline(fd, exclusive, milliseconds);
 }
@@ -99,6 +98,18 @@ int OpenFlags(OpenMode mode) {
     case OpenMode::OpenAlwaysExclusive: return O_RDWR | O_CREAT;
   }
   return O_RDONLY;
+}
+
+// False when the system refuses a byte.
+bool WriteFully(int fd, std::string_view bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
 }
 
 // Refuses what is not a plain file. A directory cannot be opened as a file; anything
@@ -115,11 +126,24 @@ std::int64_t CheckRegularFile(int fd, const std::string& path, OpenMode mode) {
 // The open never waits: a FIFO without a writer would otherwise block it for good. The
 // flag stays set: only plain files are kept open, and on them it changes no read or
 // write, so clearing it would cost two system calls for nothing.
-int OpenWithoutWaiting(const std::string& path, OpenMode mode) {
+int OpenWithoutWaiting(const std::string& path, int flags) {
   int fd;
   do {
-    fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Opens the file; *created tells whether this open made it. The create modes try an
+// exclusive create first, so that they know.
+int OpenDescriptor(const std::string& path, OpenMode mode, bool* created) {
+  const int flags = OpenFlags(mode);
+  const bool creates = mode == OpenMode::CreateExclusive || mode == OpenMode::CreateNewExclusive;
+  int fd = OpenWithoutWaiting(path, creates ? flags | O_EXCL : flags);
+  *created = creates && fd >= 0;
+  if (fd < 0 && errno == EEXIST && mode == OpenMode::CreateExclusive) {
+    fd = OpenWithoutWaiting(path, flags);
+  }
   return fd;
 }
 
@@ -141,17 +165,25 @@ File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
 
 File File::OpenWaitingAtMost(const std::string& path, OpenMode mode, int milliseconds) {
   if (!IsUsablePath(path)) ThrowOpenFailure(path, mode, path.empty() ? ENOENT : EINVAL);
-  const int fd = OpenWithoutWaiting(path, mode);
+  if (const int injected = InjectedError(FileOperation::Open, path)) {
+    ThrowOpenFailure(path, mode, injected);
+  }
+  bool created = false;
+  const int fd = OpenDescriptor(path, mode, &created);
   if (fd < 0) ThrowOpenFailure(path, mode, errno);
   File file(fd, path);
   // Locked before the size is taken, so no writer changes it in between; what is no
   // plain file is refused before a refused lock is reported.
-  const int lock_error = LockWholeFile(fd, mode != OpenMode::ReadShared, milliseconds);
+  int error = LockWholeFile(fd, path, mode != OpenMode::ReadShared, milliseconds);
   const std::int64_t size = CheckRegularFile(fd, path, mode);
-  if (lock_error != 0) ThrowOpenFailure(path, mode, lock_error);
   // Truncate only once the lock is held, so that a refused open changes nothing.
-  if (mode == OpenMode::CreateExclusive && size != 0 && ::ftruncate(fd, 0) != 0) {
-    ThrowOpenFailure(path, mode, errno);
+  if (error == 0 && mode == OpenMode::CreateExclusive && size != 0 && ::ftruncate(fd, 0) != 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    // A file this open made goes again, unless another process holds it already.
+    if (created && error != kSharingViolation) ::unlink(path.c_str());
+    ThrowOpenFailure(path, mode, error);
   }
   file.size_at_start_ = mode == OpenMode::CreateExclusive ? 0 : size;
   return file;
@@ -185,6 +217,7 @@ std::int64_t File::Size() const {
 
 std::size_t File::Read(char* buffer, std::size_t count) {
   size_at_start_ = -1;
+  if (const int injected = InjectedError(FileOperation::Read, path_)) ThrowInOut(path_, injected);
   for (;;) {
     const ssize_t got = ::read(fd_, buffer, count);
     if (got >= 0) return static_cast<std::size_t>(got);
@@ -217,17 +250,17 @@ std::string File::ReadAll() {
 
 void File::WriteAll(std::string_view bytes) {
   size_at_start_ = -1;
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t put = ::write(fd_, bytes.data() + done, bytes.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) throw EWriteError("ストリームへの書き込みエラー");
-    done += static_cast<std::size_t>(put);
+  if (const int injected = InjectedError(FileOperation::Write, path_)) {
+    // A full disk takes what fits before it refuses the rest.
+    if (injected == ENOSPC) WriteFully(fd_, bytes.substr(0, bytes.size() / 2));
+    throw EWriteError("ストリームへの書き込みエラー");
   }
+  if (!WriteFully(fd_, bytes)) throw EWriteError("ストリームへの書き込みエラー");
 }
 
 void File::Truncate() {
   size_at_start_ = -1;
+  if (const int injected = InjectedError(FileOperation::Write, path_)) ThrowInOut(path_, injected);
   if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) ThrowInOut(path_, errno);
 }
 
@@ -250,7 +283,9 @@ void File::Close() {
   if (fd_ < 0) return;
   const int fd = fd_;
   fd_ = -1;
+  const int injected = InjectedError(FileOperation::Close, path_);
   if (::close(fd) != 0 && errno != EINTR) ThrowInOut(path_, errno);
+  if (injected != 0) ThrowInOut(path_, injected);
 }
 
 }  // namespace orvane::platform

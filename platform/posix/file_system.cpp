@@ -11,6 +11,7 @@
 
 namespace orvane::platform {
 
+using posix::InjectedError;
 using posix::IsUsablePath;
 
 bool FileExists(const std::string& path) {
@@ -31,19 +32,27 @@ bool CreateDirectories(const std::string& path) {
   const std::string trimmed = path.substr(0, end + 1);
   const std::string::size_type slash = trimmed.find_last_of('/');
   if (slash != std::string::npos && slash > 0) CreateDirectories(trimmed.substr(0, slash));
+  if (InjectedError(FileOperation::MakeDirectory, trimmed) != 0) return false;
   if (mkdir(trimmed.c_str(), 0777) == 0) return true;
   return DirectoryExists(trimmed);  // another process may have made it meanwhile
 }
 
 int RenameFile(const std::string& from, const std::string& to) {
   if (!IsUsablePath(from) || !IsUsablePath(to)) return EINVAL;
+  if (const int injected = InjectedError(FileOperation::Rename, to)) return injected;
   return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
-bool RemoveFile(const std::string& path) { return IsUsablePath(path) && ::unlink(path.c_str()) == 0; }
+bool CanReplaceOpenFiles() { return true; }
+
+bool RemoveFile(const std::string& path) {
+  if (!IsUsablePath(path) || InjectedError(FileOperation::Unlink, path) != 0) return false;
+  return ::unlink(path.c_str()) == 0;
+}
 
 int CreateHardLink(const std::string& existing, const std::string& new_name) {
   if (!IsUsablePath(existing) || !IsUsablePath(new_name)) return EINVAL;
+  if (const int injected = InjectedError(FileOperation::Link, new_name)) return injected;
   return ::link(existing.c_str(), new_name.c_str()) == 0 ? 0 : errno;
 }
 

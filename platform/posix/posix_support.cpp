@@ -1,6 +1,7 @@
 // Shared pieces of the POSIX platform files.
 #include "platform/posix/posix_support.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -17,6 +18,16 @@ std::string SystemErrorText(int code) {
   }
   char buffer[256];
   return strerror_r(code, buffer, sizeof buffer);
+}
+
+int InjectedError(FileOperation operation, const std::string& path) {
+  switch (CheckFault(operation, path)) {
+    case InjectedFault::None: return 0;
+    case InjectedFault::DiskFull: return ENOSPC;
+    case InjectedFault::NotFound: return ENOENT;
+    case InjectedFault::AccessDenied: return EACCES;
+  }
+  return 0;
 }
 
 }  // namespace orvane::platform::posix

@@ -4,6 +4,11 @@
   executable named by ORVANEGATE_EXE, optionally ``config.txt`` and other files (paths
   relative to the site, parent directories created); ``CgiTestCase.make_site`` removes it
   after the test.
+* ORVANEGATE_LAUNCHER, when set, is the command (split like a shell would) that starts
+  the executable, e.g. wine64 for a Windows build. Under wine ``native_path`` turns a
+  Linux path into the Windows path the program sees (Z:\\...), ``native_text`` does so
+  for every path under the site inside a configuration text, and ``host_name`` gives the
+  Linux bytes of a file name that the program created from Shift_JIS bytes.
 * ``Site.start(env, stdin=PIPE, stdout=PIPE, args=())`` starts the copy in the site
   directory with an EMPTY environment plus ``env`` (plus the sanitizer options) and returns
   the Popen; ``finish(child, stdin, timeout)`` feeds it and returns a ``Result``
@@ -20,6 +25,8 @@ Texts that the gate writes in Shift_JIS are compared against ``'...'.encode('cp9
 """
 
 import os
+import re
+import shlex
 import shutil
 import stat
 import subprocess
@@ -28,7 +35,12 @@ import unittest
 from dataclasses import dataclass
 
 EXE_ENV = "ORVANEGATE_EXE"
+LAUNCHER_ENV = "ORVANEGATE_LAUNCHER"
 EXE_NAME = "orvanegate.exe"
+# What wine itself needs from the test environment; the program's own environment is
+# otherwise empty, as a web server gives it.
+WINE_VARIABLES = ("HOME", "USER", "WINEPREFIX", "WINESERVER", "WINEDEBUG", "WINEDLLOVERRIDES",
+                  "LOCPATH", "LANG", "LC_ALL")
 
 
 @dataclass
@@ -44,6 +56,67 @@ def executable_path():
     if not path:
         raise RuntimeError(EXE_ENV + " is not set: run the tests through ctest")
     return path
+
+
+def launcher():
+    """The command words that start the executable; empty to start it directly."""
+    return shlex.split(os.environ.get(LAUNCHER_ENV, ""))
+
+
+def under_wine():
+    words = launcher()
+    return bool(words) and "wine" in os.path.basename(words[0])
+
+
+def native_path(path):
+    """A Linux path as the executable names it: Z:\\dir\\name under wine, else unchanged."""
+    if not under_wine():
+        return path
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def native_separator():
+    """The separator the executable puts between directory names."""
+    return "\\" if under_wine() else "/"
+
+
+def names_ignore_case():
+    """Whether the executable's file system finds "ABC.txt" for "abc.txt" (Windows does)."""
+    return under_wine()
+
+
+def native_text(text, root):
+    """A configuration text with every path under root, to the end of its line, made native."""
+    if not under_wine():
+        return text
+    is_bytes = isinstance(text, bytes)
+    root_text = os.fsencode(root) if is_bytes else root
+    pattern = re.escape(root_text) + (rb"[^\r\n]*" if is_bytes else r"[^\r\n]*")
+
+    def convert(match):
+        # "/" is never the second byte of a Shift_JIS character: bytes convert as they are.
+        if is_bytes:
+            return b"Z:" + match.group(0).replace(b"/", b"\\")
+        return "Z:" + match.group(0).replace("/", "\\")
+    return re.sub(pattern, convert, text)
+
+
+def host_name(name):
+    """The Linux bytes of a file name the executable made from these Shift_JIS bytes: wine
+    stores names in UTF-8, and Windows drops dots and spaces at the end of a name."""
+    if not under_wine():
+        return name
+    try:
+        return name.decode("cp932").rstrip(". ").encode("utf-8")
+    except UnicodeDecodeError:
+        return name  # no Shift_JIS text: the program cannot have made it either
+
+
+def launcher_environment():
+    """Variables the launcher needs to start the executable."""
+    if not under_wine():
+        return {}
+    return {name: os.environ[name] for name in WINE_VARIABLES if name in os.environ}
 
 
 def sanitizer_environment():
@@ -125,12 +198,16 @@ class Site:
         shutil.copy2(executable_path(), self.exe)
         os.chmod(self.exe, os.stat(self.exe).st_mode | stat.S_IXUSR)
         if config is not None:
-            self.write("config.txt", config)
+            self.write("config.txt", native_text(config, self.root))
         for name, data in (files or {}).items():
             self.write(name, data)
 
     def path(self, name=""):
         return os.path.join(self.root, name)
+
+    def native(self, name=""):
+        """The path of a file under the site as the executable names it."""
+        return native_path(self.path(name))
 
     def write(self, name, data):
         """Write bytes (or str, encoded as Shift_JIS) to a file under the site."""
@@ -148,7 +225,9 @@ class Site:
 
     def start(self, env=None, stdin=subprocess.PIPE, stdout=subprocess.PIPE, args=()):
         """Start the copy with an empty environment plus env; return the Popen."""
-        return subprocess.Popen([self.exe, *args], env=dict(sanitizer_environment(), **(env or {})),
+        child_env = dict(sanitizer_environment(), **launcher_environment())
+        child_env.update(env or {})
+        return subprocess.Popen([*launcher(), self.exe, *args], env=child_env,
                                 cwd=self.root, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
 
     def run(self, env=None, stdin=b"", args=(), timeout=20):

@@ -34,13 +34,15 @@ class GateSite(cgi_harness.Site):
         self.write_session("site1", "path=%s\r\nmembersdb=%s\r\n" % (self.leaves, self.members))
 
     # --- files -----------------------------------------------------------------
+    # Paths under the site inside configuration texts are written as the executable names
+    # them (cgi_harness.native_text).
     def write_config(self, data):
-        self.write("config.txt", data)
+        self.write("config.txt", cgi_harness.native_text(data, self.root))
 
     def write_session(self, name, text):
-        name_b = pages.sj(name)
+        name_b = cgi_harness.host_name(pages.sj(name))
         with open(os.path.join(os.fsencode(self.sessions), name_b + b".txt"), "wb") as f:
-            f.write(pages.sj(text))
+            f.write(cgi_harness.native_text(pages.sj(text), self.root))
 
     def set_settings(self, **settings):
         """Rewrites site1's settings: its directories, each with a trailing delimiter, and
@@ -49,7 +51,8 @@ class GateSite(cgi_harness.Site):
                            + "".join("%s=%s\r\n" % item for item in settings.items()))
 
     def member_path(self, member_id):
-        return os.path.join(os.fsencode(self.members), pages.sj(member_id) + b".txt")
+        name = cgi_harness.host_name(pages.sj(member_id))
+        return os.path.join(os.fsencode(self.members), name + b".txt")
 
     def write_member(self, member_id, data):
         with open(self.member_path(member_id), "wb") as f:

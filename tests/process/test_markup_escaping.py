@@ -5,6 +5,7 @@ value like any other, and the status-500 page quotes its message escaped."""
 import re
 import unittest
 
+import cgi_harness
 import gate_pages as pages
 from gate_site import GateSite, leaf_site, log_line, split_reply
 
@@ -162,7 +163,8 @@ class ErrorPageTest(MarkupCase):
                 self.assertTrue(head.startswith(b"Status: 500 "), head)
                 self.assertNoInjectedMarkup(page, "error page")
                 # The path in the message holds the escaped id, quoted escaped once more.
-                self.assertIn(b"/&amp;lt;svg&amp;nbsp;onload=alert(6)&amp;gt;" + b"A" * 300, page)
+                self.assertIn(cgi_harness.native_separator().encode()
+                              + b"&amp;lt;svg&amp;nbsp;onload=alert(6)&amp;gt;" + b"A" * 300, page)
                 self.assertNotIn(b'"', page.partition(b"<p>")[2].partition(b"\r\n")[0])
                 self.assertEqual(1, stderr.count(b"\n"), stderr)
                 self.assertTrue(stderr.startswith(b"orvanegate: status 500: EFCreateError: "),

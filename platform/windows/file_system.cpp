@@ -1,0 +1,114 @@
+// Files and directories by name.
+
+#include <cstdio>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/shift_jis.h"
+#include "platform/windows/windows_support.h"
+
+namespace orvane::platform {
+
+using windows::IsUsablePath;
+
+namespace {
+
+DWORD Attributes(const std::string& path) {
+  return IsUsablePath(path) ? GetFileAttributesA(path.c_str()) : INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsSeparator(char byte) { return byte == '\\' || byte == '/'; }
+
+// Position of the last separator that is not the second byte of a double-byte
+// character; npos when there is none.
+std::string::size_type LastSeparator(const std::string& path) {
+  std::string::size_type last = std::string::npos;
+  for (std::size_t i = 0; i < path.size(); i += CharacterLength(path, i)) {
+    if (IsSeparator(path[i])) last = i;
+  }
+  return last;
+}
+
+// The path without separators at its end (second bytes of double-byte characters kept).
+std::string WithoutTrailingSeparators(std::string path) {
+  while (!path.empty()) {
+    const std::string::size_type last = LastSeparator(path);
+    if (last == std::string::npos || last + 1 != path.size()) break;
+    path.pop_back();
+  }
+  return path;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::string& path) {
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CreateDirectories(const std::string& path) {
+  if (!IsUsablePath(path)) return false;
+  if (DirectoryExists(path)) return true;
+  const std::string trimmed = WithoutTrailingSeparators(path);
+  // A drive ("C:") or the root itself: nothing to create.
+  if (trimmed.empty() || trimmed.back() == ':') return DirectoryExists(path);
+  const std::string::size_type separator = LastSeparator(trimmed);
+  if (separator != std::string::npos && separator > 0) {
+    CreateDirectories(trimmed.substr(0, separator));
+  }
+  if (CreateDirectoryA(trimmed.c_str(), nullptr)) return true;
+  return DirectoryExists(trimmed);  // another process may have made it meanwhile
+}
+
+// Windows replaces no file that is open, however it is shared; but an open file that
+// shares deletion (every open of File::Open does) may be renamed. So a target held
+// open is first moved aside under a name of its own, the new file takes its name, and
+// the old one is deleted, which completes when its last holder closes it.
+int RenameFile(const std::string& from, const std::string& to) {
+  if (!IsUsablePath(from) || !IsUsablePath(to)) return ERROR_INVALID_NAME;
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  if (MoveFileExA(from.c_str(), to.c_str(), flags)) return 0;
+  const DWORD code = GetLastError();
+  if (code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) return static_cast<int>(code);
+  char unique[32];
+  std::snprintf(unique, sizeof unique, ".%016llx.old", static_cast<unsigned long long>(ClockSeed()));
+  const std::string aside = to + unique;
+  if (!MoveFileExA(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) return static_cast<int>(code);
+  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    const DWORD failure = GetLastError();
+    MoveFileExA(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+    return static_cast<int>(failure);
+  }
+  DeleteFileA(aside.c_str());
+  return 0;
+}
+
+bool CanReplaceOpenFiles() { return false; }
+
+// A name looked up again finds the file that replaced the one a handle was opened on;
+// a local volume has no stale handles, but a name that vanished for a moment is the same.
+bool IsStaleFileError(int error_code) {
+  return error_code == ERROR_FILE_NOT_FOUND || error_code == ERROR_PATH_NOT_FOUND;
+}
+
+bool RemoveFile(const std::string& path) { return IsUsablePath(path) && DeleteFileA(path.c_str()); }
+
+// A volume without hard links (FAT) gets the file moved to the new name instead, which
+// also fails when the name is taken; callers remove the first name afterwards anyway.
+int CreateHardLink(const std::string& existing, const std::string& new_name) {
+  if (!IsUsablePath(existing) || !IsUsablePath(new_name)) return ERROR_INVALID_NAME;
+  if (CreateHardLinkA(new_name.c_str(), existing.c_str(), nullptr)) return 0;
+  DWORD code = GetLastError();
+  if (code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED) {
+    if (MoveFileExA(existing.c_str(), new_name.c_str(), MOVEFILE_WRITE_THROUGH)) return 0;
+    code = GetLastError();
+  }
+  return static_cast<int>(code == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : code);
+}
+
+}  // namespace orvane::platform

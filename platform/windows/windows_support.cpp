@@ -1,0 +1,39 @@
+// Shared pieces of the Windows platform files.
+#include "platform/windows/windows_support.h"
+
+#include <string>
+
+#include "platform/shift_jis.h"
+
+namespace orvane::platform::windows {
+
+bool IsUsablePath(const std::string& path) {
+  return !path.empty() && path.find('\0') == std::string::npos;
+}
+
+std::string WithTrailingSeparator(const std::string& path) {
+  bool ends_in_separator = false;
+  for (std::size_t i = 0; i < path.size(); i += CharacterLength(path, i)) {
+    const char byte = path[i];
+    ends_in_separator = CharacterLength(path, i) == 1 && (byte == '\\' || byte == '/' || byte == ':');
+  }
+  return ends_in_separator ? path : path + '\\';
+}
+
+std::string SystemErrorText(DWORD code) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message;
+  if (length > 0 && text != nullptr) message.assign(text, length);
+  if (text != nullptr) LocalFree(text);
+  while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
+                              message.back() == ' ')) {
+    message.pop_back();
+  }
+  if (message.empty()) message = "System error " + std::to_string(code);
+  return message;
+}
+
+}  // namespace orvane::platform::windows

@@ -1,0 +1,34 @@
+// Shared pieces of the Windows platform files: usable paths, error texts, handles.
+#pragma once
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+// The system header maps CreateHardLink to CreateHardLinkA, which would rename the
+// platform function of that name; the system call is named in full where it is used.
+#undef CreateHardLink
+
+#include <cstdint>
+#include <string>
+
+namespace orvane::platform::windows {
+
+// A NUL byte would cut the path short at the system call and name another file.
+bool IsUsablePath(const std::string& path);
+// The path with a backslash appended unless it already ends in a separator ("\\" that is
+// not the second byte of a Shift_JIS character, "/" or a drive's ":").
+std::string WithTrailingSeparator(const std::string& path);
+// The system's text for an error code, in the system's ANSI code page, without the line
+// break the system puts after it; a fixed text when the system has none for the code.
+std::string SystemErrorText(DWORD code);
+
+// The File class keeps the handle's value in a signed integer, -1 when closed.
+inline HANDLE ToHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+inline std::intptr_t FromHandle(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
+
+}  // namespace orvane::platform::windows

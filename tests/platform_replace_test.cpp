@@ -1,0 +1,149 @@
+// The file operations whose system rules differ most between POSIX and Windows, written
+// against the portable interface so that both builds run them: replacing and removing
+// files that others hold open, sharing conflicts and their error texts, waiting opens,
+// taken names and device names.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "platform/exception.h"
+#include "platform/platform.h"
+
+namespace orvane {
+namespace {
+
+using platform::File;
+using platform::OpenMode;
+
+// A fresh directory in the system's temporary directory, with the system's delimiter.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    const std::string name = "orvane-platform-" + std::to_string(platform::ClockSeed());
+    path_ = (std::filesystem::temp_directory_path() / name).string();
+    if (!platform::CreateDirectories(path_)) std::abort();
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::string Path(const std::string& name) const {
+    return path_ + platform::PathDelimiter() + name;
+  }
+
+ private:
+  std::string path_;
+};
+
+void Save(const std::string& path, const std::string& bytes) {
+  File file = File::Open(path, OpenMode::CreateExclusive);
+  file.WriteAll(bytes);
+  file.Close();
+}
+
+std::string Load(const std::string& path) { return File::Open(path, OpenMode::ReadShared).ReadAll(); }
+
+TEST(PlatformReplace, RenameReplacesAFileThatOthersHoldOpen) {
+  ScratchDir dir;
+  const std::string record = dir.Path("taro.txt"), draft = dir.Path("draft.new");
+  Save(record, "old");
+  Save(draft, "new");
+  File reader = File::Open(record, OpenMode::ReadShared);
+  File second_reader = File::Open(record, OpenMode::ReadShared);
+  ASSERT_EQ(platform::RenameFile(draft, record), 0);
+  EXPECT_EQ(Load(record), "new");
+  EXPECT_EQ(reader.ReadAll(), "old");  // the holders keep the file they opened
+  EXPECT_FALSE(reader.IsSameFileAs(record));
+  EXPECT_FALSE(platform::FileExists(draft));
+  reader.Close();
+  second_reader.Close();
+  // Nothing is left beside the record once its old version is closed.
+  Save(dir.Path("check.new"), "x");
+  ASSERT_EQ(platform::RenameFile(dir.Path("check.new"), record), 0);
+  EXPECT_EQ(Load(record), "x");
+}
+
+TEST(PlatformReplace, AHeldFileCanBeRemoved) {
+  ScratchDir dir;
+  const std::string counter = dir.Path("counter.txt");
+  Save(counter, "0\r\n");
+  File held = File::Open(counter, OpenMode::ReadWriteExclusive);
+  EXPECT_TRUE(platform::RemoveFile(counter));
+  held.Close();
+  EXPECT_FALSE(platform::FileExists(counter));
+}
+
+TEST(PlatformSharing, AConflictIsASharingViolationWithTheSystemText) {
+  ScratchDir dir;
+  const std::string path = dir.Path("f.txt");
+  Save(path, "abc");
+  File writer = File::Open(path, OpenMode::ReadWriteExclusive);
+  try {
+    File::Open(path, OpenMode::ReadShared);
+    FAIL() << "opened a file held for writing";
+  } catch (const EFOpenError& error) {
+    EXPECT_TRUE(error.IsSharingViolation());
+    EXPECT_EQ(error.ErrorCode(), platform::kSharingViolation);
+    const std::string prefix = "ファイル \"" + platform::FullPath(path) + "\". ";
+    const std::string suffix = " は開けません";
+    const std::string& message = error.Message();
+    ASSERT_GT(message.size(), prefix.size() + suffix.size()) << message;  // a text between
+    EXPECT_EQ(message.substr(0, prefix.size()), prefix);
+    EXPECT_EQ(message.substr(message.size() - suffix.size()), suffix);
+  }
+}
+
+TEST(PlatformSharing, AWaitingOpenGetsTheFileOnceItIsClosed) {
+  ScratchDir dir;
+  const std::string path = dir.Path("f.txt");
+  Save(path, "abc");
+  File writer = File::Open(path, OpenMode::ReadWriteExclusive);
+  std::thread release([&writer] {
+    platform::SleepMilliseconds(100);
+    writer.WriteAll("def");
+    writer.Close();
+  });
+  File waited = File::Open(path, OpenMode::ReadShared, platform::LockWait::Wait);
+  release.join();
+  EXPECT_EQ(waited.ReadAll(), "def");  // written over "abc" before the close
+}
+
+TEST(PlatformNames, TakenNamesReportOneCode) {
+  ScratchDir dir;
+  const std::string first = dir.Path("a.txt"), second = dir.Path("b.txt");
+  Save(first, "a");
+  Save(second, "b");
+  EXPECT_EQ(platform::CreateHardLink(first, second), platform::FileExistsErrorCode());
+  try {
+    File::Open(second, OpenMode::CreateNewExclusive);
+    FAIL() << "created a taken name";
+  } catch (const EFCreateError& error) {
+    EXPECT_EQ(error.ErrorCode(), platform::FileExistsErrorCode());
+  }
+  ASSERT_EQ(platform::CreateHardLink(first, dir.Path("c.txt")), 0);
+  EXPECT_EQ(Load(dir.Path("c.txt")), "a");
+}
+
+TEST(PlatformNames, ADeviceIsNeverOpenedAsAFile) {
+  if (platform::PathDelimiter() != '\\') GTEST_SKIP() << "device names are Windows names";
+  ScratchDir dir;
+  for (const char* name : {"NUL", "con.txt", "Aux"}) {
+    SCOPED_TRACE(name);
+    EXPECT_THROW(File::Open(dir.Path(name), OpenMode::CreateExclusive), EOSFileError);
+  }
+}
+
+TEST(PlatformNames, DirectoriesWithADoubleByteBackslashAreCreated) {
+  if (platform::PathDelimiter() != '\\') GTEST_SKIP() << "the backslash delimits only on Windows";
+  ScratchDir dir;
+  // 表 (0x95 0x5C) ends in the byte of a backslash, which separates nothing.
+  const std::string nested = dir.Path("\x95\x5c\\sub");
+  ASSERT_TRUE(platform::CreateDirectories(nested));
+  EXPECT_TRUE(platform::DirectoryExists(dir.Path("\x95\x5c")));
+  EXPECT_TRUE(platform::DirectoryExists(nested));
+}
+
+}  // namespace
+}  // namespace orvane

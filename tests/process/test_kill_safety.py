@@ -1,0 +1,246 @@
+"""Postings and profile saves killed (SIGKILL) at random moments: what stays under a
+final name is always whole, an accepted posting is always complete, the counter never
+goes backwards and the next request works.
+
+Runs go on until the kills that landed reach ORVANEGATE_KILLS per kind (default 100:
+postings share it among the naming modes), at most four runs per kill;
+ORVANEGATE_KILL_SEED repeats a run."""
+
+import os
+import random
+import re
+import signal
+import statistics
+import time
+import unittest
+
+import cgi_harness
+import gate_pages as pages
+from gate_site import leaf_site
+
+KILLS = int(os.environ.get("ORVANEGATE_KILLS", "100"))
+SEED = int(os.environ.get("ORVANEGATE_KILL_SEED", str(random.randrange(1 << 30))))
+IMAGE_BYTES = 4 << 20
+COMMENT_BYTES = 1 << 20
+MODES = [("counter", {"FileNameTemplate": "leaf####"}),
+         ("num3d", {"nameorder": "num3d"}),
+         ("time stamp", {})]
+
+
+class KillRunner:
+    """Runs one request with its body in a file, killed after a delay unless it ends first.
+    Every other kill is timed from the moment the request starts writing (a file appears
+    in watched_dir), so that many kills land while files are written."""
+
+    def __init__(self, site, rng, watched_dir):
+        self.site = site
+        self.rng = rng
+        self.watched_dir = watched_dir
+        self.full_time = self.write_time = None
+
+    def run(self, body, content_type, kill_after, from_writing=False):
+        """(killed, seconds from writing's start to the end or the kill or None, Result)."""
+        env = self.site.post_env(body, content_type=content_type)
+        path = self.site.write("bodies/body.bin", body)
+        before = set(os.listdir(self.watched_dir))
+        # The reply goes to a file: a large page must not wait for a reader of a pipe.
+        with open(path, "rb") as stdin, open(self.site.path("reply.bin"), "w+b") as stdout:
+            child = self.site.start(env, stdin, stdout)
+            start = time.monotonic()
+            deadline = None if from_writing else start + kill_after
+            began = None
+            while child.poll() is None and (deadline is None or time.monotonic() < deadline):
+                if began is None and set(os.listdir(self.watched_dir)) - before:
+                    began = time.monotonic()
+                    if from_writing:
+                        deadline = began + kill_after
+                time.sleep(0.001)
+            killed = child.poll() is None
+            if killed:
+                child.send_signal(signal.SIGKILL)
+            end = time.monotonic()
+            _, stderr = child.communicate(timeout=60)
+            stdout.seek(0)
+            return (killed, None if began is None else end - began,
+                    cgi_harness.Result(child.returncode, stdout.read(), stderr))
+
+    def calibrate(self, body, content_type):
+        """Times three whole requests; kills are spread over those times."""
+        totals, writes = [], []
+        for _ in range(3):
+            start = time.monotonic()
+            killed, writing, result = self.run(body, content_type, 60)
+            totals.append(time.monotonic() - start)
+            writes.append(writing or 0.0)
+        self.full_time, self.write_time = statistics.median(totals), max(writes)
+        return result
+
+    def run_killed(self, body, content_type, n):
+        """The n-th run, killed at a random moment: even runs from the start, odd runs
+        from the start of writing. (killed, landed while writing, Result)"""
+        from_writing = n % 2 == 1
+        span = self.write_time * 1.2 + 0.002 if from_writing else self.full_time
+        killed, writing, result = self.run(body, content_type, self.rng.uniform(0, span),
+                                           from_writing)
+        return killed, killed and writing is not None, result
+
+
+class KillSafety(cgi_harness.CgiTestCase):
+    def setUp(self):
+        self.rng = random.Random(SEED)
+        self.block = bytes(self.rng.getrandbits(8) for _ in range(4096)) * (IMAGE_BYTES // 4096)
+
+    def report(self, text):
+        print("[seed %d] %s" % (SEED, text))
+
+    # --- postings --------------------------------------------------------------
+    def posting(self, token, big=True):
+        """The body of a posting and what it stores: (body, (big, record))."""
+        upload = (b"p.png", b"image/png", self.image(token, big))
+        body = pages.multipart(*pages.leaf_posting(upload=upload, extra=[(b"title", token)]))
+        return body, (big, pages.leaf_record("session=site1", "id=m1", "upfile=p.png",
+                                             b"title=" + token))
+
+    def image(self, token, big):
+        return token + b"|" + (self.block if big else b"small")
+
+    def check_leaves(self, site, expected, verified, require_pairs):
+        """Every file under a final name is whole (each file, which never changes once it
+        appears, is read once: verified maps (name, inode) to its token). Returns
+        ({token: names}, hidden names, counter text)."""
+        bases, hidden, counter = {}, [], None
+        for entry in os.scandir(site.leaves):
+            name = entry.name
+            if name == "counter.txt":
+                counter = site.read(os.path.join("leaves", name))
+                continue
+            if name.startswith("."):
+                hidden.append(name)
+                continue
+            key = (name, entry.inode())
+            if key not in verified:
+                verified[key] = self.verify_leaf_file(site, name, expected)
+            bases.setdefault(verified[key], set()).add(name)
+        if require_pairs:
+            self.assertEqual(hidden, [], "helper files left")
+            names = [name for group in bases.values() for name in group]
+            stems = [os.path.splitext(name)[0] for name in names]
+            self.assertEqual(sorted(names), sorted([s + ".png" for s in set(stems)]
+                                                   + [s + ".txt" for s in set(stems)]),
+                             "a record without its image or an image without its record")
+        return bases, sorted(hidden), counter
+
+    def verify_leaf_file(self, site, name, expected):
+        data = site.read(os.path.join("leaves", name))
+        ext = os.path.splitext(name)[1]
+        if ext == ".png":
+            match = re.match(rb"([kn]\d+)\|", data)
+        else:
+            match = re.search(rb"\r\ntitle=([kn]\d+)\r\n", data) if ext == ".txt" else None
+        self.assertIsNotNone(match, "unexpected file %s" % name)
+        token = match.group(1)
+        big, record = expected[token]
+        if ext == ".png":
+            # Compared without building the expected bytes, which would be large.
+            whole = (len(data) == len(token) + 1 + (len(self.block) if big else 5)
+                     and data[len(token) + 1:] == (self.block if big else b"small"))
+            self.assertTrue(whole, "image %s is not whole (%d bytes)" % (name, len(data)))
+        else:
+            self.assertBytesEqual(record, data, name)
+        return token
+
+    def kill_postings(self, label, settings, kills):
+        site = leaf_site(self, **settings)
+        runner = KillRunner(site, self.rng, site.leaves)
+        expected, verified = {}, {}
+        body, expected[b"k0"] = self.posting(b"k0")
+        site.assert_page(pages.file_accepted_page(),
+                         site.checked(runner.calibrate(body, pages.multipart_type())))
+        # The calibration stored k0 three times; later tokens are stored at most once.
+        figures = {"killed": 0, "killed while writing": 0, "finished": 0, "half leaf seen": 0,
+                   "helpers seen": 0, "unanswered leaf seen": 0}
+        accepted, last_counter, n = set(), 0, 0
+        while figures["killed"] < kills:
+            n += 1
+            self.assertLessEqual(n, 4 * kills, "too few kills landed: %s" % figures)
+            token = b"k%d" % n
+            body, expected[token] = self.posting(token)
+            killed, while_writing, result = runner.run_killed(body, pages.multipart_type(), n)
+            figures["killed while writing"] += while_writing
+            if killed:
+                figures["killed"] += 1
+            else:
+                figures["finished"] += 1
+                site.assert_page(pages.file_accepted_page(), site.checked(result))
+                accepted.add(token)
+            bases, hidden, counter = self.check_leaves(site, expected, verified,
+                                                      require_pairs=False)
+            figures["helpers seen"] += bool(hidden)
+            if killed and token in bases:
+                figures["half leaf seen" if len(bases[token]) == 1 else "unanswered leaf seen"] += 1
+            # The next request works and clears what the killed one left.
+            next_token = b"n%d" % n
+            body, expected[next_token] = self.posting(next_token, big=False)
+            site.assert_page(pages.file_accepted_page(),
+                             site.post(body, content_type=pages.multipart_type()))
+            accepted.add(next_token)
+            bases, hidden, counter = self.check_leaves(site, expected, verified,
+                                                      require_pairs=True)
+            for token in accepted:
+                self.assertIn(token, bases, "accepted posting missing")
+            if counter is not None:
+                value = int(counter)
+                self.assertGreaterEqual(value, last_counter, "counter went backwards")
+                last_counter = value
+        self.report("postings, %s: %d runs: %s" % (label, n, figures))
+
+    def test_postings_killed_at_random_moments(self):
+        per_mode = -(-KILLS // len(MODES))
+        for label, settings in MODES:
+            with self.subTest(label):
+                self.kill_postings(label, settings, per_mode)
+
+    # --- profile saves ---------------------------------------------------------
+    def profile_save(self, token):
+        comment = token + b"c" * COMMENT_BYTES
+        body = pages.multipart((b"session", b"site1"), (b"command", b"changeprof2"),
+                               (b"id", b"m1"), (b"pw", b"secret"), (b"realname", token),
+                               (b"comment", comment))
+        record = pages.record(("id", "m1"), ("pw", "secret"), ("realname", token),
+                              ("comment", comment))
+        return body, record
+
+    def test_profile_saves_killed_at_random_moments(self):
+        site = leaf_site(self)
+        runner = KillRunner(site, self.rng, site.members)
+        body, record = self.profile_save(b"p0")
+        runner.calibrate(body, pages.multipart_type())
+        records = {record}
+        figures = {"killed": 0, "killed while writing": 0, "finished": 0}
+        n = 0
+        while figures["killed"] < KILLS:
+            n += 1
+            self.assertLessEqual(n, 4 * KILLS, "too few kills landed: %s" % figures)
+            body, record = self.profile_save(b"p%d" % n)
+            records.add(record)
+            killed, while_writing, result = runner.run_killed(body, pages.multipart_type(), n)
+            figures["killed" if killed else "finished"] += 1
+            figures["killed while writing"] += while_writing
+            if not killed:
+                site.checked(result)
+            stored = site.read_member("m1")
+            self.assertIn(stored, records, "record torn after a kill")
+            if not killed:
+                self.assertEqual(stored, record)
+            visible = [name for name in site.member_files() if name.endswith(b".txt")
+                       and not name.startswith(b".")]
+            self.assertEqual(visible, [b"m1.txt"])
+        # The next request works on the record the kills left.
+        body, record = self.profile_save(b"last")
+        site.checked(runner.run(body, pages.multipart_type(), 60)[2])
+        self.assertEqual(site.read_member("m1"), record)
+        self.report("profile saves: %d runs: %s" % (n, figures))
+
+
+if __name__ == "__main__":
+    unittest.main()
