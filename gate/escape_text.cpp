@@ -25,9 +25,7 @@ std::string ReplaceAllText(std::string_view text, std::string_view pattern,
 
 // One pass gives what the six replacement steps give: none of the six patterns can be
 // a second byte, and every replacement is plain ASCII, so the steps never interact.
-std::string EscapeFieldText(std::string_view text) {
-  std::string result;
-  result.reserve(text.size() + text.size() / 8);
+void AppendEscapedFieldText(std::string& result, std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
     const char c = text[i];
@@ -55,6 +53,12 @@ std::string EscapeFieldText(std::string_view text) {
     }
     ++i;
   }
+}
+
+std::string EscapeFieldText(std::string_view text) {
+  std::string result;
+  result.reserve(text.size() + text.size() / 8);
+  AppendEscapedFieldText(result, text);
   return result;
 }
 
