@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "gate/file_text.h"
 #include "gate/path_text.h"
 #include "gate/safe_name.h"
 #include "gate/web_module1.h"
@@ -18,15 +19,37 @@ constexpr int kReadRetryMilliseconds = 10;
 // Each failed attempt means another save completed, so the bound is never met in practice.
 constexpr int kRewriteAttempts = 1000;
 
+constexpr std::size_t kWriteChunk = 64 * 1024;
+
+// The list's joined text, written through a small buffer: a record holding one long
+// value is not copied whole once more to be written.
+void WriteJoinedLines(platform::File& file, const TFieldList& list) {
+  std::string chunk;
+  chunk.reserve(kWriteChunk);
+  for (const std::string& line : list) {
+    if (chunk.size() + line.size() + 2 > kWriteChunk) {
+      file.WriteAll(chunk);
+      chunk.clear();
+    }
+    if (line.size() + 2 > kWriteChunk) {
+      file.WriteAll(line);
+      file.WriteAll("\r\n");
+    } else {
+      chunk.append(line).append("\r\n");
+    }
+  }
+  file.WriteAll(chunk);
+}
+
 // Writes the new record beside the old one and renames it over it, so a reader sees
 // the old record or the new one, never a short one. Only the holder of the record's lock
 // writes its temporary file, so a fixed name is safe and a crashed save's leftover is reused.
 // The file is closed before the rename, so the new record is never found locked.
-void ReplaceRecordFile(const std::string& path, std::string_view text) {
+void ReplaceRecordFile(const std::string& path, const TFieldList& list) {
   const std::string temporary = path + ".tmp";
   platform::File file = platform::File::Open(temporary, platform::OpenMode::CreateExclusive);
   try {
-    file.WriteAll(text);
+    WriteJoinedLines(file, list);
     file.Close();
     const int rename_error = platform::RenameFile(temporary, path);
     if (rename_error != 0) platform::ThrowFileCreateError(path, rename_error);
@@ -52,9 +75,13 @@ std::optional<std::string> FindMemberRecord(std::string_view members_dir, std::s
 }
 
 TFieldList ReadMemberRecord(const std::string& path) {
+  return ParseFieldList(ReadMemberRecordText(path));
+}
+
+std::string ReadMemberRecordText(const std::string& path) {
   for (int attempt = 1;; ++attempt) {
     try {
-      return ReadFieldFile(path);
+      return LoadFileToString(path);
     } catch (const EOSFileError& error) {
       if (!error.IsSharingViolation() || attempt >= kReadAttempts) throw;
     }
@@ -100,7 +127,7 @@ bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFiel
     }
     TFieldList list = ParseFieldList(record.ReadAll());
     if (!change(list)) return false;
-    ReplaceRecordFile(path, JoinFieldList(list));
+    ReplaceRecordFile(path, list);
     record.Close();
     return true;
   }
@@ -125,32 +152,32 @@ bool TWebModule1::ChangeMemberPassword(const std::string& members_dir, const std
   });
 }
 
-bool TWebModule1::UpdateMemberProfile(const std::string& members_dir, const std::string& id,
-                                      const std::string& password, const std::string& realname,
-                                      const std::string& mail, const std::string& comment,
-                                      const std::string& url1, const std::string& urlname1,
-                                      const std::string& url2, const std::string& urlname2,
-                                      const std::string& url3, const std::string& urlname3,
-                                      const std::string& country) {
+bool TWebModule1::UpdateMemberProfile(const std::string& members_dir, std::string_view id,
+                                      std::string_view password, std::string_view realname,
+                                      std::string_view mail, std::string_view comment,
+                                      std::string_view url1, std::string_view urlname1,
+                                      std::string_view url2, std::string_view urlname2,
+                                      std::string_view url3, std::string_view urlname3,
+                                      std::string_view country) {
   const std::optional<std::string> path = FindMemberRecord(members_dir, id);
   if (!path) return false;
   // The order in which keys missing from the record are appended.
-  const std::array<std::pair<std::string_view, const std::string*>, 10> items{{
-      {"realname", &realname},
-      {"mail", &mail},
-      {"comment", &comment},
-      {"country", &country},
-      {"url1", &url1},
-      {"url2", &url2},
-      {"url3", &url3},
-      {"urlname1", &urlname1},
-      {"urlname2", &urlname2},
-      {"urlname3", &urlname3},
+  const std::array<std::pair<std::string_view, std::string_view>, 10> items{{
+      {"realname", realname},
+      {"mail", mail},
+      {"comment", comment},
+      {"country", country},
+      {"url1", url1},
+      {"url2", url2},
+      {"url3", url3},
+      {"urlname1", urlname1},
+      {"urlname2", urlname2},
+      {"urlname3", urlname3},
   }};
   return RewriteMemberRecord(*path, [&](TFieldList& record) {
     if (FieldValue(record, "pw") != password) return false;
     for (const auto& [key, value] : items) {
-      if (FieldValue(record, key) != *value) SetFieldValue(record, key, *value);
+      if (FieldValue(record, key) != value) SetFieldValue(record, key, value);
     }
     return true;
   });

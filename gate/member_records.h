@@ -22,6 +22,8 @@ std::optional<std::string> FindMemberRecord(std::string_view members_dir, std::s
 // The record's lines. A save in progress holds the record for a moment, so a refused
 // open is retried for about a second before its error is raised.
 TFieldList ReadMemberRecord(const std::string& path);
+// The same record as one text, for reading values as views into it.
+std::string ReadMemberRecordText(const std::string& path);
 
 // Creates a record with the text only when no file of that name exists yet; false
 // when one does. Other failures raise, and leave no record behind.
