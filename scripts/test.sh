@@ -9,3 +9,5 @@ cmake -S . -B build-test -G Ninja -DORVANEGATE_SANITIZE=ON -DCMAKE_BUILD_TYPE=De
   -DORVANEGATE_BENCH=ON
 cmake --build build-test
 ctest --test-dir build-test --output-on-failure -j2
+# Every fuzz target for a bounded time (about 20 s each, after a clang build).
+sh scripts/fuzz.sh 20
