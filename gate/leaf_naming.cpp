@@ -23,12 +23,15 @@ bool ExtensionsCollide(const LeafFileSet& files) {
   return EqualsIgnoringAsciiCase(files.image_ext, files.record_ext);
 }
 
-// Creates the file exclusively; no file when the name is taken.
+// Creates the file exclusively; no file when the name is taken. Only a file takes a
+// name: a directory there means the file cannot be made, and that error is raised.
 std::optional<platform::File> CreateNew(const std::string& path) {
   try {
     return platform::File::Open(path, platform::OpenMode::CreateNewExclusive);
   } catch (const EOSFileError& error) {
-    if (error.ErrorCode() == platform::FileExistsErrorCode()) return std::nullopt;
+    if (error.ErrorCode() == platform::FileExistsErrorCode() && !platform::DirectoryExists(path)) {
+      return std::nullopt;
+    }
     throw;
   }
 }
@@ -60,40 +63,50 @@ LeafNamingResult ClaimNumbered(std::int64_t first, std::string_view name_templat
 constexpr std::string_view kFreshCounterText = "0\r\n";
 
 // Gives a missing counter file its first content; true when this call created it. A
-// posting that creates it at the same moment wins; any other failure shows when the
-// counter is opened.
+// posting that creates it at the same moment wins. A counter that cannot be made (no
+// directory, a directory at its name, no permission) raises the file error.
 bool CreateMissingCounter(const std::string& counter_file) {
-  if (platform::FileExists(counter_file) || platform::DirectoryExists(counter_file)) return false;
-  std::optional<platform::File> file;
-  try {
-    file = CreateNew(counter_file);
-  } catch (const EOSFileError&) {
-    return false;
-  }
+  if (platform::FileExists(counter_file)) return false;
+  std::optional<platform::File> file = CreateNew(counter_file);
   if (!file) return false;
   file->WriteAll(kFreshCounterText);
   file->Close();
   return true;
 }
 
-// Opens the counter file for this posting alone, waiting while another posting holds it.
-std::optional<platform::File> OpenCounter(const std::string& counter_file,
-                                          const CounterWaitPolicy& wait) {
+struct OpenedCounter {
+  std::optional<platform::File> file;  // none when the counter cannot be used now
+  bool created = false;                // this posting made the counter file
+};
+
+// Opens the counter file for this posting alone, making it when it is missing and
+// waiting while another posting holds it. The counter cannot be used when it stays held
+// through every attempt or its open fails for another reason than its absence. What
+// stands at its name and is no file raises the read error.
+OpenedCounter OpenCounter(const std::string& counter_file, const CounterWaitPolicy& wait) {
+  OpenedCounter counter;
   std::mt19937_64 random(platform::ClockSeed());
   std::uniform_int_distribution<int> spread(0, std::max(wait.wait_spread_ms, 1) - 1);
   for (int attempt = 1; attempt <= wait.attempts; ++attempt) {
+    counter.created |= CreateMissingCounter(counter_file);
     try {
       platform::File file =
           platform::File::Open(counter_file, platform::OpenMode::ReadWriteExclusive);
       // A counter removed while this posting waited for it is no longer the counter.
-      if (!file.IsSameFileAs(counter_file)) return std::nullopt;
-      return file;
+      if (!file.IsSameFileAs(counter_file)) continue;
+      counter.file = std::move(file);
+      return counter;
+    } catch (const EInOutError&) {
+      throw;
     } catch (const EOSFileError& error) {
-      if (!error.IsSharingViolation()) return std::nullopt;
+      if (!error.IsSharingViolation()) {
+        if (platform::FileExists(counter_file)) return counter;
+        continue;  // removed meanwhile: made again
+      }
     }
     if (attempt < wait.attempts) platform::SleepMilliseconds(wait.least_wait_ms + spread(random));
   }
-  return std::nullopt;
+  return counter;
 }
 
 std::string KeepClaimedName(LeafNamingResult result) {
@@ -200,9 +213,9 @@ LeafNamingResult ClaimTemplateName(std::string_view name_template, const LeafFil
 LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_view name_template,
                                   const LeafFileSet& files, const CounterWaitPolicy& wait) {
   if (ExtensionsCollide(files)) return NotClaimed(LeafNamingOutcome::NoNameLeft);
-  const bool created = CreateMissingCounter(counter_file);
-  std::optional<platform::File> counter = OpenCounter(counter_file, wait);
-  if (!counter) return NotClaimed(LeafNamingOutcome::CounterUnusable);
+  OpenedCounter opened = OpenCounter(counter_file, wait);
+  if (!opened.file) return NotClaimed(LeafNamingOutcome::CounterUnusable);
+  platform::File* counter = &*opened.file;
   const std::string counter_text = counter->ReadAll();
   const std::optional<std::int64_t> stored = ParseCounterText(counter_text);
   if (!stored) {
@@ -220,7 +233,7 @@ LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_v
     counter->Truncate();
     counter->WriteAll(std::to_string(taken));
     counter->Close();
-  } else if (created && counter_text == kFreshCounterText) {
+  } else if (opened.created && counter_text == kFreshCounterText) {
     // This posting made the counter and no posting drew from it: removed while still held.
     platform::RemoveFile(counter_file);
   }

@@ -71,8 +71,8 @@ struct CounterWaitPolicy {
 // Time-stamp names: the stamp, then the stamp with suffixes 000, 001, ... up to this count.
 inline constexpr int kStampSuffixCount = 10000;
 
-// Creates both files of the name exclusively; no claim when either already exists.
-// Other file errors are raised.
+// Creates both files of the name exclusively; no claim when either already exists as a
+// file. Other file errors are raised, a directory at either name among them.
 std::optional<LeafClaim> TryClaimLeafName(const LeafFileSet& files, const std::string& name);
 
 // The first free name among the template's numbers 1, 2, 3, ...
@@ -80,8 +80,9 @@ LeafNamingResult ClaimTemplateName(std::string_view name_template, const LeafFil
 
 // The first free name among the numbers after the one stored in the counter file, which
 // is held exclusively from its read to its rewrite with the number taken. A missing
-// counter file is created holding "0" CR LF; a stored text that is no number raises
-// EInOutError.
+// counter file is created holding "0" CR LF, and a failure to create it is raised; the
+// counter is unusable when other postings hold it through every attempt or its open
+// fails for another reason. A stored text that is no number raises EInOutError.
 LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_view name_template,
                                   const LeafFileSet& files, const CounterWaitPolicy& wait = {});
 

@@ -1,6 +1,8 @@
 // The program's entry: one CGI request per process.
 #include <string>
+#include <vector>
 
+#include "gate/command_line.h"
 #include "gate/web_module1.h"
 #include "host/cgi_application.h"
 #include "platform/exception.h"
@@ -17,9 +19,13 @@ int ReportStartupFailure(const std::string& class_name, const std::string& messa
 
 }  // namespace
 
-// Command-line arguments are ignored: the request comes from the environment and stdin.
-int main() {
+// A CGI request comes from the environment and stdin, and its arguments are ignored; from
+// a shell, the operator's options run instead.
+int main(int argc, char** argv) {
   try {
+    if (auto exit_code = orvane::RunCommandLine(std::vector<std::string>(argv + 1, argv + argc))) {
+      return *exit_code;
+    }
     orvane::TCGIApplication application;
     application.Initialize();
     application.RegisterModuleClass(orvane::ModuleClassOf<orvane::TWebModule1>("TWebModule1"));

@@ -1,7 +1,9 @@
 #include "gate/member_records.h"
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
+#include <random>
 #include <utility>
 
 #include "gate/file_text.h"
@@ -18,6 +20,69 @@ constexpr int kReadAttempts = 100;
 constexpr int kReadRetryMilliseconds = 10;
 // Each failed attempt means another save completed, so the bound is never met in practice.
 constexpr int kRewriteAttempts = 1000;
+// Helper names are random: a second taken name in a row is already beyond belief.
+constexpr int kHelperNameAttempts = 100;
+
+// A file written whole beside a record before it takes the record's name.
+struct HelperFile {
+  platform::File file;
+  std::string path;
+};
+
+// A helper file's path: in the record's directory, so that it can take the record's
+// name, with a short name of its own, so that every id whose record name fits leaves
+// room for it, and random, so that writers at the same moment never share one. It never
+// ends in ".txt", so it is never taken for a record.
+std::string HelperFilePath(const std::string& record_path) {
+  // Drawn afresh each time: a forked writer must not repeat its parent's draws.
+  std::random_device device;
+  const std::uint64_t token =
+      ((std::uint64_t{device()} << 32) | device()) ^ platform::ClockSeed();
+  char name[32];
+  std::snprintf(name, sizeof name, ".member-%016llx.new", static_cast<unsigned long long>(token));
+  // A directory set with slashes on a system whose delimiter is the backslash still
+  // ends at its last slash.
+  const std::string_view by_system = DirectoryPart(record_path, platform::PathDelimiter());
+  const std::string_view by_slash = DirectoryPart(record_path, '/');
+  return std::string(by_slash.size() > by_system.size() ? by_slash : by_system) + name;
+}
+
+// Creates a helper file of a fresh name. A failure is reported as the record's: the
+// helper is this code's own business, the record is what could not be made.
+HelperFile CreateHelperFile(const std::string& record_path) {
+  for (int attempt = 1;; ++attempt) {
+    std::string path = HelperFilePath(record_path);
+    try {
+      return {platform::File::Open(path, platform::OpenMode::CreateNewExclusive), path};
+    } catch (const EOSFileError& error) {
+      if (error.ErrorCode() != platform::FileExistsErrorCode() || attempt >= kHelperNameAttempts) {
+        platform::ThrowFileCreateError(record_path, error.ErrorCode());
+      }
+    }
+  }
+}
+
+// Writes the content into the helper with write and closes it. A replacement first
+// takes the access rights of the record it replaces, before any byte of the record is in
+// it. On failure the helper is removed and the error names the record.
+void WriteHelperFile(HelperFile& helper, const std::function<void(platform::File&)>& write,
+                     const std::string& record_path, const platform::File* replaced) {
+  const auto discard = [&helper] {
+    helper.file = platform::File();  // closed before removal, as some systems require
+    platform::RemoveFile(helper.path);
+  };
+  try {
+    if (replaced != nullptr) helper.file.CopyAccessFrom(*replaced);
+    write(helper.file);
+    helper.file.Close();
+  } catch (const EOSFileError& error) {
+    discard();
+    platform::ThrowFileCreateError(record_path, error.ErrorCode());
+  } catch (...) {
+    discard();
+    throw;
+  }
+}
 
 constexpr std::size_t kWriteChunk = 64 * 1024;
 
@@ -42,20 +107,17 @@ void WriteJoinedLines(platform::File& file, const TFieldList& list) {
 }
 
 // Writes the new record beside the old one and renames it over it, so a reader sees
-// the old record or the new one, never a short one. Only the holder of the record's lock
-// writes its temporary file, so a fixed name is safe and a crashed save's leftover is reused.
-// The file is closed before the rename, so the new record is never found locked.
-void ReplaceRecordFile(const std::string& path, const TFieldList& list) {
-  const std::string temporary = path + ".tmp";
-  platform::File file = platform::File::Open(temporary, platform::OpenMode::CreateExclusive);
-  try {
-    WriteJoinedLines(file, list);
-    file.Close();
-    const int rename_error = platform::RenameFile(temporary, path);
-    if (rename_error != 0) platform::ThrowFileCreateError(path, rename_error);
-  } catch (...) {
-    platform::RemoveFile(temporary);
-    throw;
+// the old record or the new one, never a short one. The new file is closed before the
+// rename, so the new record is never found locked.
+void ReplaceRecordFile(const platform::File& record, const std::string& path,
+                       const TFieldList& list) {
+  HelperFile replacement = CreateHelperFile(path);
+  WriteHelperFile(replacement, [&list](platform::File& file) { WriteJoinedLines(file, list); },
+                  path, &record);
+  const int rename_error = platform::RenameFile(replacement.path, path);
+  if (rename_error != 0) {
+    platform::RemoveFile(replacement.path);
+    platform::ThrowFileCreateError(path, rename_error);
   }
 }
 
@@ -93,24 +155,14 @@ std::string ReadMemberRecordText(const std::string& path) {
 // record's name, which succeeds only when that name is free: a record is never seen
 // half-written, and of two registrations of one id exactly one gets the name.
 bool CreateMemberRecord(const std::string& path, std::string_view text) {
-  char unique[32];
-  std::snprintf(unique, sizeof unique, ".%016llx.new",
-                static_cast<unsigned long long>(platform::ClockSeed()));
-  const std::string draft = path + unique;
-  platform::File file = platform::File::Open(draft, platform::OpenMode::CreateNewExclusive);
-  int link_error = 0;
-  try {
-    file.WriteAll(text);
-    file.Close();
-    link_error = platform::CreateHardLink(draft, path);
-  } catch (...) {
-    platform::RemoveFile(draft);
-    throw;
-  }
-  platform::RemoveFile(draft);
-  if (link_error == platform::FileExistsErrorCode()) return false;
-  if (link_error != 0) platform::ThrowFileCreateError(path, link_error);
-  return true;
+  HelperFile draft = CreateHelperFile(path);
+  WriteHelperFile(draft, [text](platform::File& file) { file.WriteAll(text); }, path, nullptr);
+  const int link_error = platform::CreateHardLink(draft.path, path);
+  platform::RemoveFile(draft.path);
+  if (link_error == 0) return true;
+  // Only a file makes the id taken; a directory at the name means the record cannot be made.
+  if (link_error == platform::FileExistsErrorCode() && platform::FileExists(path)) return false;
+  platform::ThrowFileCreateError(path, link_error);
 }
 
 bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldList&)>& change) {
@@ -127,7 +179,7 @@ bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFiel
     }
     TFieldList list = ParseFieldList(record.ReadAll());
     if (!change(list)) return false;
-    ReplaceRecordFile(path, list);
+    ReplaceRecordFile(record, path, list);
     record.Close();
     return true;
   }

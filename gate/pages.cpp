@@ -81,6 +81,28 @@ void LinkRow(std::string& page, std::string_view label, std::string_view url) {
   Line(page, "<a href=\"", target, "\"  target=\"_blank\"> ", url, "</a></font></td></tr>");
 }
 
+// A stored value as the change-profile form writes it into a Value attribute. A browser
+// reads "&nbsp;" there as a no-break space, which a Shift_JIS page can only send back
+// as "&#160;", and "<br>" as those four characters; either would be escaped once more
+// by every save. Both are written as the plain space that a text input can hold, which
+// posts back as the stored "&nbsp;". Neither "&" nor "<" is ever a second byte of a
+// double-byte character, so the bytes are searched directly.
+std::string FormValue(std::string_view stored) {
+  constexpr std::string_view kSpace = "&nbsp;", kBreak = "<br>";
+  std::string value;
+  value.reserve(stored.size());
+  for (std::size_t i = 0; i < stored.size();) {
+    const std::string_view rest = stored.substr(i);
+    if (rest.starts_with(kSpace) || rest.starts_with(kBreak)) {
+      value += ' ';
+      i += rest.starts_with(kSpace) ? kSpace.size() : kBreak.size();
+    } else {
+      value += stored[i++];
+    }
+  }
+  return value;
+}
+
 // One labelled input of the change-profile form; a hint, when given, follows the input.
 void InputRow(std::string& page, std::string_view label, std::string_view type,
               std::string_view field, std::string_view size, std::string_view value,
@@ -89,11 +111,11 @@ void InputRow(std::string& page, std::string_view label, std::string_view type,
   Line(page, "    <td width=\"6\"></td>");
   const std::string_view input_start = "    <td><input type=\"";
   if (hint.empty()) {
-    Line(page, input_start, type, "\" name=\"", field, "\" size=\"", size, "\" Value=\"", value,
-         "\"></td></tr>");
+    Line(page, input_start, type, "\" name=\"", field, "\" size=\"", size, "\" Value=\"",
+         FormValue(value), "\"></td></tr>");
   } else {
-    Line(page, input_start, type, "\" name=\"", field, "\" size=\"", size, "\" Value=\"", value,
-         "\"> ", hint);
+    Line(page, input_start, type, "\" name=\"", field, "\" size=\"", size, "\" Value=\"",
+         FormValue(value), "\"> ", hint);
     Line(page, "    </td></tr>");
   }
   Line(page);
@@ -162,7 +184,7 @@ std::string TWebModule1::BuildChangeProfileForm(const std::string& session,
   Line(page,
        "<form name=\"SendForm\" action=\"/cgi/orvanegate.exe\" method=\"POST\" "
        "ENCTYPE=\"multipart/form-data\">");
-  Line(page, "<input type=hidden name=\"session\" value=\"", session, "\">");
+  Line(page, "<input type=hidden name=\"session\" value=\"", FormValue(session), "\">");
   Line(page, "<input type=hidden name=\"command\" value=\"changeprof2\">");
   Line(page);
   Line(page, "<font size=\"2\">");

@@ -4,14 +4,20 @@
 namespace orvane {
 
 TWebModule1::TWebModule1() {
-  SetName("WebModule1");
-  OldCreateOrder = false;
-  TWebActionItem& item = Actions().Add();
-  item.SetName("WebActionItem1");
-  item.SetOnAction(
-      [this](TComponent* sender, TWebRequest& request, TWebResponse& response, bool& handled) {
-        WebModule1WebActionItem1Action(sender, request, response, handled);
-      });
+  LoadDescription([this] {
+    SetName("WebModule1");
+    OldCreateOrder = false;
+    TWebActionItem& item = Actions().Add();
+    item.SetName("WebActionItem1");
+    item.SetOnAction(
+        [this](TComponent* sender, TWebRequest& request, TWebResponse& response, bool& handled) {
+          WebModule1WebActionItem1Action(sender, request, response, handled);
+        });
+    Left = 571;
+    Top = 244;
+    Height = 150;
+    Width = 215;
+  });
 }
 
 }  // namespace orvane

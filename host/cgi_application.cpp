@@ -6,9 +6,14 @@
 
 namespace orvane {
 
+TCGIApplication::~TCGIApplication() {
+  FreePool();
+  request_factory_.reset();
+}
+
 TCGIFactory& TCGIApplication::RequestFactory() {
   if (!request_factory_) {
-    request_factory_ = std::make_unique<TCGIFactory>();
+    request_factory_ = std::make_unique<TCGIFactory>(*this);
     SetExceptionHook(RelayException);
   }
   return *request_factory_;

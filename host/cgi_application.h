@@ -11,6 +11,8 @@ namespace orvane {
 class TCGIApplication : public TWebApplication {
  public:
   explicit TCGIApplication(TComponent* owner = nullptr) : TWebApplication(owner) {}
+  // The pool goes first and the request factory last, so that no module outlives it.
+  ~TCGIApplication() override;
   const char* ClassName() const override { return "TCGIApplication"; }
 
   // The whole request cycle; never lets an exception out, answers with the
@@ -19,6 +21,7 @@ class TCGIApplication : public TWebApplication {
 
   // Created on first use; creating it installs RelayException as the exception hook.
   TCGIFactory& RequestFactory();
+  bool HasRequestFactory() const { return request_factory_ != nullptr; }
 
  private:
   std::unique_ptr<TCGIFactory> request_factory_;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "host/web_request_handler.h"
+
 namespace orvane {
 
 TComponent::TComponent(TComponent* owner) : owner_(owner) {
@@ -26,8 +28,17 @@ TDataModule::~TDataModule() {
   }
 }
 
+void TDataModule::LoadDescription(const std::function<void()>& apply) {
+  try {
+    apply();
+    if (OldCreateOrder && OnCreate) OnCreate(this);
+  } catch (...) {
+    HandleProcessException(nullptr);
+  }
+}
+
 void TDataModule::AfterConstruction() {
-  if (OnCreate) OnCreate(this);
+  if (!OldCreateOrder && OnCreate) OnCreate(this);
 }
 
 }  // namespace orvane

@@ -36,12 +36,24 @@ class TDataModule : public TComponent {
   ~TDataModule() override;
   const char* ClassName() const override { return "TDataModule"; }
 
-  // Called by whoever creates the module once its constructor has finished: runs OnCreate.
+  // Called by whoever creates the module once its constructor has finished: runs OnCreate
+  // unless OldCreateOrder ran it during construction already.
   virtual void AfterConstruction();
 
   TNotifyEvent OnCreate;
   TNotifyEvent OnDestroy;
   bool OldCreateOrder = false;
+  // Where the module was placed when it was designed; nothing at run time reads them.
+  int Left = 0;
+  int Top = 0;
+  int Height = 0;
+  int Width = 0;
+
+ protected:
+  // A class's constructor applies its stored description through this: apply sets the
+  // properties and events, then, with OldCreateOrder, OnCreate runs at once, before any
+  // constructor of a derived class. A failure goes to the process's exception hook.
+  void LoadDescription(const std::function<void()>& apply);
 };
 
 }  // namespace orvane

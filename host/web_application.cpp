@@ -4,6 +4,17 @@
 
 namespace orvane {
 
+TWebApplication::TWebApplication(TComponent* owner) : TWebRequestHandler(owner) {
+  SetWebRequestHandler(this);
+  SetExceptionHook(ApplicationException);
+}
+
+TWebApplication::~TWebApplication() {
+  if (WebRequestHandler() == this) SetWebRequestHandler(nullptr);
+}
+
+void TWebApplication::ApplicationException(TComponent*) { throw; }
+
 void TWebApplication::RegisterModuleClass(const TModuleClass& module_class) {
   if (!RegisteredModuleClass) {
     RegisteredModuleClass = module_class;

@@ -36,4 +36,10 @@ void TWebModuleFactoryList::AddModuleFactory(TAbstractWebModuleFactory* factory)
   factories_.emplace_back(factory);
 }
 
+void TWebModuleFactoryList::Clear() {
+  app_factory_ = nullptr;
+  for (auto& factory : factories_) factory.reset();
+  factories_.clear();
+}
+
 }  // namespace orvane

@@ -28,6 +28,8 @@ class TAbstractWebModuleFactory {
   virtual TWebModuleCreateMode CreationMode() const = 0;
   virtual TWebModuleCacheMode CacheMode() const = 0;
   virtual const TModuleClass& ModuleClass() const = 0;
+  // Nothing calls this; it answers none unless a factory gives it a meaning of its own.
+  virtual TComponent* Reserved() const { return nullptr; }
   virtual std::unique_ptr<TComponent> CreateModule() = 0;
   virtual void KeepModule() = 0;
 };
@@ -61,6 +63,8 @@ class TWebModuleFactoryList {
   std::size_t Count() const { return factories_.size(); }
   TAbstractWebModuleFactory& operator[](std::size_t index) const { return *factories_[index]; }
   TAbstractWebModuleFactory* AppFactory() const { return app_factory_; }
+  // Destroys every factory, first to last.
+  void Clear();
 
  private:
   std::vector<std::unique_ptr<TAbstractWebModuleFactory>> factories_;

@@ -1,10 +1,17 @@
 #include "host/web_module_list.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "host/ascii_case.h"
 
 namespace orvane {
+namespace {
+
+// Each thread builds its own modules; a list is visible here only to the thread building.
+thread_local TWebModuleList* t_list_under_construction = nullptr;
+
+}  // namespace
 
 TWebModuleList::TWebModuleList(TWebModuleFactoryList& factories) : factories_(factories) {}
 
@@ -77,18 +84,35 @@ void TWebModuleList::FreeUncachedModules() {
   }
 }
 
-TComponent* TWebModuleList::ResolveModuleName(const std::string& name) {
-  if (TComponent* module = FindModuleByName(name)) return module;
+TComponent* TWebModuleList::ResolveModuleName(const std::string& name,
+                                              std::function<void(TComponent*)> fixup) {
+  if (TComponent* module = FindModuleByName(name)) {
+    if (fixup) fixup(module);
+    return module;
+  }
   if (std::find(unresolved_names_.begin(), unresolved_names_.end(), name) ==
       unresolved_names_.end()) {
     unresolved_names_.push_back(name);
   }
+  if (fixup) pending_references_.push_back({name, std::move(fixup)});
   return nullptr;
+}
+
+TWebModuleList* TWebModuleList::UnderConstruction() { return t_list_under_construction; }
+
+void TWebModuleList::BeginCreation() {
+  if (creation_depth_++ > 0) return;
+  enclosing_list_ = t_list_under_construction;
+  t_list_under_construction = this;
 }
 
 void TWebModuleList::EndCreation() {
   if (--creation_depth_ > 0) return;
   // Names stay pending when resolving fails; the scope is closed either way.
+  struct ScopeEnd {
+    TWebModuleList& list;
+    ~ScopeEnd() { t_list_under_construction = list.enclosing_list_; }
+  } scope_end{*this};
   ResolvePendingNames();
 }
 
@@ -98,14 +122,36 @@ void TWebModuleList::ResolvePendingNames() {
     unresolved_names_.erase(unresolved_names_.begin());
     TComponent* module = FindModuleByName(name);
     if (module == nullptr) module = CreateModuleByName(name);
-    if (module == nullptr) continue;
+    if (module == nullptr) {
+      ResolvePendingReferences(name, nullptr);  // nothing of that name: the references go
+      continue;
+    }
     for (std::size_t i = 0; i < factories_.Count(); ++i) {
       if (factories_[i].CacheMode() == caDestroy &&
           EqualsIgnoringAsciiCase(factories_[i].ModuleName(), name)) {
         factories_[i].KeepModule();
       }
     }
+    ResolvePendingReferences(name, module);
   }
+}
+
+void TWebModuleList::ResolvePendingReferences(const std::string& name, TComponent* module) {
+  std::vector<PendingReference> waiting;
+  auto is_for_name = [&](const PendingReference& pending) { return pending.name == name; };
+  std::copy_if(pending_references_.begin(), pending_references_.end(), std::back_inserter(waiting),
+               is_for_name);
+  pending_references_.erase(
+      std::remove_if(pending_references_.begin(), pending_references_.end(), is_for_name),
+      pending_references_.end());
+  if (module == nullptr) return;
+  for (const PendingReference& pending : waiting) pending.fixup(module);
+}
+
+TComponent* ResolveModuleReference(const std::string& name,
+                                   std::function<void(TComponent*)> fixup) {
+  TWebModuleList* list = TWebModuleList::UnderConstruction();
+  return list == nullptr ? nullptr : list->ResolveModuleName(name, std::move(fixup));
 }
 
 }  // namespace orvane

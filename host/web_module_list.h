@@ -57,21 +57,39 @@ class TWebModuleList : public TAbstractWebModuleList {
   void FreeUncachedModules();
 
   // While modules are being created, a reference to another module by name: found at once,
-  // or recorded and created when the outermost creation scope closes.
-  TComponent* ResolveModuleName(const std::string& name);
+  // or recorded and created when the outermost creation scope closes; then fixup, when
+  // given, receives the module.
+  TComponent* ResolveModuleName(const std::string& name,
+                                std::function<void(TComponent*)> fixup = nullptr);
   const std::vector<std::string>& UnresolvedNames() const { return unresolved_names_; }
 
+  // The list whose outermost creation scope is open on the calling thread; none outside.
+  static TWebModuleList* UnderConstruction();
+
  private:
+  struct PendingReference {
+    std::string name;
+    std::function<void(TComponent*)> fixup;
+  };
+
   TComponent* AddModule(std::unique_ptr<TComponent> module);
-  void BeginCreation() { ++creation_depth_; }
+  void BeginCreation();
   void EndCreation();
   void ResolvePendingNames();
+  void ResolvePendingReferences(const std::string& name, TComponent* module);
 
   std::vector<std::unique_ptr<TComponent>> modules_;
   TWebModuleFactoryList& factories_;
   std::vector<std::string> unresolved_names_;
+  std::vector<PendingReference> pending_references_;
   int creation_depth_ = 0;
+  TWebModuleList* enclosing_list_ = nullptr;  // the thread's list before this one's scope
   TModuleAddedProc on_module_added_;
 };
+
+// Resolves a module name for a stored description that refers to another module's
+// component: on the calling thread's list under construction; none when no list is.
+TComponent* ResolveModuleReference(const std::string& name,
+                                   std::function<void(TComponent*)> fixup = nullptr);
 
 }  // namespace orvane

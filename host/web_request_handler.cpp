@@ -8,6 +8,8 @@
 namespace orvane {
 namespace {
 
+TWebRequestHandler* g_request_handler = nullptr;
+
 [[noreturn]] void ThrowConnectionLimit() {
   throw EWebHostException("最大同時接続数を超えました。しばらくしてからもう一度試してください。");
 }
@@ -16,7 +18,14 @@ namespace {
 
 TWebRequestHandler::TWebRequestHandler(TComponent* owner) : TComponent(owner) {}
 
-TWebRequestHandler::~TWebRequestHandler() = default;
+TWebRequestHandler::~TWebRequestHandler() { FreePool(); }
+
+void TWebRequestHandler::FreePool() {
+  std::lock_guard<std::mutex> guard(lock_);
+  active_lists_.clear();
+  inactive_lists_.clear();
+  factories_.Clear();
+}
 
 TWebModuleList* TWebRequestHandler::AcquireModuleList() {
   if (ConnectionLimit > 0 && acquiring_count_ >= ConnectionLimit) ThrowConnectionLimit();
@@ -105,6 +114,15 @@ bool TWebRequestHandler::ProcessRequest(TWebRequest& request, TWebResponse& resp
   }
   ReleaseModuleList(list);
   return handled;
+}
+
+TWebRequestHandler* WebRequestHandler() { return g_request_handler; }
+
+void SetWebRequestHandler(TWebRequestHandler* handler) { g_request_handler = handler; }
+
+void HandleProcessException(TComponent* sender) {
+  if (g_request_handler == nullptr) throw;
+  g_request_handler->HandleException(sender);
 }
 
 }  // namespace orvane

@@ -42,11 +42,17 @@ class TWebRequestHandler : public TComponent {
 
   // Until a hook is installed, an exception passes through unchanged.
   void SetExceptionHook(TExceptionHook hook) { exception_hook_ = std::move(hook); }
+  // Call only from inside an exception handler: hands the exception in flight to the hook.
   void HandleException(TComponent* sender);
 
   std::optional<TModuleClass> RegisteredModuleClass;
   std::int32_t ConnectionLimit = 32;  // 0 or less: no limit
   bool KeepModuleLists = true;
+
+ protected:
+  // Destroys the pool: the active and then the inactive module lists with their modules,
+  // then the factories. An owner that must outlive the pool calls this first.
+  void FreePool();
 
  private:
   TWebModuleList* TakeModuleList();
@@ -59,5 +65,14 @@ class TWebRequestHandler : public TComponent {
   std::mutex lock_;
   TExceptionHook exception_hook_;
 };
+
+// The process's request handler (the application object), read by the framework where no
+// handler is at hand, such as inside a module's construction; none before it exists.
+TWebRequestHandler* WebRequestHandler();
+void SetWebRequestHandler(TWebRequestHandler* handler);
+
+// Hands the exception in flight to the process's request handler, or lets it continue
+// when there is none. Call only from inside an exception handler.
+void HandleProcessException(TComponent* sender);
 
 }  // namespace orvane

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvane::platform {
 
@@ -43,6 +44,23 @@ bool RemoveFile(const std::string& path);
 // Returns 0, FileExistsErrorCode() when the name is taken, or another error code.
 int CreateHardLink(const std::string& existing, const std::string& new_name);
 
+// What the site check asks about files and accounts. A system that cannot tell
+// answers Unknown (or no value).
+enum class Answer { No, Yes, Unknown };
+// The running account may create, replace and remove files in the directory.
+Answer MayCreateFilesIn(const std::string& directory);
+// The running account may open the file for reading, or for writing.
+Answer MayRead(const std::string& path);
+Answer MayWrite(const std::string& path);
+// Accounts other than the owner and its group may read the file or, for a directory,
+// list it or open the files in it.
+Answer OpenToOtherAccounts(const std::string& path);
+// The name of the account the process runs as; "unknown" when the system does not say.
+std::string AccountName();
+// The names in a directory, "." and ".." left out, in no particular order; no value
+// when it cannot be listed.
+std::optional<std::vector<std::string>> ListDirectory(const std::string& directory);
+
 // How a file is opened, and whom it is shared with while open. Sharing follows the
 // Windows share modes: a reader shares with other readers only, a writer with nobody.
 // A conflict with another process's open is a sharing violation (EOSFileError with
@@ -69,7 +87,9 @@ int FileExistsErrorCode();
 class File {
  public:
   // Throws EFOpenError (ReadShared, ReadWriteExclusive) or EFCreateError (the create
-  // modes) with the full path and the system's error text.
+  // modes) with the full path and the system's error text. Opening never waits for a
+  // device or a pipe: a path that names something other than a file or a directory
+  // raises EInOutError, as a file that cannot be read.
   static File Open(const std::string& path, OpenMode mode, LockWait wait = LockWait::Fail);
 
   File() = default;
@@ -88,6 +108,11 @@ class File {
   void WriteAll(std::string_view bytes);   // throws EWriteError when not every byte is written
   void Truncate();                         // length and position 0; throws EInOutError
   bool IsSameFileAs(const std::string& path) const;  // the path still names this open file
+  // Gives this file the access rights of the other open file: its permission bits, and
+  // its owner and group where the process may set them (kept otherwise). Used when a
+  // file replaces another, so the replacement is not more open than the original.
+  // Throws EInOutError when the rights cannot be set.
+  void CopyAccessFrom(const File& other);
   void Close();                            // throws EInOutError when closing fails
 
  private:

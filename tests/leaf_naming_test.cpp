@@ -1,10 +1,14 @@
 #include "gate/leaf_naming.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -136,15 +140,71 @@ TEST_F(LeafNaming, CounterHoldingTextRaisesAndWritesNothing) {
   EXPECT_EQ(ReadBytes(Counter()), "forty-one");
 }
 
-TEST_F(LeafNaming, CounterThatCannotBeOpenedIsUnusable) {
+// A counter that must be made and cannot be is a file error, not a busy counter, and
+// nothing else is written; something at its name that is no file cannot be read.
+TEST_F(LeafNaming, CounterThatCannotBeMadeOrReadRaisesAndWritesNothing) {
   fs::create_directory(Counter());
-  EXPECT_EQ(ClaimCounterName(Counter(), "leaf####", Files(), kQuickWait).outcome,
+  ASSERT_EQ(mkfifo((dir_ + "fifo.cnt").c_str(), 0666), 0);
+  const std::set<std::string> before = Listing();
+  const std::string cases[] = {Counter(), dir_ + "missing/counter.txt", dir_ + "fifo.cnt"};
+  for (const std::string& counter : cases) {
+    SCOPED_TRACE(counter);
+    EXPECT_THROW(ClaimCounterName(counter, "leaf####", Files(), kQuickWait), EOSFileError);
+    TWebModule1 module;
+    EXPECT_THROW(module.NextCounterFileName(counter, "leaf####", dir_, ".jpg", ".txt"),
+                 EOSFileError);
+  }
+  EXPECT_EQ(Listing(), before);
+}
+
+// Something at the counter's name that exists but refuses the open is a counter that
+// cannot be used now.
+TEST_F(LeafNaming, CounterWhoseOpenIsRefusedIsUnusable) {
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string counter = dir_ + "c.sock";
+  ASSERT_LT(counter.size(), sizeof address.sun_path);
+  counter.copy(address.sun_path, counter.size());
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(ClaimCounterName(counter, "leaf####", Files(), kQuickWait).outcome,
             LeafNamingOutcome::CounterUnusable);
-  EXPECT_EQ(ClaimCounterName(dir_ + "missing/counter.txt", "leaf####", Files(), kQuickWait).outcome,
-            LeafNamingOutcome::CounterUnusable);
-  EXPECT_EQ(Listing(), std::set<std::string>{"counter.txt"});
-  TWebModule1 module;
-  EXPECT_EQ(module.NextCounterFileName(Counter(), "leaf####", dir_, ".jpg", ".txt"), "");
+  close(listener);
+  EXPECT_EQ(Listing(), std::set<std::string>{"c.sock"});
+}
+
+// A directory does not make a name taken: the search stops at it with the file error
+// instead of trying the next name, whichever of the two files it stands for.
+TEST_F(LeafNaming, DirectoryAtACandidateNameRaisesInEveryMode) {
+  const std::string stamp = "20240102-030405-678";
+  struct Case {
+    const char* label;
+    std::string directory, taken;
+    std::function<LeafNamingResult()> claim;
+  };
+  const auto templated = [&] { return ClaimTemplateName("###", Files()); };
+  const auto stamped = [&] { return ClaimStampName(stamp, Files()); };
+  const Case cases[] = {
+      {"template, record name", "001.txt", "", templated},
+      {"template, image name", "001.jpg", "", templated},
+      {"counter, image name", "leaf0001.jpg", "",
+       [&] { return ClaimCounterName(Counter(), "leaf####", Files(), kQuickWait); }},
+      {"stamp, record name", stamp + ".txt", "", stamped},
+      {"stamp suffix, image name", stamp + "000.jpg", stamp + ".txt", stamped},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove_all(root_);
+    fs::create_directory(root_);
+    WriteBytes(Counter(), "0\r\n");
+    fs::create_directory(dir_ + c.directory);
+    if (!c.taken.empty()) WriteBytes(dir_ + c.taken, "taken");
+    const std::set<std::string> before = Listing();
+    EXPECT_THROW(c.claim(), EFCreateError);
+    EXPECT_EQ(Listing(), before);
+    EXPECT_EQ(ReadBytes(Counter()), "0\r\n");
+  }
 }
 
 TEST_F(LeafNaming, CounterHeldThroughEveryRetryIsUnusable) {

@@ -1,6 +1,9 @@
 #include "gate/leaf_posting.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -183,6 +186,24 @@ TEST_F(LeafPosting, DefaultCounterPathStaysSetForTheRequest) {
   EXPECT_EQ(module_.FileNameCounter, module_.path + "counter.txt");
 }
 
+// A local socket at a path: it exists, but no open of it succeeds.
+class ListeningSocket {
+ public:
+  explicit ListeningSocket(std::string path) : path_(std::move(path)) {
+    fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path_.copy(address.sun_path, sizeof address.sun_path - 1);
+    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  }
+  ~ListeningSocket() { close(fd_); }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
 TEST_F(LeafPosting, RefusedPostingsAnswerTheirMessageAndWriteNothing) {
   struct Case {
     const char* label;
@@ -191,7 +212,7 @@ TEST_F(LeafPosting, RefusedPostingsAnswerTheirMessageAndWriteNothing) {
   };
   WriteBytes(Leaf("fixed.txt"), "");
   WriteBytes(Leaf("counter.txt"), "7");
-  const std::string members = (root_ / "members").string();
+  const ListeningSocket socket((root_ / "c.sock").string());
   const Case cases[] = {
       {"unknown member", "m2", "secret", "", "a.jpg", "", "", kNoMember},
       {"id leaving the member directory", "../members/m1", "secret", "", "a.jpg", "", "",
@@ -208,7 +229,8 @@ TEST_F(LeafPosting, RefusedPostingsAnswerTheirMessageAndWriteNothing) {
       {"control byte in extension", "m1", "secret", "", std::string("a.jp\0g", 6), "", "",
        kUnstorable},
       {"every template name taken", "m1", "secret", "", "a.jpg", "fixed", "", kNoName},
-      {"counter is a directory", "m1", "secret", "", "a.jpg", "leaf#", members, kCounterUnusable},
+      {"counter refuses its open", "m1", "secret", "", "a.jpg", "leaf#", socket.Path(),
+       kCounterUnusable},
   };
   const std::set<std::string> before = Leaves();
   for (const Case& c : cases) {

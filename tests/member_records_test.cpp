@@ -1,6 +1,7 @@
 #include "gate/member_records.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -155,6 +156,78 @@ TEST_F(MemberRecordsTest, CreationIsExclusive) {
   EXPECT_EQ(ReadRecord("taro"), "id=taro\r\npw=first\r\n");
   EXPECT_THROW(CreateMemberRecord(members_ + "missing/taro.txt", "id=taro\r\n"), EFCreateError);
   EXPECT_EQ(DirectoryNames(), (std::vector<std::string>{"taro.txt"}));
+}
+
+// Every id whose record name fits the 255-byte name limit registers and is rewritten;
+// the helper files must not borrow the record's name and so outgrow the limit.
+TEST_F(MemberRecordsTest, IdsUpToTheNameLimitRegisterAndAreRewritten) {
+  for (const std::size_t length : {1u, 200u, 230u, 231u, 247u, 248u, 251u}) {
+    SCOPED_TRACE(length);
+    const std::string id(length, 'a' + static_cast<char>(length % 26));
+    ASSERT_TRUE(CreateMemberRecord(RecordPath(id), "id=" + id + "\r\npw=Secret1\r\n"));
+    EXPECT_TRUE(module_.ChangeMemberPassword(members_, id, "Secret1", "Secret2"));
+    EXPECT_TRUE(UpdateProfile(id, "Secret2", {"R", "m", "", "", "", "", "", "", "", ""}));
+    EXPECT_EQ(ReadRecord(id), "id=" + id + "\r\npw=Secret2\r\nrealname=R\r\nmail=m\r\n");
+    EXPECT_EQ(DirectoryNames(), (std::vector<std::string>{id + ".txt"}));
+    fs::remove(RecordPath(id));
+  }
+}
+
+// A record that cannot be made raises an error naming the record, never a helper file,
+// and leaves nothing behind; a directory at the record's name does not make the id taken.
+TEST_F(MemberRecordsTest, FailedCreationNamesTheRecordAndLeavesNothing) {
+  fs::create_directory(RecordPath("dir"));
+  fs::create_directory(dir_ / "sub");
+  const std::string cases[] = {RecordPath("dir"), members_ + "missing/taro.txt",
+                               RecordPath(std::string(252, 'x'))};
+  for (const std::string& path : cases) {
+    SCOPED_TRACE(path);
+    try {
+      CreateMemberRecord(path, "id=x\r\n");
+      ADD_FAILURE() << "the record was reported as made or as taken";
+    } catch (const EFCreateError& error) {
+      EXPECT_NE(error.Message().find("\"" + path + "\""), std::string::npos) << error.Message();
+    }
+  }
+  EXPECT_EQ(DirectoryNames(), (std::vector<std::string>{"dir.txt", "sub"}));
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// A site that made its records private keeps them so through every save; new records
+// follow the process's file-creation mask.
+TEST_F(MemberRecordsTest, RewritesKeepTheRecordsPermissionsAndNewRecordsFollowTheMask) {
+  for (const mode_t mode : {0600, 0640, 0604, 0660}) {
+    SCOPED_TRACE(mode);
+    WriteRecord("taro", "id=taro\r\npw=Secret1\r\n");
+    ASSERT_EQ(chmod(RecordPath("taro").c_str(), mode), 0);
+    ASSERT_TRUE(module_.ChangeMemberPassword(members_, "taro", "Secret1", "Secret2"));
+    EXPECT_EQ(ModeOf(RecordPath("taro")), mode);
+    ASSERT_TRUE(UpdateProfile("taro", "Secret2", {"R", "m", "", "", "", "", "", "", "", ""}));
+    EXPECT_EQ(ModeOf(RecordPath("taro")), mode);
+  }
+  for (const mode_t mask : {022, 077, 002}) {
+    SCOPED_TRACE(mask);
+    const mode_t previous = umask(mask);
+    const bool created = CreateMemberRecord(RecordPath("m" + std::to_string(mask)), "id=m\r\n");
+    umask(previous);
+    ASSERT_TRUE(created);
+    EXPECT_EQ(ModeOf(RecordPath("m" + std::to_string(mask))), 0666 & ~mask);
+  }
+}
+
+TEST_F(MemberRecordsTest, RewritesKeepTheRecordsOwnerAndGroupWherePermitted) {
+  if (geteuid() != 0) GTEST_SKIP() << "only a privileged process may give a file away";
+  WriteRecord("taro", "id=taro\r\npw=Secret1\r\n");
+  ASSERT_EQ(chown(RecordPath("taro").c_str(), 4321, 4322), 0);
+  ASSERT_TRUE(module_.ChangeMemberPassword(members_, "taro", "Secret1", "Secret2"));
+  struct stat info {};
+  ASSERT_EQ(stat(RecordPath("taro").c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 4321u);
+  EXPECT_EQ(info.st_gid, 4322u);
 }
 
 // Holding a record the way a save does, in another open of this process.

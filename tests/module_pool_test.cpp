@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake_web.h"
@@ -268,13 +269,136 @@ TEST_F(ModulePool, DefaultFactoryRunsOnCreateOnceAfterConstruction) {
   EXPECT_EQ(static_cast<WithOnCreate&>(*module).calls, 1);
 }
 
+// A module whose stored description sets OldCreateOrder and an OnCreate that logs, and
+// a class derived from it whose constructor logs after the description.
+class Described : public TDataModule {
+ public:
+  Described(bool old_create_order, std::vector<std::string>& log) {
+    LoadDescription([&, old_create_order] {
+      OldCreateOrder = old_create_order;
+      OnCreate = [&log](TComponent*) { log.push_back("OnCreate"); };
+    });
+    log.push_back("Described");
+  }
+};
+
+class DerivedFromDescribed : public Described {
+ public:
+  DerivedFromDescribed(bool old_create_order, std::vector<std::string>& log)
+      : Described(old_create_order, log) {
+    log.push_back("Derived");
+  }
+};
+
+TEST(ModuleConstruction, OldCreateOrderRunsOnCreateBeforeOrAfterConstruction) {
+  struct Case {
+    bool old_create_order;
+    std::vector<std::string> expected;
+  };
+  for (const Case& c : {Case{true, {"OnCreate", "Described", "Derived"}},
+                        Case{false, {"Described", "Derived", "OnCreate"}}}) {
+    SCOPED_TRACE(c.old_create_order);
+    std::vector<std::string> log;
+    TDefaultWebModuleFactory factory({"TDerived", typeid(DerivedFromDescribed), [&] {
+                                        return std::unique_ptr<TComponent>(
+                                            new DerivedFromDescribed(c.old_create_order, log));
+                                      }});
+    factory.CreateModule();
+    EXPECT_EQ(log, c.expected);
+  }
+}
+
+TEST(ModuleConstruction, DescriptionErrorGoesThroughTheProcessHook) {
+  class Broken : public TDataModule {
+   public:
+    Broken() {
+      LoadDescription([] { throw EResNotFound("broken description"); });
+    }
+  };
+  struct Case {
+    const char* label;
+    bool with_handler;
+  };
+  for (const Case& c : {Case{"no handler", false}, Case{"handler", true}}) {
+    SCOPED_TRACE(c.label);
+    TWebRequestHandler handler;
+    std::vector<TComponent*> senders;
+    handler.SetExceptionHook([&](TComponent* sender) {
+      senders.push_back(sender);
+      throw;
+    });
+    if (c.with_handler) SetWebRequestHandler(&handler);
+    EXPECT_THROW(Broken(), EResNotFound);
+    SetWebRequestHandler(nullptr);
+    EXPECT_EQ(senders,
+              c.with_handler ? std::vector<TComponent*>{nullptr} : std::vector<TComponent*>{});
+  }
+}
+
+// Records what the list under construction is, seen from its own and from another thread.
+struct ConstructionView {
+  TWebModuleList* own_thread = nullptr;
+  TWebModuleList* other_thread = nullptr;
+  TComponent* referenced = nullptr;
+  TComponent* found_at_once = reinterpret_cast<TComponent*>(1);
+};
+
+class ViewingModule : public TDataModule {
+ public:
+  explicit ViewingModule(ConstructionView& view) {
+    view.own_thread = TWebModuleList::UnderConstruction();
+    std::thread other([&view] { view.other_thread = TWebModuleList::UnderConstruction(); });
+    other.join();
+    // Refers to a module that is created only on demand, after this one.
+    view.found_at_once =
+        ResolveModuleReference("LATER", [&view](TComponent* module) { view.referenced = module; });
+  }
+};
+
+TEST_F(ModulePool, ListUnderConstructionIsPerThreadAndResolvesReferences) {
+  ConstructionView view;
+  TWebRequestHandler handler;
+  handler.Factories().AddModuleFactory(
+      new FakeFactory({"TViewing", typeid(ViewingModule),
+                       [&view] { return std::unique_ptr<TComponent>(new ViewingModule(view)); }},
+                      "Viewing", crAlways, caCache));
+  auto* later = new FakeFactory(Counted(), "Later", crOnDemand, caDestroy);
+  handler.Factories().AddModuleFactory(later);
+  TWebModuleList* list = handler.AcquireModuleList();
+  EXPECT_EQ(TWebModuleList::UnderConstruction(), nullptr);
+  list->CreateModules();
+  EXPECT_EQ(view.own_thread, list);
+  EXPECT_EQ(view.other_thread, nullptr);
+  EXPECT_EQ(view.found_at_once, nullptr);
+  ASSERT_EQ(list->ModuleCount(), 2u);
+  EXPECT_EQ(view.referenced, list->Module(1));
+  EXPECT_EQ(later->kept, 1);
+  EXPECT_EQ(TWebModuleList::UnderConstruction(), nullptr);
+  EXPECT_EQ(ResolveModuleReference("Later"), nullptr);  // no list outside construction
+  handler.ReleaseModuleList(list);
+}
+
+TEST_F(ModulePool, FailedConstructionClosesTheScope) {
+  TWebRequestHandler handler;
+  handler.Factories().AddModuleFactory(new FakeFactory(
+      {"TFailing", typeid(OtherModule), []() -> std::unique_ptr<TComponent> { throw 1; }},
+      "Failing", crAlways, caCache));
+  TWebModuleList* list = handler.AcquireModuleList();
+  EXPECT_THROW(list->CreateModules(), int);
+  EXPECT_EQ(TWebModuleList::UnderConstruction(), nullptr);
+  handler.ReleaseModuleList(list);
+}
+
 TEST(GateModule, StoredDescriptionGivesOneDefaultActionItem) {
   TDefaultWebModuleFactory factory(ModuleClassOf<TWebModule1>("TWebModule1"));
   EXPECT_EQ(factory.ModuleName(), "WebModule1");
+  EXPECT_EQ(factory.Reserved(), nullptr);
   auto component = factory.CreateModule();
   auto& module = dynamic_cast<TWebModule1&>(*component);
   EXPECT_EQ(module.Name(), "WebModule1");
   EXPECT_FALSE(module.OldCreateOrder);
+  EXPECT_EQ((std::vector<int>{module.Left, module.Top, module.Height, module.Width}),
+            (std::vector<int>{571, 244, 150, 215}));
   EXPECT_EQ(module.Owner(), nullptr);
   ASSERT_EQ(module.Actions().Count(), 1u);
   TWebActionItem& item = module.Actions()[0];

@@ -241,7 +241,7 @@ TEST_F(PagesTest, ChangeProfileFormIsFilledFromTheRecord) {
                                            //     align="right">&nbsp; 名前</td>
                     "    <td width=\"6\"></td>",
                     "    <td><input type=\"text\" name=\"realname\" size=\"20\" "
-                    "Value=\"Taro&nbsp;Yamada\"></td></tr>",
+                    "Value=\"Taro Yamada\"></td></tr>",
                     "",
                     "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; \x8d\x91</td>",  //     <tr><td height="30" width="160" align="right">&nbsp; 国</td>
                     "    <td width=\"6\"></td>",
@@ -328,6 +328,44 @@ TEST_F(PagesTest, ChangeProfileFormIsFilledFromTheRecord) {
                     "",
                     "</table></font></form></body></html>",
                 }));
+}
+
+// The form's values show a stored space and line break as the plain space a text input
+// can send back; every other escape, and the profile page, keep the stored bytes.
+TEST_F(PagesTest, ChangeProfileFormWritesStoredSpacesAndBreaksAsPlainSpaces) {
+  struct Case {
+    const char* stored;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"a&nbsp;b", "a b"},
+      {"&nbsp;&nbsp;", "  "},
+      {"one<br>two<br>", "one two "},
+      {"&amp;nbsp;&lt;br&gt;", "&amp;nbsp;&lt;br&gt;"},
+      {"&NBSP;<BR>&nbsp", "&NBSP;<BR>&nbsp"},
+      {"&quot;\x82\xa0&nbsp;\x95\\", "&quot;\x82\xa0 \x95\\"},
+      {"&#160;", "&#160;"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored);
+    const std::string stored = c.stored, shown = c.shown;
+    WriteRecord("x&nbsp;y", "pw=p&nbsp;w\r\nrealname=" + stored + "\r\nurl1=" + stored +
+                                "\r\nurl3=" + stored + "\r\n");
+    const std::string form = module_.BuildChangeProfileForm("s&nbsp;1", members_, "x&nbsp;y",
+                                                            "p&nbsp;w");
+    EXPECT_NE(form.find("name=\"session\" value=\"s 1\">"), std::string::npos);
+    EXPECT_NE(form.find("name=\"id\" size=\"20\" Value=\"x y\">"), std::string::npos);
+    EXPECT_NE(form.find("name=\"pw\" size=\"15\" Value=\"p w\">"), std::string::npos);
+    for (const char* field : {"realname\" size=\"20", "url1\" size=\"50", "url3\" size=\"50"}) {
+      EXPECT_NE(form.find(std::string("name=\"") + field + "\" Value=\"" + shown + "\">"),
+                std::string::npos)
+          << field;
+    }
+    EXPECT_NE(form.find("align=\"right\">&nbsp; "), std::string::npos);
+    const std::string profile = module_.BuildProfilePage(members_, "x&nbsp;y");
+    EXPECT_NE(profile.find("\r\nx&nbsp;y</font>"), std::string::npos);
+    EXPECT_NE(profile.find("\r\n" + stored + "</font>"), std::string::npos);
+  }
 }
 
 TEST_F(PagesTest, ChangeProfileFormNeedsTheExactPassword) {

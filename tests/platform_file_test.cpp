@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/exception.h"
 #include "platform/platform.h"
@@ -74,6 +77,47 @@ TEST(PlatformFileOpen, PathsThatNameNothingUsableAreRefused) {
   EXPECT_THROW(File::Open(dir.Dir(), OpenMode::ReadShared), EFOpenError);
   EXPECT_FALSE(platform::FileExists(dir.Dir()));
   EXPECT_TRUE(platform::DirectoryExists(dir.Dir()));
+}
+
+// What an open of the path raises, run in a child process that an alarm ends, so that
+// an open that waits forever shows as "hung" instead of stopping the test run.
+std::string OpenOutcomeInChild(const std::string& path, OpenMode mode) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    alarm(5);
+    int code = 1;
+    try {
+      File::Open(path, mode);
+    } catch (const EInOutError&) {
+      code = 0;
+    } catch (...) {
+      code = 2;
+    }
+    _exit(code);
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return "lost";
+  if (WIFSIGNALED(status)) return "hung";
+  const char* const outcomes[] = {"read error", "opened", "other error"};
+  const int code = WEXITSTATUS(status);
+  return code <= 2 ? outcomes[code] : "unknown";
+}
+
+TEST(PlatformFileOpen, AFifoNeverBlocksAnOpenAndCannotBeRead) {
+  TempDir dir;
+  const std::string fifo = dir.Path("record.txt");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+  const std::pair<const char*, OpenMode> modes[] = {
+      {"read shared", OpenMode::ReadShared},
+      {"create or truncate", OpenMode::CreateExclusive},
+      {"read and write", OpenMode::ReadWriteExclusive},
+  };
+  for (const auto& [label, mode] : modes) {
+    SCOPED_TRACE(label);
+    EXPECT_EQ(OpenOutcomeInChild(fifo, mode), "read error");
+  }
+  EXPECT_EQ(OpenOutcomeInChild("/dev/null", OpenMode::ReadShared), "read error");
+  EXPECT_TRUE(platform::FileExists(fifo));
 }
 
 TEST(PlatformFileOpen, ReadAllWriteAllAndTruncateKeepEveryByte) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "fake_web.h"
+#include "host/cgi_application.h"
 #include "host/relay_exception.h"
 #include "host/web_application.h"
 #include "host/web_dispatcher.h"
@@ -201,6 +202,64 @@ TEST(RegisterModuleClass, SameClassTwiceIsAcceptedAnotherIsNot) {
   }
   EXPECT_EQ(application.RegisteredModuleClass->Name, "THolderModule");
   EXPECT_EQ(application.ActiveListCount() + application.InactiveListCount(), 0u);
+}
+
+TEST(CGIApplication, IsTheProcessHandlerWhileItLives) {
+  EXPECT_EQ(WebRequestHandler(), nullptr);
+  {
+    TCGIApplication application;
+    EXPECT_EQ(WebRequestHandler(), &application);
+  }
+  EXPECT_EQ(WebRequestHandler(), nullptr);
+}
+
+TEST(CGIApplication, OwnHookLetsErrorsGoUntilTheFactoryInstallsTheRelay) {
+  TCGIApplication application;
+  application.RegisterModuleClass(
+      TestModuleClass([](TWebResponse&, bool&) { throw EFOpenError("no file", 2, false); }));
+  FakeRequest request;
+  FakeResponse before(request);
+  EXPECT_THROW(application.ProcessRequest(request, before), EFOpenError);
+  EXPECT_EQ(before.sends, 0);
+
+  EXPECT_FALSE(application.HasRequestFactory());
+  EXPECT_EQ(&application.RequestFactory().Application(), &application);
+  FakeResponse after(request);
+  EXPECT_FALSE(application.ProcessRequest(request, after));
+  EXPECT_EQ(after.sends, 1);
+  EXPECT_EQ(after.sent_status, 500);
+}
+
+TEST(CGIApplication, ModulesGoBeforeTheRequestFactory) {
+  struct Seen {
+    int destroyed = 0;
+    bool factory_alive = false;
+  } seen;
+  class Watched : public TWebModule {
+   public:
+    explicit Watched(Seen& seen) : seen_(seen) { Actions().Add(); }
+    ~Watched() override {
+      auto* application = dynamic_cast<TCGIApplication*>(WebRequestHandler());
+      seen_.factory_alive = application != nullptr && application->HasRequestFactory();
+      ++seen_.destroyed;
+    }
+
+   private:
+    Seen& seen_;
+  };
+  {
+    TCGIApplication application;
+    application.RegisterModuleClass({"TWatched", typeid(Watched), [&seen] {
+                                       return std::unique_ptr<TComponent>(new Watched(seen));
+                                     }});
+    application.RequestFactory();
+    FakeRequest request;
+    FakeResponse response(request);
+    application.ProcessRequest(request, response);
+    EXPECT_EQ(seen.destroyed, 0);  // kept in the pool after the request
+  }
+  EXPECT_EQ(seen.destroyed, 1);
+  EXPECT_TRUE(seen.factory_alive);
 }
 
 }  // namespace

@@ -65,9 +65,29 @@ int OpenFlags(OpenMode mode) {
   return O_RDONLY;
 }
 
-bool IsRegularFile(int fd) {
+// Refuses what is not a plain file. A directory cannot be opened as a file; anything
+// else (a FIFO, a device) was opened but cannot be read as a file's content.
+void CheckRegularFile(int fd, const std::string& path, OpenMode mode) {
   struct stat info {};
-  return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (fstat(fd, &info) != 0) ThrowInOut(path, errno);
+  if (S_ISREG(info.st_mode)) return;
+  if (S_ISDIR(info.st_mode)) ThrowOpenFailure(path, mode, EISDIR);
+  throw EInOutError("I/O error: \"" + FullPath(path) + "\". Not a regular file", EINVAL, false);
+}
+
+// The open never waits: a FIFO without a writer would otherwise block it for good.
+// Waiting is left to the lock, so the flag is cleared again for the reads and writes.
+int OpenWithoutWaiting(const std::string& path, OpenMode mode) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+void ClearNonBlocking(int fd, const std::string& path) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) ThrowInOut(path, errno);
 }
 
 }  // namespace
@@ -84,13 +104,11 @@ void ThrowFileCreateError(const std::string& path, int error_code) {
 
 File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
   if (!IsUsablePath(path)) ThrowOpenFailure(path, mode, path.empty() ? ENOENT : EINVAL);
-  int fd;
-  do {
-    fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = OpenWithoutWaiting(path, mode);
   if (fd < 0) ThrowOpenFailure(path, mode, errno);
   File file(fd, path);
-  if (!IsRegularFile(fd)) ThrowOpenFailure(path, mode, EISDIR);
+  CheckRegularFile(fd, path, mode);
+  ClearNonBlocking(fd, path);
   const int lock_error = LockWholeFile(fd, mode != OpenMode::ReadShared, wait);
   if (lock_error != 0) ThrowOpenFailure(path, mode, lock_error);
   // Truncate only once the lock is held, so that a refused open changes nothing.
@@ -170,6 +188,15 @@ bool File::IsSameFileAs(const std::string& path) const {
   struct stat open_info {}, path_info {};
   return fstat(fd_, &open_info) == 0 && stat(path.c_str(), &path_info) == 0 &&
          open_info.st_dev == path_info.st_dev && open_info.st_ino == path_info.st_ino;
+}
+
+void File::CopyAccessFrom(const File& other) {
+  struct stat info {};
+  if (fstat(other.fd_, &info) != 0) ThrowInOut(other.path_, errno);
+  // The owner first: changing it may clear set-id bits, which the mode then restores.
+  // Only a privileged process may give a file away, so a refusal keeps this process's.
+  if (::fchown(fd_, info.st_uid, info.st_gid) != 0 && errno != EPERM) ThrowInOut(path_, errno);
+  if (::fchmod(fd_, info.st_mode & 07777) != 0) ThrowInOut(path_, errno);
 }
 
 void File::Close() {

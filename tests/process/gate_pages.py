@@ -81,17 +81,23 @@ def profile_page(member_id, record):
 HINTED = ("urlname1", "url1")
 
 
+def form_value(stored):
+    """A stored value as the change-profile form shows it: a stored space ("&nbsp;") and
+    line break ("<br>") become the plain space a text input can send back."""
+    return sj(stored).replace(b"&nbsp;", b" ").replace(b"<br>", b" ")
+
+
 def change_profile_form_lines(session, member_id, record):
     """The form's lines; the two example hints after urlname1 and url1 are left to the
     gate, so their lines hold only the fixed prefix (ending in '"> ') and are matched
-    as prefixes by assert_form."""
-    value = lambda key: sj(record.get(key, b""))
+    as prefixes by assert_form. Values are given as stored."""
+    value = lambda key: form_value(record.get(key, b""))
     out = ['<!DOCTYPE html PUBLIC "-//W3C//DTD HTML 4.01 Transitional//EN"',
            ' "' + LOOSE_DTD + '"><html lang="ja">',
            "<head><title>Orvane Change Profile<#filename></title>", META,
            '<body bgcolor="#FFFFFF"><h4>■プロフィール変更</h4>', "",
            '<form name="SendForm" action="/cgi/orvanegate.exe" method="POST" ENCTYPE="multipart/form-data">',
-           b'<input type=hidden name="session" value="' + sj(session) + b'">',
+           b'<input type=hidden name="session" value="' + form_value(session) + b'">',
            '<input type=hidden name="command" value="changeprof2">', "",
            '<font size="2">', '<table border="0" cellpadding="0" cellspacing="0" width="100%">', ""]
 
@@ -103,7 +109,7 @@ def change_profile_form_lines(session, member_id, record):
             return head + [(cell + b'"> ', "prefix"), b"    </td></tr>", b""]
         return head + [cell + b'"></td></tr>', b""]
 
-    out += row("ＩＤ", "id", "text", 20, sj(member_id))
+    out += row("ＩＤ", "id", "text", 20, form_value(member_id))
     out += row("パスワード", "pw", "password", 15, value("pw"))
     out += row("名前", "realname", "text", 20, value("realname"))
     out += row("国", "country", "text", 20, value("country"))

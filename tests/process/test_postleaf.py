@@ -3,6 +3,7 @@
 import datetime
 import os
 import re
+import socket
 import unittest
 
 import cgi_harness
@@ -33,7 +34,10 @@ class Refusals(PostLeafCase):
             site.write("members/%s.txt" % name, b"id=x\r\npw=secret\r\n")
         site.write("leaves/fixed.jpg", b"taken")
         site.write("counter.txt", b"7")
-        os.makedirs(site.path("counterdir"))
+        # A counter that exists but refuses every open: a local socket.
+        refusing = socket.socket(socket.AF_UNIX)
+        self.addCleanup(refusing.close)
+        refusing.bind(site.path("counter.sock"))
         site.write("default.TXT", b"not an image")
         gif = (b"a.gif", b"image/gif", IMAGE)
         blank = [(b"Blank-Title", b"  \r\n ")]
@@ -58,8 +62,8 @@ class Refusals(PostLeafCase):
             ("every name taken", posting(),
              {"FileNameTemplate": "fixed", "FileNameCounter": site.path("counter.txt")},
              pages.NO_FILE_NAME),
-            ("counter is a directory", posting(),
-             {"FileNameTemplate": "leaf#", "FileNameCounter": site.path("counterdir")},
+            ("counter refuses its open", posting(),
+             {"FileNameTemplate": "leaf#", "FileNameCounter": site.path("counter.sock")},
              pages.COUNTER_UNUSABLE),
         ]
         for label, parts, settings, message in cases:
@@ -68,7 +72,6 @@ class Refusals(PostLeafCase):
                 self.post(site, parts, pages.error_page(message))
                 self.assertLeaves(site, {"fixed.jpg": b"taken"})
         self.assertEqual(site.read("counter.txt"), b"7")
-        self.assertEqual(os.listdir(site.path("counterdir")), [])
 
 
 class Naming(PostLeafCase):

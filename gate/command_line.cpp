@@ -1,0 +1,51 @@
+#include "gate/command_line.h"
+
+#include "gate/site_check.h"
+#include "gate/web_module1.h"
+#include "platform/exception.h"
+#include "platform/platform.h"
+
+namespace orvane {
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: orvanegate [--check [session...] | --version | --help]\n"
+    "Started by a web server (GATEWAY_INTERFACE set), it answers one CGI request and\n"
+    "ignores its arguments. From a shell:\n"
+    "  --check [session...]  check config.txt beside the executable, the settings of the\n"
+    "                        named sessions (default: every settings file) and their\n"
+    "                        directories and files; changes nothing. Exit code 0 when the\n"
+    "                        site can serve every command, 1 otherwise.\n"
+    "  --version             print the version\n"
+    "  --help                print this text\n";
+
+void Print(std::string_view text) { platform::WriteStdout(text.data(), text.size()); }
+
+}  // namespace
+
+std::optional<int> RunCommandLine(const std::vector<std::string>& arguments) {
+  if (arguments.empty() || platform::GetEnvironment("GATEWAY_INTERFACE")) return std::nullopt;
+  const std::string& option = arguments.front();
+  if (option == "--version") {
+    Print(std::string("orvanegate ") + kVersion + "\n");
+    return 0;
+  }
+  if (option == "--help") {
+    Print(kUsage);
+    return 0;
+  }
+  if (option != "--check") return std::nullopt;
+  try {
+    // The executable's directory exactly as a request finds it.
+    const std::string directory = TWebModule1().GetExecutableDirectory();
+    const SiteReport report =
+        CheckSite(directory, std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+    Print(report.Text());
+    return report.Errors() == 0 ? 0 : 1;
+  } catch (const Exception& e) {
+    Print(std::string("The check could not finish: ") + e.ClassName() + ": " + e.Message() + "\n");
+    return 1;
+  }
+}
+
+}  // namespace orvane

@@ -1,0 +1,50 @@
+// The operator's check of a site: config.txt beside the executable, the site settings,
+// their directories and files, read as a request reads them. It changes nothing on disk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gate/configuration.h"
+#include "gate/site_report.h"
+
+namespace orvane {
+
+// Checks the site whose executable lies in the directory (with its trailing delimiter),
+// for the named sessions, or for every settings file of the session directory when none
+// is named.
+SiteReport CheckSite(const std::string& executable_directory,
+                     const std::vector<std::string>& sessions);
+
+// Warns about a relative path setting: a request resolves it against the web server's
+// working directory, which the check cannot know.
+void CheckAbsolutePath(SiteReport& report, std::string_view key, const std::string& value);
+
+// The naming of postings for one session: counter file, template capacity, the names
+// already taken in the leaf directory.
+void CheckLeafNaming(SiteReport& report, const SessionSettings& settings,
+                     const std::string& settings_file);
+
+// How many different base names of the template the directory's entries take: an entry
+// takes the name it starts with when the rest is empty or an extension.
+std::uint64_t CountTakenTemplateNames(const std::vector<std::string>& entries,
+                                      std::string_view name_template);
+
+// A line of a stored record that a page would show as markup: a raw "<" (other than a
+// stored line break "<br>" and a leaf record's marker lines), a raw '"', or a Shift_JIS
+// lead byte before a byte below 0x40, which a browser reads as a broken character
+// followed by that byte.
+struct MarkupFinding {
+  std::size_t line;  // from 1
+  std::string what;
+};
+std::vector<MarkupFinding> FindUnescapedMarkup(std::string_view record, bool leaf_record);
+
+// Reports the member records (leaf_records false) or leaf records of the directory that
+// hold markup.
+void CheckRecordFiles(SiteReport& report, const std::string& directory, bool leaf_records);
+
+}  // namespace orvane

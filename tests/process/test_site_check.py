@@ -1,0 +1,212 @@
+"""The operator's site check (--check), --version and --help, run from a shell; and the
+same arguments ignored when a web server starts the program."""
+
+import hashlib
+import os
+import pwd
+import subprocess
+import unittest
+
+import cgi_harness
+from gate_site import GateSite
+
+NOBODY = 65534
+
+
+def snapshot(root):
+    """Every path under root with its mode and content digest, to show nothing changed."""
+    state = {}
+    for folder, dirs, files in os.walk(root):
+        for name in dirs + files:
+            full = os.path.join(folder, name)
+            info = os.lstat(full)
+            digest = None
+            if os.path.isfile(full) and not os.path.islink(full):
+                with open(full, "rb") as handle:
+                    digest = hashlib.sha256(handle.read()).hexdigest()
+            state[os.path.relpath(full, root)] = (info.st_mode, info.st_size, digest)
+    return state
+
+
+def check_site(test):
+    """A site that passes the check: config, site1 with private members and member m1."""
+    site = GateSite(test)
+    os.chmod(site.members, 0o700)
+    site.write_member("m1", b"id=m1\r\npw=secret\r\nrealname=A&nbsp;B<br>C&lt;\r\n")
+    return site
+
+
+def forbid(directory):
+    """Take write access to the directory away from the account that runs the check."""
+    os.chmod(directory, 0o555)
+
+
+# Each case: label, how to break a correct site, arguments after --check, exit code,
+# texts the report must hold. Setups that call forbid() need the check run by an account
+# that the modes bind, which as root is nobody.
+def setting(key, value):
+    return lambda s: s.set_settings(**{key: value})
+
+
+def fill_leaves(count, template):
+    def setup(site):
+        for n in range(1, count + 1):
+            places = template.count("#")
+            digits = str(n % 10 ** places).zfill(places)  # numbers wrap to their last digits
+            name = template
+            for d in digits:
+                name = name.replace("#", d, 1)
+            site.write(os.path.join("leaves", name + (".jpg" if n % 2 else ".txt")), b"x")
+    return setup
+
+
+CASES = [
+    ("correct site", lambda s: None, (), 0, ["Result: 0 errors, 0 warnings"]),
+    ("no config.txt", lambda s: os.remove(s.path("config.txt")), (), 1,
+     ["config.txt does not exist"]),
+    ("sessiondb not set", lambda s: s.write_config(b"dumppath=x\r\n"), (), 1,
+     ["sessiondb is not set", "empty page"]),
+    ("sessiondb names no directory",
+     lambda s: s.write_config(b"sessiondb=" + s.path("nowhere").encode() + b"\r\n"), (), 1,
+     ["sessiondb names no directory", "nowhere"]),
+    ("no settings file", lambda s: os.remove(os.path.join(s.sessions, "site1.txt")), (), 1,
+     ["holds no settings file"]),
+    ("named session missing", lambda s: None, ("site2",), 1,
+     ["session site2", "the settings file does not exist"]),
+    ("path missing", lambda s: s.write_session("site1", "membersdb=%s\r\n" % s.members), (), 1,
+     ["path is not set", "The session does not exist"]),
+    ("membersdb names no directory",
+     lambda s: s.write_session("site1", "path=%s\r\nmembersdb=%s/gone\r\n" % (s.leaves, s.root)),
+     (), 1, ["membersdb names no directory", "MemberDB does not exist"]),
+    ("template without #", setting("FileNameTemplate", "leaf"), (), 1, ["holds no #"]),
+    ("counter holds no number", lambda s: (setting("FileNameTemplate", "leaf###")(s),
+                                           s.write("leaves/counter.txt", b"abc\r\n")), (), 1,
+     ["holds no number"]),
+    ("counter directory missing", lambda s: s.set_settings(
+        FileNameTemplate="leaf###", FileNameCounter=s.path("none/counter.txt")), (), 1,
+     ["cannot be created", "does not exist"]),
+    ("all template names taken", lambda s: (setting("FileNameTemplate", "a#")(s),
+                                            fill_leaves(10, "a#")(s)), (), 1,
+     ["10 of 10 names taken", "every name of a# is taken"]),
+    ("num3d names running out", lambda s: (setting("nameorder", "num3d")(s),
+                                           fill_leaves(900, "###")(s)), (), 0,
+     ["900 of 1000 names taken", "WARNING: names of ### are running out"]),
+    ("num3d names plenty", lambda s: (setting("nameorder", "num3d")(s),
+                                      fill_leaves(899, "###")(s)), (), 0,
+     ["899 of 1000 names taken", "0 warnings"]),
+    ("nameorder in other case", setting("nameorder", "Num3d"), (), 0,
+     ["WARNING: nameorder Num3d is not num3d"]),
+    ("default image missing", setting("DefaultImgFile", "/nonexistent/none.jpg"), (), 1,
+     ["DefaultImgFile \"/nonexistent/none.jpg\" does not exist"]),
+    ("members readable by others", lambda s: os.chmod(s.members, 0o755), (), 0,
+     ["WARNING: MEMBERS/ is readable by other accounts", "chmod o-rwx"]),
+    ("dumps readable by others", lambda s: (os.mkdir(s.dumps, 0o755), s.write_config(
+        ("sessiondb=%s\r\ndumppath=%s\r\n" % (s.sessions, s.dumps)).encode())), (), 0,
+     ["WARNING: DUMPS/ is readable by other accounts"]),
+    ("dumppath names no directory", lambda s: s.write_config(
+        ("sessiondb=%s\r\ndumppath=%s/none\r\n" % (s.sessions, s.root)).encode()), (), 0,
+     ["WARNING: dumppath names no directory"]),
+    ("relative sessiondb", lambda s: s.write_config(b"sessiondb=sessions\r\n"), (), 0,
+     ["sessiondb = sessions -> sessions/", "WARNING: sessiondb is a relative path"]),
+    ("error.txt cannot be written", lambda s: os.mkdir(s.path("error.txt")), (), 0,
+     ["error.txt cannot be written"]),
+    ("member record with markup", lambda s: s.write_member(
+        "m2", b"id=m2\r\npw=x\r\nrealname=<script>\r\ncomment=\x81\x22x\r\n"), (), 0,
+     ["m2.txt line 3 holds a raw \"<\"", "m2.txt line 4 holds a lead byte 0x81 before the byte 0x22"]),
+    ("leaf record with markup", lambda s: s.write(
+        "leaves/001.txt", b"<qelkeys>\r\nupfile=<img src=x>.png\r\n\r\n</qelkeys>\r\n"), (), 0,
+     ["001.txt line 2 holds a raw \"<\""]),
+]
+
+# Cases that take write access away; run as an account the modes bind.
+FORBIDDEN_CASES = [
+    ("leaf directory not writable", lambda s: forbid(s.leaves), 1,
+     ["cannot create files in path LEAVES/", "every posting fails"]),
+    ("member directory not writable", lambda s: forbid(s.members), 1,
+     ["cannot create files in membersdb"]),
+    ("dump directory not writable", lambda s: (os.mkdir(s.dumps, 0o700), forbid(s.dumps),
+                                               s.write_config(("sessiondb=%s\r\ndumppath=%s\r\n"
+                                                               % (s.sessions, s.dumps)).encode())),
+     1, ["cannot create files in dumppath"]),
+]
+
+
+class SiteCheck(cgi_harness.CgiTestCase):
+    def run_check(self, site, args, user=None):
+        """Run --check from a shell (no GATEWAY_INTERFACE); nothing may change on disk."""
+        before = snapshot(site.root)
+        child = subprocess.Popen([site.exe, "--check", *args],
+                                 env=cgi_harness.sanitizer_environment(), cwd=site.root,
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, user=user)
+        result = cgi_harness.finish(child)
+        cgi_harness.check_stderr(self, result)
+        self.assertEqual(before, snapshot(site.root), "the check changed the site")
+        return result
+
+    @staticmethod
+    def expand(site, text):
+        """The text with the site's directories in place of MEMBERS, DUMPS and LEAVES."""
+        return (text.replace("MEMBERS", site.members).replace("DUMPS", site.dumps)
+                .replace("LEAVES", site.leaves))
+
+    def assert_report(self, site, result, exit_code, texts):
+        report = result.stdout.decode("cp932")
+        self.assertEqual(exit_code, result.exit_code, report)
+        for text in texts:
+            self.assertIn(self.expand(site, text), report)
+        self.assertEqual(exit_code == 0, "the site can serve every command" in report, report)
+
+    def test_cases(self):
+        for label, setup, args, exit_code, texts in CASES:
+            with self.subTest(label):
+                site = check_site(self)
+                setup(site)
+                self.assert_report(site, self.run_check(site, args), exit_code, texts)
+
+    def test_directories_the_account_cannot_write(self):
+        user, account = None, pwd.getpwuid(os.geteuid()).pw_name
+        if os.geteuid() == 0:
+            try:
+                account = pwd.getpwuid(NOBODY).pw_name
+            except KeyError:
+                self.skipTest("running as root and no account %d to run the check as" % NOBODY)
+            user = NOBODY
+        for label, setup, exit_code, texts in FORBIDDEN_CASES:
+            with self.subTest(label):
+                site = check_site(self)
+                if user is not None:
+                    for folder, dirs, files in os.walk(site.root):
+                        for name in [folder] + [os.path.join(folder, n) for n in dirs + files]:
+                            os.chown(name, NOBODY, NOBODY)
+                setup(site)
+                result = self.run_check(site, (), user=user)
+                self.assert_report(site, result, exit_code,
+                                   texts + ["the account " + account + " cannot create files"])
+
+    def test_version_and_help(self):
+        site = self.make_site()
+        for option, text in (("--version", "orvanegate "), ("--help", "Usage: orvanegate")):
+            with self.subTest(option):
+                result = self.run_cgi(site, {}, args=(option,))
+                self.assertEqual(0, result.exit_code)
+                self.assertTrue(result.stdout.decode().startswith(text), result.stdout)
+
+
+class UnderAWebServer(cgi_harness.CgiTestCase):
+    def test_options_are_ignored_when_gateway_interface_is_set(self):
+        site = GateSite(self)
+        site.write_member("m1", b"id=m1\r\npw=secret\r\n")
+        env = cgi_harness.cgi_env("GET", query="showuser=m1&session=site1",
+                                  GATEWAY_INTERFACE="CGI/1.1")
+        plain = site.answer(env)
+        self.assertIn(b"Status: 200 OK", plain)
+        for args in (("--check",), ("--check", "site1"), ("--version",), ("--help",)):
+            with self.subTest(args=args):
+                result = site.run(env, args=args)
+                self.assertEqual(0, result.exit_code)
+                self.assertBytesEqual(plain, result.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main()
