@@ -38,7 +38,9 @@ std::string ReplaceAllText(std::string_view text, std::string_view pattern,
                            std::string_view replacement);
 
 // "&" "&amp;", space "&nbsp;", "<" "&lt;", ">" "&gt;", '"' "&quot;", CR LF "<br>", in
-// this order, as six ReplaceAllText steps would give.
+// this order, as six ReplaceAllText steps would give; except that the "&" of a decimal
+// character reference for a non-ASCII code point ("&#233;", as browsers send characters
+// outside Shift_JIS) is kept, so the character shows as itself.
 std::string EscapeFieldText(std::string_view text);
 // The same, appended to result.
 void AppendEscapedFieldText(std::string& result, std::string_view text);

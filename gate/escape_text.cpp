@@ -1,4 +1,6 @@
 // Replacement and escaping of text values.
+#include <cstdint>
+
 #include "gate/cgi_text.h"
 #include "host/ascii_case.h"
 #include "platform/shift_jis.h"
@@ -23,14 +25,40 @@ std::string ReplaceAllText(std::string_view text, std::string_view pattern,
   return result;
 }
 
-// One pass gives what the six replacement steps give: none of the six patterns can be
-// a second byte, and every replacement is plain ASCII, so the steps never interact.
+namespace {
+
+// Whether an "&" at the position begins a decimal character reference that a browser
+// sends for a character its Shift_JIS form cannot hold: "&#" digits ";" for a code
+// point from 128 to 0x10FFFF that is not a surrogate, written without leading zeros.
+// References to ASCII characters are never sent that way, so they stay escaped.
+bool IsBrowserCharacterReference(std::string_view text, std::size_t position) {
+  constexpr std::size_t kMostDigits = 7;  // 1114111
+  std::size_t i = position + 1;
+  if (i >= text.size() || text[i] != '#') return false;
+  const std::size_t first_digit = ++i;
+  std::uint32_t code_point = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - first_digit < kMostDigits) {
+    code_point = code_point * 10 + static_cast<std::uint32_t>(text[i] - '0');
+    ++i;
+  }
+  if (i == first_digit || text[first_digit] == '0') return false;
+  if (i >= text.size() || text[i] != ';') return false;
+  return code_point >= 128 && code_point <= 0x10FFFF &&
+         (code_point < 0xD800 || code_point > 0xDFFF);
+}
+
+}  // namespace
+
+// One pass gives what the six replacement steps give: every pattern is a byte below
+// 0x40, which is never the second byte of a double-byte character, and every
+// replacement is plain ASCII, so the steps never interact and bytes need no pairing.
 void AppendEscapedFieldText(std::string& result, std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     switch (c) {
-      case '&': result.append("&amp;"); break;
+      case '&':
+        result.append(IsBrowserCharacterReference(text, i) ? "&" : "&amp;");
+        break;
       case ' ': result.append("&nbsp;"); break;
       case '<': result.append("&lt;"); break;
       case '>': result.append("&gt;"); break;
@@ -44,14 +72,8 @@ void AppendEscapedFieldText(std::string& result, std::string_view text) {
         }
         break;
       default:
-        if (IsLeadByte(c) && i + 1 < text.size()) {
-          result.append(text.substr(i, 2));
-          ++i;
-        } else {
-          result.push_back(c);
-        }
+        result.push_back(c);
     }
-    ++i;
   }
 }
 

@@ -47,11 +47,18 @@ std::string_view LastPathComponent(std::string_view name) {
     const char c = name[i];
     if (c == '\\' || c == ':' || c == '/') {
       start = i + 1;
-    } else if (IsLeadByte(c) && i + 1 < name.size() && name[i + 1] != ':' && name[i + 1] != '/') {
+    } else if (CharacterLength(name, i) == 2) {
       ++i;  // its second byte, a backslash included, separates nothing
     }
   }
   return name.substr(start);
+}
+
+// A field name must not split its own line: an "=" in it would end the name early and
+// make the rest of the line, never escaped, the value; a control byte could end the line.
+bool IsUsableFieldName(std::string_view name) {
+  return std::none_of(name.begin(), name.end(),
+                      [](char c) { return c == '=' || static_cast<unsigned char>(c) < 0x20; });
 }
 
 bool HasImageType(std::string_view header) {
@@ -92,7 +99,7 @@ void TWebModule1::ParseMultipartPart(std::string_view part) {
   const std::string_view content = part.substr(header_end + kHeaderEnd.size());
 
   const std::optional<std::string_view> field_name = QuotedAttribute(header, "name=\"");
-  if (!field_name) return;
+  if (!field_name || !IsUsableFieldName(*field_name)) return;
 
   if (!Contains(header, kContentType)) {
     // Escaped straight into the form text: a long value is never held twice.
@@ -107,7 +114,8 @@ void TWebModule1::ParseMultipartPart(std::string_view part) {
   if (!HasImageType(header) || file_name.empty() || content.empty()) return;
   UploadFileName.assign(file_name);
   UploadData = content;  // a view into the body, which outlives the handler's use of it
-  AppendLine(FormText, *field_name, file_name);
+  // The stored extension comes from the name as sent; the line is a value like any other.
+  AppendLine(FormText, *field_name, EscapeFieldText(file_name));
 }
 
 void TWebModule1::ParseUrlEncodedBody(std::string_view body) {

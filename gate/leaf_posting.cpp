@@ -35,6 +35,19 @@ LeafNamingResult ClaimLeafName(TWebModule1& module, const std::string& image_ext
   return ClaimStampName(module.RequestStamp, files);
 }
 
+// Puts the configured default image in the upload when the request brought none;
+// true when it did.
+bool TakeDefaultImage(TWebModule1& module) {
+  if (!module.UploadData.empty() || module.DefaultImgFile.empty() ||
+      !platform::FileExists(module.DefaultImgFile)) {
+    return false;
+  }
+  module.UploadFileName = module.DefaultImgFile;
+  module.UploadStorage = LoadFileToString(module.DefaultImgFile);
+  module.UploadData = module.UploadStorage;
+  return true;
+}
+
 std::string LeafRecord(const std::string& form_text) {
   return "<qelkeys>\r\n" + form_text + "\r\n</qelkeys>\r\n";
 }
@@ -45,7 +58,7 @@ std::string LeafImageExtension(std::string_view file_name) {
   std::optional<std::size_t> dot;
   for (std::size_t i = 0; i < file_name.size(); ++i) {
     const char c = file_name[i];
-    if (IsLeadByte(c) && i + 1 < file_name.size()) {
+    if (CharacterLength(file_name, i) == 2) {
       ++i;
     } else if (c == '.') {
       dot = i;
@@ -58,7 +71,7 @@ std::string LeafImageExtension(std::string_view file_name) {
   // Second bytes of double-byte characters keep their value, so the characters stay.
   for (std::size_t i = 0; i < extension.size(); ++i) {
     char& c = extension[i];
-    if (IsLeadByte(c) && i + 1 < extension.size()) {
+    if (CharacterLength(extension, i) == 2) {
       ++i;
     } else if (c >= 'A' && c <= 'Z') {
       c = static_cast<char>(c + ('a' - 'A'));
@@ -73,6 +86,15 @@ bool IsStorableImageExtension(std::string_view extension) {
     if (static_cast<unsigned char>(c) < 0x20) return false;
   }
   return true;
+}
+
+bool IsImageExtension(std::string_view extension) {
+  static constexpr std::string_view kImageExtensions[] = {".png",  ".jpg", ".jpeg", ".jpe",
+                                                          ".jfif", ".gif", ".bmp",  ".webp"};
+  for (const std::string_view allowed : kImageExtensions) {
+    if (extension == allowed) return true;
+  }
+  return false;
 }
 
 void TWebModule1::CommandPostLeaf(TWebResponse& response) {
@@ -92,14 +114,14 @@ void TWebModule1::CommandPostLeaf(TWebResponse& response) {
   }
   if (!CheckRequiredFields(FormText)) return answer_error(kBlankField);
 
-  if (UploadData.empty() && !DefaultImgFile.empty() && platform::FileExists(DefaultImgFile)) {
-    UploadFileName = DefaultImgFile;
-    UploadStorage = LoadFileToString(DefaultImgFile);
-    UploadData = UploadStorage;
-  }
+  const bool from_request = !TakeDefaultImage(*this);
   if (UploadFileName.empty() || UploadData.empty()) return answer_error(kNoAttachment);
+  // The operator's default image may have any extension; a poster's file is published
+  // under its extension in a directory the web server delivers, so only images pass.
   const std::string extension = LeafImageExtension(UploadFileName);
-  if (!IsStorableImageExtension(extension)) return answer_error(kUnstorableName);
+  if (!IsStorableImageExtension(extension) || (from_request && !IsImageExtension(extension))) {
+    return answer_error(kUnstorableName);
+  }
 
   LeafNamingResult naming = ClaimLeafName(*this, extension);
   switch (naming.outcome) {

@@ -1,4 +1,5 @@
-// Helpers of the postleaf command: the stored extension of an accepted image.
+// Helpers of the postleaf command: the stored extension of an accepted image and the
+// extensions it may be stored under.
 #pragma once
 
 #include <string>
@@ -14,5 +15,9 @@ std::string LeafImageExtension(std::string_view file_name);
 // False for an extension the image cannot be stored under: the record's own ".txt",
 // which would overwrite the image, or one holding a control byte.
 bool IsStorableImageExtension(std::string_view extension);
+
+// True for the lower-cased extensions of the image formats a posted file may be stored
+// under: ".png", ".jpg", ".jpeg", ".jpe", ".jfif", ".gif", ".bmp" and ".webp".
+bool IsImageExtension(std::string_view extension);
 
 }  // namespace orvane

@@ -12,20 +12,17 @@ bool IsDirectoryEnd(char byte, char delimiter) {
   return byte == delimiter || (delimiter == '\\' && byte == ':');
 }
 
-// Only a byte in the second-byte range (a backslash, not a slash) can hide inside a
-// double-byte character; for any other delimiter the bytes are taken one by one, which
-// keeps paths in other encodings (UTF-8 on POSIX) intact.
-bool CanBeSecondByte(char delimiter) {
-  const unsigned char byte = static_cast<unsigned char>(delimiter);
-  return byte >= 0x40 && byte != 0x7F && byte <= 0xFC;
-}
+// Only a delimiter in the second-byte range (a backslash, not a slash) can hide inside a
+// double-byte character; any other delimiter is found byte by byte, which keeps paths
+// in other encodings (UTF-8 on POSIX) intact.
+bool CanBeSecondByte(char delimiter) { return IsSecondByte(delimiter); }
 
 // Position just after the last directory end that is not a second byte; 0 when none.
 std::size_t DirectoryPartLength(std::string_view path, char delimiter) {
   if (!CanBeSecondByte(delimiter)) return path.find_last_of(delimiter) + 1;  // npos + 1 == 0
   std::size_t length = 0;
   for (std::size_t i = 0; i < path.size(); ++i) {
-    if (IsLeadByte(path[i]) && i + 1 < path.size()) {
+    if (CharacterLength(path, i) == 2) {
       ++i;
     } else if (IsDirectoryEnd(path[i], delimiter)) {
       length = i + 1;
@@ -41,7 +38,7 @@ bool EndsWithDelimiter(std::string_view text, char delimiter) {
   if (!CanBeSecondByte(delimiter)) return true;
   // Only a scan from the start tells whether the last byte is a second byte.
   std::size_t i = 0;
-  while (i + 1 < text.size()) i += IsLeadByte(text[i]) ? 2 : 1;
+  while (i + 1 < text.size()) i += CharacterLength(text, i);
   return i == text.size() - 1;
 }
 

@@ -15,10 +15,6 @@ namespace {
 // More findings than this in one directory are counted, not listed.
 constexpr std::size_t kListedFindings = 20;
 
-bool IsSecondByte(unsigned char byte) {
-  return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
-}
-
 std::string Hex(unsigned char byte) {
   char text[8];
   std::snprintf(text, sizeof text, "0x%02X", byte);

@@ -24,7 +24,56 @@ std::string StatusLineText(std::string message) {
   return message;
 }
 
+void AppendWithoutControls(std::string& line, std::string_view text) {
+  for (const char c : text) {
+    line.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c);
+  }
+}
+
 }  // namespace
+
+std::string EscapeHtml(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        result.append("&amp;");
+        break;
+      case '<':
+        result.append("&lt;");
+        break;
+      case '>':
+        result.append("&gt;");
+        break;
+      case '"':
+        result.append("&quot;");
+        break;
+      default:
+        result.push_back(c);
+    }
+  }
+  return result;
+}
+
+std::string ServerErrorLogLine(const TExceptionReport& report, std::string_view method,
+                               std::string_view script_name) {
+  std::string line = "orvanegate: status 500: ";
+  AppendWithoutControls(line, report.ClassName);
+  line.append(": ");
+  AppendWithoutControls(line, report.Message);
+  line.append(" (request: ");
+  AppendWithoutControls(line, method);
+  line.push_back(' ');
+  AppendWithoutControls(line, script_name);
+  line.append(")\n");
+  return line;
+}
+
+void LogServerError(const TExceptionReport& report, std::string_view method,
+                    std::string_view script_name) {
+  platform::WriteStderr(ServerErrorLogLine(report, method, script_name));
+}
 
 TExceptionReport DescribeException(std::exception_ptr error) {
   if (!error) return {"Exception", ""};
@@ -47,15 +96,21 @@ std::string ServerErrorReply(const TExceptionReport& report) {
       "Exception: %0:s<br>Message: %1:s<br><hr>例外 : %0:s<br>メッセージ : %1:s<br></html>\r\n";
   // The class name is substituted first: it never contains "%1:s", a message may hold "%0:s".
   const std::string page =
-      ReplaceAll(ReplaceAll(page_template, "%0:s", report.ClassName), "%1:s", report.Message);
+      ReplaceAll(ReplaceAll(page_template, "%0:s", EscapeHtml(report.ClassName)), "%1:s",
+                 EscapeHtml(report.Message));
   return "Status: 500 " + StatusLineText(report.Message) +
          "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(page.size()) +
          "\r\n\r\n" + page;
 }
 
 void WriteServerErrorPage(std::exception_ptr error) {
-  const std::string reply = ServerErrorReply(DescribeException(error));
+  const TExceptionReport report = DescribeException(error);
+  const std::string reply = ServerErrorReply(report);
   platform::WriteStdout(reply.data(), reply.size());
+  // The request object may be the part that failed, so the variables come straight from
+  // the environment.
+  LogServerError(report, platform::GetEnvironment("REQUEST_METHOD").value_or(""),
+                 platform::GetEnvironment("SCRIPT_NAME").value_or(""));
 }
 
 }  // namespace orvane

@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
 
 namespace orvane {
 
@@ -13,9 +14,23 @@ struct TExceptionReport {
 };
 
 TExceptionReport DescribeException(std::exception_ptr error);
-// The header block and the page, as bytes.
+// The header block and the page, as bytes. The page quotes the class name and the
+// message HTML-escaped: a message may carry request data, such as a path built from an id.
 std::string ServerErrorReply(const TExceptionReport& report);
-// Writes the reply unbuffered; a failed write is ignored.
+// Writes the reply unbuffered, and the operator's log line to standard error with the
+// method and script name of the environment; a failed write is ignored.
 void WriteServerErrorPage(std::exception_ptr error);
+
+// The text with "&", "<", ">" and the double quote written as entities, for quoting
+// text of unknown origin in a page.
+std::string EscapeHtml(std::string_view text);
+
+// The one line an internal failure leaves for the operator on standard error, which a
+// CGI server puts in its error log: class, message, request method and script name,
+// ending in LF. Controls in the parts become spaces, so the line stays one line.
+std::string ServerErrorLogLine(const TExceptionReport& report, std::string_view method,
+                               std::string_view script_name);
+void LogServerError(const TExceptionReport& report, std::string_view method,
+                    std::string_view script_name);
 
 }  // namespace orvane

@@ -2,6 +2,7 @@
 
 #include "host/ascii_case.h"
 #include "host/http_text.h"
+#include "host/server_error_page.h"
 
 namespace orvane {
 
@@ -123,6 +124,9 @@ void TCustomWebDispatcher::ReportException(const Exception& e, bool& handled) {
   }
   if (handled || Response == nullptr) return;
   const std::string path_info = Request != nullptr ? Request->GetStringVariable(rvPathInfo) : "";
+  LogServerError({e.ClassName(), e.Message()},
+                 Request != nullptr ? Request->GetStringVariable(rvMethod) : "",
+                 Request != nullptr ? Request->GetDispatchScriptName() : "");
   Response->SetContent(InternalApplicationErrorPage(e.Message(), path_info));
   if (!Response->IsSent()) {
     Response->SetStatusCode(500);
@@ -132,9 +136,10 @@ void TCustomWebDispatcher::ReportException(const Exception& e, bool& handled) {
 }
 
 std::string InternalApplicationErrorPage(const std::string& message, const std::string& path_info) {
-  // The message and the path info are inserted unescaped.
+  // A message may quote request data (a path built from an id), so both are escaped.
   return "<html><body><h1>Internal Application Error / 内部アプリケーションエラー</h1>\r\n<p>" +
-         message + "\r\n<p><hr width=\"100%\"><i>" + path_info + "</i></body></html>";
+         EscapeHtml(message) + "\r\n<p><hr width=\"100%\"><i>" + EscapeHtml(path_info) +
+         "</i></body></html>";
 }
 
 }  // namespace orvane

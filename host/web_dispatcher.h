@@ -101,7 +101,8 @@ class TCustomWebDispatcher : public TDataModule {
   TWebActionItems actions_;
 };
 
-// The "Internal Application Error" page for an error message and a path info.
+// The "Internal Application Error" page for an error message and a path info, both
+// HTML-escaped.
 std::string InternalApplicationErrorPage(const std::string& message, const std::string& path_info);
 
 class TWebModule : public TCustomWebDispatcher {

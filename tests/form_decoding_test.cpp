@@ -243,12 +243,68 @@ TEST(MultipartDecoding, NameAttributeQuirks) {
        "=v\r\n"},
       {"empty name", "Content-Disposition: form-data; name=\"\"", "=v\r\n"},
       {"first occurrence, inside filename", "X: filename=\"f\"; name=\"a\"", "f=v\r\n"},
-      {"NUL bytes in the header", "\0Content-Disposition: form-data; name=\"a\0b\""s,
-       "a\0b=v\r\n"s},
+      {"NUL byte in the header before the name", "\0Content-Disposition: form-data; name=\"ab\""s,
+       "ab=v\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     EXPECT_EQ(DecodeMultipart(Body({Part(c.header, "v")})).form_text, c.form_text);
+  }
+}
+
+// A name that would split its own line is no name: an "=" would make the rest of the
+// line, never escaped, the value of a shorter name.
+TEST(MultipartDecoding, PartNamedWithAnEqualsSignOrAControlByteIsIgnored) {
+  const struct {
+    const char* label;
+    std::string name;
+  } cases[] = {
+      {"markup after an equals sign", "realname=<script>alert(3)</script>"},
+      {"equals sign alone", "="},
+      {"equals sign first", "=realname"},
+      {"NUL byte", "a\0b"s},
+      {"line feed", "a\nrealname"},
+      {"carriage return", "a\r"},
+      {"unit separator", "a\x1F"},
+      {"equals sign after a lead byte", "\x81=x"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string header = "Content-Disposition: form-data; name=\"" + c.name + "\"";
+    const std::string file_header = header + "; filename=\"a.png\"\r\nContent-Type: image/png";
+    const Decoded decoded = DecodeMultipart(Body(
+        {TextPart("a", "1"), Part(header, "<b>"), Part(file_header, "img"), TextPart("b", "2")}));
+    EXPECT_EQ(decoded.form_text, "a=1\r\nb=2\r\n");
+    EXPECT_EQ(decoded.file_name, "");
+    EXPECT_EQ(decoded.data, "");
+  }
+}
+
+TEST(MultipartDecoding, NamesWithOtherBytesStayUsable) {
+  for (const std::string name : {"a b", "\x83\x5C\x83\x40", "x-y_z.1", "\x7F\xFF", "<i>"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(DecodeMultipart(Body({TextPart(name, "v")})).form_text, name + "=v\r\n");
+  }
+}
+
+// The upload keeps the name as sent, for its extension; the line it adds is escaped
+// like every other value, since a page may show it as one.
+TEST(MultipartDecoding, FileNameLineIsEscapedAndTheUploadKeepsTheNameAsSent) {
+  const struct {
+    const char* label;
+    std::string sent, line;
+  } cases[] = {
+      {"markup", "<img src=x onerror=alert(4)>", "&lt;img&nbsp;src=x&nbsp;onerror=alert(4)&gt;"},
+      {"markup before an extension", "a<b>&c.png", "a&lt;b&gt;&amp;c.png"},
+      {"lead byte before markup", "\x81<svg>.jpg", "\x81&lt;svg&gt;.jpg"},
+      {"character reference of a non-ASCII character", "Jos&#233;.png", "Jos&#233;.png"},
+      {"valid Shift_JIS name", "\x95\x5C\x8E\xA6.png", "\x95\x5C\x8E\xA6.png"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const Decoded decoded = DecodeMultipart(Body({FilePart("realname", c.sent, "image/png", "d")}));
+    EXPECT_EQ(decoded.file_name, c.sent);
+    EXPECT_EQ(decoded.form_text, "realname=" + c.line + "\r\n");
   }
 }
 

@@ -228,6 +228,8 @@ TEST_F(LeafPosting, RefusedPostingsAnswerTheirMessageAndWriteNothing) {
       {"text upload", "m1", "secret", "", "notes.TXT", "", "", kUnstorable},
       {"control byte in extension", "m1", "secret", "", std::string("a.jp\0g", 6), "", "",
        kUnstorable},
+      {"page upload", "m1", "secret", "", "a.html", "", "", kUnstorable},
+      {"upload without extension", "m1", "secret", "", "README", "", "", kUnstorable},
       {"every template name taken", "m1", "secret", "", "a.jpg", "fixed", "", kNoName},
       {"counter refuses its open", "m1", "secret", "", "a.jpg", "leaf#", socket.Path(),
        kCounterUnusable},
@@ -263,6 +265,15 @@ TEST_F(LeafPosting, DefaultImageStandsInForAMissingUpload) {
   EXPECT_EQ(ReadBytes(Leaf(stamp + ".png")), kImage + "default");
   EXPECT_EQ(ReadBytes(Leaf(stamp + ".txt")).find("default"), std::string::npos);
   EXPECT_EQ(module_.UploadFileName, default_image.string());
+}
+
+TEST_F(LeafPosting, DefaultImageMayHaveAnyExtensionButText) {
+  const fs::path default_image = root_ / "banner.svg";
+  WriteBytes(default_image, "<svg/>");
+  module_.DefaultImgFile = default_image.string();
+  Upload("", "");
+  EXPECT_NE(Post().find(kAccepted), std::string::npos);
+  EXPECT_EQ(ReadBytes(Leaf(std::string(kStamp) + ".svg")), "<svg/>");
 }
 
 TEST_F(LeafPosting, DefaultImageThatIsMissingOrATextIsRefused) {

@@ -40,6 +40,7 @@ TEST(DirectoryPart, TableOfCases) {
       {"drive and directories", "C:\\gate\\orvanegate.exe", '\\', "C:\\gate\\"},
       {"drive colon only", "C:orvanegate.exe", '\\', "C:"},
       {"second byte 0x5C does not cut", "C:\\\x95\x5cx.exe", '\\', "C:\\"},
+      {"colon after a lead byte is a drive colon", "\x81:x.exe", '\\', "\x81:"},
       {"no delimiter", "orvanegate", '\\', ""},
       {"posix path", "/srv/cgi/orvanegate", '/', "/srv/cgi/"},
       {"colon is no delimiter on posix", "/srv/a:b", '/', "/srv/"},

@@ -10,6 +10,7 @@
 #include "host/web_application.h"
 #include "host/web_dispatcher.h"
 #include "host/web_request_handler.h"
+#include "stdio_redirect.h"
 
 namespace orvane {
 namespace {
@@ -82,7 +83,9 @@ TEST(ProcessRequest, RequestNoActionAcceptsSendsNothing) {
 TEST(ProcessRequest, ErrorInTheActionBecomesTheStatus500Page) {
   Cycle cycle(TestModuleClass(
       [](TWebResponse&, bool&) { throw EFOpenError("cannot open <x>", 2, false); }));
+  testing::StderrCapture err;
   EXPECT_FALSE(cycle.handler.ProcessRequest(cycle.request, cycle.response));
+  EXPECT_EQ(err.Take(), "orvanegate: status 500: EFOpenError: cannot open <x> (request: GET )\n");
   EXPECT_EQ(cycle.response.sends, 1);
   EXPECT_EQ(cycle.response.sent_status, 500);
   EXPECT_EQ(
@@ -90,7 +93,7 @@ TEST(ProcessRequest, ErrorInTheActionBecomesTheStatus500Page) {
       "<html><body><h1>Internal Application Error / " +
           FromHex("93 e0 95 94 83 41 83 76 83 8a 83 50 81 5b 83 56 83 87 83 93 83 47 83 89 81 "
                   "5b") +  // 内部アプリケーションエラー
-          "</h1>\r\n<p>cannot open <x>\r\n<p><hr width=\"100%\"><i></i></body></html>");
+          "</h1>\r\n<p>cannot open &lt;x&gt;\r\n<p><hr width=\"100%\"><i></i></body></html>");
   EXPECT_EQ(cycle.handler.ActiveListCount(), 0u);
 }
 

@@ -2,17 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <new>
 #include <stdexcept>
 #include <string>
 
 #include "fake_web.h"
 #include "host/web_dispatcher.h"
+#include "platform/exception.h"
+#include "stdio_redirect.h"
 
 namespace orvane {
 namespace {
 
 using testing::FromHex;
+using namespace std::string_literals;
 
 // The page's three fixed parts around the substitutions, in Shift_JIS.
 const std::string kHead =
@@ -54,6 +58,62 @@ TEST(ServerErrorReply, PlaceholdersInsideTheMessageAreNotSubstitutedAgain) {
   const std::string reply = ServerErrorReply({"EX", "%0:s %1:s"});
   EXPECT_NE(reply.find("Message: %0:s %1:s<br>"), std::string::npos);
   EXPECT_NE(reply.find("Exception: EX<br>"), std::string::npos);
+}
+
+// A message may carry request data (a path built from an id): the page quotes it escaped.
+TEST(ServerErrorReply, MarkupInTheMessageIsEscapedInThePage) {
+  const struct {
+    std::string message, quoted;
+  } cases[] = {
+      {"<svg onload=alert(6)>", "&lt;svg onload=alert(6)&gt;"},
+      {"a&b \"c\"", "a&amp;b &quot;c&quot;"},
+      {"\x81<x>", "\x81&lt;x&gt;"},
+      {"\x82\xA0 plain", "\x82\xA0 plain"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    const std::string reply = ServerErrorReply({"EFCreateError", c.message});
+    const std::string page = ExpectedPage("EFCreateError", c.quoted);
+    EXPECT_EQ(reply, "Status: 500 " + c.message +
+                         "\r\nContent-Type: text/html\r\nContent-Length: " +
+                         std::to_string(page.size()) + "\r\n\r\n" + page);
+  }
+}
+
+TEST(ServerErrorLogLine, OneLineWithClassMessageMethodAndScript) {
+  const struct {
+    const char* label;
+    TExceptionReport report;
+    std::string method, script, expected;
+  } cases[] = {
+      {"file error", {"EFCreateError", "cannot create x"}, "POST", "/cgi/orvanegate.exe",
+       "orvanegate: status 500: EFCreateError: cannot create x "
+       "(request: POST /cgi/orvanegate.exe)\n"},
+      {"line breaks become blanks", {"E", "a\r\nb\nc"}, "GET\n", "/s\r",
+       "orvanegate: status 500: E: a  b c (request: GET  /s )\n"},
+      {"controls and NUL become blanks", {"E\t", "x\0y\x7F"s}, "", "",
+       "orvanegate: status 500: E : x y  (request:  )\n"},
+      {"Shift_JIS bytes pass", {"E", "\x83\x74\x83\x40"}, "PUT", "/a",
+       "orvanegate: status 500: E: \x83\x74\x83\x40 (request: PUT /a)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(ServerErrorLogLine(c.report, c.method, c.script), c.expected);
+  }
+}
+
+TEST(WriteServerErrorPage, WritesTheReplyAndOneLogLineWithTheRequestVariables) {
+  ::setenv("REQUEST_METHOD", "POST", 1);
+  ::setenv("SCRIPT_NAME", "/cgi/gate.exe", 1);
+  testing::StdoutCapture out;
+  testing::StderrCapture err;
+  WriteServerErrorPage(std::make_exception_ptr(EFCreateError("<x>", 2, false)));
+  const std::string logged = err.Take();
+  const std::string written = out.Take();
+  ::unsetenv("REQUEST_METHOD");
+  ::unsetenv("SCRIPT_NAME");
+  EXPECT_EQ(written, ServerErrorReply({"EFCreateError", "<x>"}));
+  EXPECT_EQ(logged, "orvanegate: status 500: EFCreateError: <x> (request: POST /cgi/gate.exe)\n");
 }
 
 TEST(DescribeException, ClassNamesAndMessages) {

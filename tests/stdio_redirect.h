@@ -54,10 +54,10 @@ class StdinBytes : public FdRedirect {
   long Consumed() const { return static_cast<long>(::lseek(FileDescriptor(), 0, SEEK_CUR)); }
 };
 
-// Collects what is written to standard output; Take restores it and returns the bytes.
-class StdoutCapture : public FdRedirect {
+// Collects what is written to a descriptor; Take restores it and returns the bytes.
+class FdCapture : public FdRedirect {
  public:
-  StdoutCapture() : FdRedirect(STDOUT_FILENO) {}
+  explicit FdCapture(int fd) : FdRedirect(fd) {}
   std::string Take() {
     Restore();
     std::string bytes;
@@ -67,6 +67,16 @@ class StdoutCapture : public FdRedirect {
     while ((got = ::read(FileDescriptor(), piece, sizeof piece)) > 0) bytes.append(piece, got);
     return bytes;
   }
+};
+
+class StdoutCapture : public FdCapture {
+ public:
+  StdoutCapture() : FdCapture(STDOUT_FILENO) {}
+};
+
+class StderrCapture : public FdCapture {
+ public:
+  StderrCapture() : FdCapture(STDERR_FILENO) {}
 };
 
 // Bytes shown with control and non-ASCII bytes escaped, for failure messages.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fake_web.h"
+#include "stdio_redirect.h"
 
 namespace orvane {
 namespace {
@@ -238,23 +239,38 @@ TEST(ActionItemProperties, OnlyOneDefaultItem) {
   EXPECT_EQ(first.MethodType(), mtAny);
 }
 
+// A request whose script name is known, as the operator's log line quotes it.
+class ScriptRequest : public FakeRequest {
+ public:
+  ScriptRequest(std::string method, std::string path_info)
+      : FakeRequest(std::move(method), std::move(path_info)) {}
+  std::string GetStringVariable(int index) override {
+    return index == rvScriptName ? "/cgi/orvanegate.exe" : FakeRequest::GetStringVariable(index);
+  }
+};
+
 TEST(ReportException, WritesTheInternalApplicationErrorPageWithStatus500) {
   RecordingDispatcher dispatcher;
-  FakeRequest request("GET", "/p<q>");
+  ScriptRequest request("POST", "/p<q>\"&");
   FakeResponse response(request);
   dispatcher.Dispatch(request, response);  // sets Request and Response
   bool handled = false;
-  dispatcher.ReportException(EFOpenError("<b>bad</b>", 2, false), handled);
+  testing::StderrCapture err;
+  dispatcher.ReportException(EFOpenError("<b>bad</b> & \"worse\"", 2, false), handled);
+  EXPECT_EQ(err.Take(),
+            "orvanegate: status 500: EFOpenError: <b>bad</b> & \"worse\" "
+            "(request: POST /cgi/orvanegate.exe)\n");
   EXPECT_TRUE(handled);
   EXPECT_EQ(response.sends, 1);
   EXPECT_EQ(response.sent_status, 500);
-  // "内部アプリケーションエラー"; message and path info are not escaped.
-  EXPECT_EQ(
-      response.content,
-      "<html><body><h1>Internal Application Error / " +
-          FromHex("93 e0 95 94 83 41 83 76 83 8a 83 50 81 5b 83 56 83 87 83 93 83 47 83 89 81 "
-                  "5b") +
-          "</h1>\r\n<p><b>bad</b>\r\n<p><hr width=\"100%\"><i>/p<q></i></body></html>");
+  // "内部アプリケーションエラー"; message and path info are escaped, as they may carry
+  // request data.
+  EXPECT_EQ(response.content,
+            "<html><body><h1>Internal Application Error / " +
+                FromHex("93 e0 95 94 83 41 83 76 83 8a 83 50 81 5b 83 56 83 87 83 93 83 47 83 89 "
+                        "81 5b") +
+                "</h1>\r\n<p>&lt;b&gt;bad&lt;/b&gt; &amp; &quot;worse&quot;\r\n"
+                "<p><hr width=\"100%\"><i>/p&lt;q&gt;&quot;&amp;</i></body></html>");
 }
 
 TEST(ReportException, AlreadySentResponseGetsContentButIsNotSentAgain) {

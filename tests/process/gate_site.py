@@ -93,6 +93,13 @@ class GateSite(cgi_harness.Site):
     def post_multipart(self, *parts):
         return self.post(pages.multipart(*parts), content_type=pages.multipart_type())
 
+    def post_logged(self, body, content_type=FORM_TYPE):
+        """(standard output, standard error) of a POST answered with status 500, which
+        writes the operator's log line to standard error; it must still exit with 0."""
+        result = self.run(self.post_env(body, content_type=content_type), body)
+        self.test.assertEqual(0, result.exit_code, result.stderr)
+        return result.stdout, result.stderr
+
     def get(self, query):
         return self.answer(cgi_harness.cgi_env("GET", query=query, SCRIPT_NAME=SCRIPT_NAME))
 
@@ -140,6 +147,12 @@ def reply(page, status="200 OK"):
     if page:
         head += b"Content-Length: %d\r\n" % len(page)
     return head + b"Content:\r\n\r\n" + page
+
+
+def log_line(class_name, message, method="POST"):
+    """The operator's log line of a status-500 answer to the gate's script."""
+    return (b"orvanegate: status 500: " + pages.sj(class_name) + b": " + pages.sj(message) +
+            b" (request: " + method.encode() + b" " + SCRIPT_NAME.encode() + b")\n")
 
 
 def split_reply(actual):

@@ -189,11 +189,16 @@ class DumpTest(unittest.TestCase):
             day = (today + datetime.timedelta(days=delta)).strftime("%Y%m%d")
             with open(os.path.join(site.dumps, day), "wb") as f:
                 f.write(b"occupied")
-        head, page = split_reply(site.post_form(*REGISTER_TARO))
+        stdout, stderr = site.post_logged(pages.urlencoded(*REGISTER_TARO))
+        head, page = split_reply(stdout)
         self.assertTrue(head.startswith(b"Status: 500 Internal Server Error\r\n"), head)
+        self.assertRegex(stderr, re.compile(
+            re.escape(pages.sj("orvanegate: status 500: EFCreateError: ファイル \"" + site.dumps + "/"))
+            + rb"\d{8}/\d{8}-\d{6}-\d{3}\.txt\". [^\r\n]+"
+            + re.escape(pages.sj(" を作成できません (request: POST /cgi/orvanegate.exe)\n")) + rb"\Z"))
         self.assertRegex(page, re.compile(
-            re.escape(pages.sj("<html><body><h1>Internal Application Error / 内部アプリケーションエラー</h1>\r\n<p>ファイル \""
-                               + site.dumps + "/")) + rb"\d{8}/\d{8}-\d{6}-\d{3}\.txt\". .+"
+            re.escape(pages.sj("<html><body><h1>Internal Application Error / 内部アプリケーションエラー</h1>\r\n<p>ファイル &quot;"
+                               + site.dumps + "/")) + rb"\d{8}/\d{8}-\d{6}-\d{3}\.txt&quot;\. .+"
             + re.escape(pages.sj(" を作成できません\r\n<p><hr width=\"100%\"><i></i></body></html>")) + rb"\Z",
             re.S))
         self.assertEqual([], site.member_files())

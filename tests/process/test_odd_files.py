@@ -5,6 +5,7 @@ A FIFO must never make the gate wait: every run here has a short timeout, and on
 overruns fails the test instead of hanging the suite."""
 
 import os
+import re
 import stat
 import unittest
 
@@ -15,6 +16,9 @@ from gate_site import GateSite, leaf_site, reply
 
 TIMEOUT = 15
 SERVER_ERROR = b"Status: 500 Internal Server Error\r\n"
+# The operator's line that comes with every status-500 answer, and nothing else.
+LOG_LINE = re.compile(rb"orvanegate: status 500: E\w+: [^\n]+ "
+                      rb"\(request: (GET|POST) (/cgi/orvanegate\.exe)?\)\n")
 
 
 def command(name, *pairs):
@@ -41,13 +45,16 @@ class OddFileCase(unittest.TestCase):
         else:
             env, body = site.post_env(request), request
         result = site.run(env, body, timeout=TIMEOUT)
-        # A sanitizer report changes the exit code; the error reply may log to stderr.
+        # A sanitizer report changes the exit code; the error reply logs to stderr.
         self.assertEqual(0, result.exit_code, cgi_harness.escape_bytes(result.stderr))
+        self.last_stderr = result.stderr
         return result.stdout
 
     def assert_server_error(self, site, request):
         answer = self.run_gate(site, request)
         self.assertTrue(answer.startswith(SERVER_ERROR), cgi_harness.escape_bytes(answer[:300]))
+        self.assertIsNotNone(LOG_LINE.fullmatch(self.last_stderr),
+                             cgi_harness.escape_bytes(self.last_stderr))
         return answer
 
 

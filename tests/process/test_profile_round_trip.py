@@ -33,7 +33,14 @@ CASES = (
          urlname1="My&nbsp;Blog"),
     case("escaped markup and quotes", comment="&lt;b&gt;&amp;&quot;q&quot;&lt;/b&gt;",
          url1="http://a.example/?q=1&amp;r=2"),
-    case("typed entity texts", comment="&amp;nbsp;&amp;lt;br&amp;gt;&amp;#160;"),
+    # A typed reference to a character beyond ASCII reads as one a browser sent for it.
+    case("typed entity texts", comment="&amp;nbsp;&amp;lt;br&amp;gt;&amp;#160;",
+         saved={"comment": "&amp;nbsp;&amp;lt;br&amp;gt;&#160;"}),
+    case("characters outside Shift_JIS", realname="Jos&#233;", country="&#54620;&#44397;",
+         comment="&#128512;&nbsp;&#20204;漢字", urlname1="caf&#233;",
+         url1="http://a.example/caf&#233;"),
+    case("typed ASCII, hexadecimal and malformed references",
+         comment="&amp;#60;b&amp;#62;&amp;#xE9;&amp;#233"),
     case("line breaks become spaces", comment="one<br>two<br><br>three",
          saved={"comment": "one&nbsp;two&nbsp;&nbsp;three"}),
     # A multipart value loses its trailing white space when it is decoded.
