@@ -1,10 +1,7 @@
-// The whole request cycle in-process, as the program runs it, on a temporary site: the
-// input is an optional first line "?query" and the request body. Every request is a
-// POST declaring the body's length; the site is put back after every input, so that
-// each input meets the same members, settings and leaf directories.
-#include <stdlib.h>
-#include <unistd.h>
-
+// The whole request cycle in-process, as the program runs it, on a site beside the
+// executable: the input is an optional first line "?query" and the request body. Every
+// request is a POST declaring the body's length; the site is put back after every input,
+// so that each input meets the same members, settings and leaf directories.
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -32,12 +29,15 @@ void WriteFile(const fs::path& path, std::string_view bytes) {
 std::string Dir(const fs::path& path) { return path.string() + "/"; }
 
 // Three sites, one per naming mode, and one member, m1 with the password secret1. The
-// configuration lies beside the executable, where the program looks for it.
+// configuration lies beside the executable, where the program looks for it; the sites
+// lie there too, made afresh at start, since a fuzzer's exit runs no clean-up.
 Site MakeSite() {
-  std::string pattern = (fs::temp_directory_path() / "orvane-fuzz-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) std::abort();
+  const fs::path exe_dir = fs::path(orvane::platform::ExecutablePath()).parent_path();
+  const fs::path root = exe_dir / "handler_fuzzer-site";
+  fs::remove_all(root);
+  fs::create_directory(root);
   Site site;
-  site.root = pattern;
+  site.root = root;
   site.sessions = site.root / "sessions";
   site.members = site.root / "members";
   site.leaves_counter = site.root / "leaves1";
@@ -53,7 +53,6 @@ Site MakeSite() {
   WriteFile(site.sessions / "site2.txt",
             "path=" + Dir(site.leaves_numbered) + "\r\n" + members + "nameorder=num3d\r\n");
   WriteFile(site.sessions / "site3.txt", "path=" + Dir(site.leaves_stamped) + "\r\n" + members);
-  const fs::path exe_dir = fs::path(orvane::platform::ExecutablePath()).parent_path();
   WriteFile(exe_dir / "config.txt", "sessiondb=" + Dir(site.sessions) + "\r\n");
   return site;
 }
@@ -73,10 +72,6 @@ void ResetSite(const Site& site) {
 struct State {
   orvane::fuzz::CgiProcess process;
   Site site = MakeSite();
-  ~State() {
-    std::error_code ignored;
-    fs::remove_all(site.root, ignored);
-  }
 };
 
 State& TheState() {
