@@ -8,6 +8,10 @@
 # PORT= chooses the port (default 8080; 18080 for --check). RUN_DIR= chooses the run directory.
 # Installs what it needs with apt-get (through sudo when not run as root). As root the web
 # server drops to www-data, which owns the data directories; otherwise it runs as the caller.
+# A port that is in use already is reported before anything is built or laid out. The
+# settings in the run directory are created once: an operator's edits are kept. The server
+# refuses request bodies over 64 MiB. Request bodies, passwords included, are dumped to
+# data/dumps, which only the server's account can read (mode 0700), like data/members.
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -16,7 +20,7 @@ MODE=serve
 case "${1:-}" in
   "") ;;
   --check) MODE=check ;;
-  -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  -h | --help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
   *) echo "usage: $0 [--check]" >&2; exit 2 ;;
 esac
 
@@ -52,7 +56,8 @@ choose_run_dir() {
     RUN=/var/tmp/orvanegate-demo/$1
     echo "note: $WEB_USER cannot reach $ROOT/site; using $RUN" >&2
   fi
-  if [ "$MODE" = check ] && [ -e "$RUN" ] && [ ! -f "$RUN/lighttpd.conf" ]; then
+  if [ "$MODE" = check ] && [ -e "$RUN" ] && [ ! -f "$RUN/conf/lighttpd.conf" ] &&
+    [ ! -f "$RUN/lighttpd.conf" ]; then
     echo "$RUN exists and is no demo run directory; --check would wipe it" >&2
     exit 1
   fi
@@ -61,34 +66,14 @@ choose_run_dir() {
   RUN=$(cd "$RUN" && pwd)  # the settings files need absolute paths
 }
 
-fill() {  # template, target: the template with the run directory and port filled in
-  sed -e "s|@RUN@|$RUN|g" -e "s|@PORT@|$PORT|g" "$1" >"$2"
-}
-
-# Lays out $RUN: pages, the gate with its config.txt, site settings and data directories.
-# Members, leaves, counters and dumps of an earlier run are kept.
+# Lays out $RUN (scripts/site-layout.sh): pages, the gate, its settings (created once, an
+# operator's edits are kept) and the data directories. Members, leaves, counters and dumps
+# of an earlier run are kept.
 layout() {
-  mkdir -p "$RUN/htdocs/leaves" "$RUN/htdocs/gallery" "$RUN/htdocs/stamps" "$RUN/cgi" \
-    "$RUN/data/sessions" "$RUN/data/members" "$RUN/data/dumps" "$RUN/logs"
-  for page in site/htdocs/*.html; do
-    iconv -f UTF-8 -t CP932 "$page" >"$RUN/htdocs/$(basename "$page")"
-  done
-  cp build/orvanegate "$RUN/cgi/orvanegate.exe.new"
-  mv -f "$RUN/cgi/orvanegate.exe.new" "$RUN/cgi/orvanegate.exe"
-  fill site/config.txt "$RUN/cgi/config.txt"
-  for settings in site/sessions/*.txt; do
-    fill "$settings" "$RUN/data/sessions/$(basename "$settings")"
-  done
-  cp site/default.png "$RUN/data/default.png"
-  fill site/lighttpd.conf "$RUN/lighttpd.conf"
-  # error.txt is written beside the executable; the gate's directory itself stays read-only.
-  [ -e "$RUN/cgi/error.txt" ] || : >"$RUN/cgi/error.txt"
-  if [ -n "$WEB_USER" ]; then
-    printf 'server.username = "%s"\nserver.groupname = "%s"\n' "$WEB_USER" "$WEB_USER" \
-      >>"$RUN/lighttpd.conf"
-    chown -R "$WEB_USER:$WEB_USER" "$RUN/data" "$RUN/htdocs/leaves" "$RUN/htdocs/gallery" \
-      "$RUN/htdocs/stamps" "$RUN/logs" "$RUN/cgi/error.txt"
-  fi
+  sh scripts/site-layout.sh "$RUN" "$ROOT/build/orvanegate" "$PORT" ${WEB_USER:+"$WEB_USER"}
+  CONF=$RUN/conf/lighttpd.conf
+  echo "note: request bodies, passwords included, are dumped to $RUN/data/dumps;" \
+    "only ${WEB_USER:-your account} can read them (and the members in $RUN/data/members)." >&2
 }
 
 LIGHTTPD=$(command -v lighttpd || echo /usr/sbin/lighttpd)
@@ -97,12 +82,33 @@ port_answers() {
   curl -s -o /dev/null --max-time 2 "http://127.0.0.1:$PORT/"
 }
 
+# Something listens on the port already (whatever it speaks): say so before anything is
+# laid out or built.
+port_taken() {
+  python3 -c '
+import socket, sys
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+try:
+    s.bind(("127.0.0.1", int(sys.argv[1])))
+except OSError:
+    sys.exit(0)
+sys.exit(1)' "$PORT"
+}
+
+check_port() {
+  if port_taken; then
+    echo "port $PORT is taken (is the demo running already?); choose another with PORT=" >&2
+    exit 1
+  fi
+}
+
 serve() {
   choose_run_dir demo
   layout
-  "$LIGHTTPD" -tt -f "$RUN/lighttpd.conf"
+  "$LIGHTTPD" -tt -f "$CONF"
   echo "Demo site: http://127.0.0.1:$PORT/   (run directory $RUN; Ctrl-C stops the server)"
-  exec "$LIGHTTPD" -D -f "$RUN/lighttpd.conf"
+  exec "$LIGHTTPD" -D -f "$CONF"
 }
 
 # --- check mode ---------------------------------------------------------------------------
@@ -272,11 +278,7 @@ check() {
   layout
   OUT=$RUN/logs/check
   mkdir -p "$OUT"
-  if port_answers; then
-    echo "port $PORT is already answering; choose another with PORT=" >&2
-    exit 1
-  fi
-  "$LIGHTTPD" -D -f "$RUN/lighttpd.conf" 2>"$RUN/logs/server.log" &
+  "$LIGHTTPD" -D -f "$CONF" 2>"$RUN/logs/server.log" &
   server=$!
   trap 'kill "$server" 2>/dev/null || :; wait "$server" 2>/dev/null || :' EXIT
   tries=0
@@ -296,5 +298,6 @@ check() {
 }
 
 install_packages
+check_port
 build
 if [ "$MODE" = check ]; then check; else serve; fi

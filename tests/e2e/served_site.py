@@ -1,0 +1,301 @@
+"""A gate site behind a real web server, for the end-to-end suite.
+
+``ServedSite`` lays out a site with scripts/site-layout.sh in a fresh temporary directory
+(the executable named by ORVANEGATE_EXE), starts one server in the foreground on a free
+loopback port in a process group of its own, and stops it again:
+
+* ``Lighttpd``: site/lighttpd.conf, mod_cgi;
+* ``Apache``: tests/e2e/conf/apache2.conf around site/apache2-site.conf, mod_cgid;
+* ``Nginx``: tests/e2e/conf/nginx.conf around site/nginx-site.conf, with fcgiwrap on a
+  unix socket.
+
+Run as root, every server (and fcgiwrap) works as www-data, which owns what the gate writes.
+``unavailable()`` names what this machine lacks to run a server, or None.
+"""
+
+import ctypes
+import http.client
+import os
+import pwd
+import secrets
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+CONF = os.path.join(REPO, "tests", "e2e", "conf")
+LAYOUT = os.path.join(REPO, "scripts", "site-layout.sh")
+WEB_USER = "www-data"
+START_SECONDS = 20
+STOP_SECONDS = 10
+
+
+# Servers start as a service would, without the suite's variables (TMPDIR, say).
+SERVER_ENVIRONMENT = {"PATH": "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
+                      "LANG": "C"}
+PR_SET_PDEATHSIG = 1
+SANITIZER_MARKS = (b"ERROR: AddressSanitizer", b"ERROR: LeakSanitizer", b"runtime error:")
+
+
+def end_with_parent():
+    """Runs in a started server before it executes: when the suite dies (killed at its time
+    limit, say), the server is told to end too instead of living on."""
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
+def free_port():
+    """A loopback port that nothing listens on at this moment."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def program(name):
+    """Full path of an installed program; servers live in /usr/sbin, not always on PATH."""
+    return shutil.which(name, path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
+
+
+def as_root():
+    return os.geteuid() == 0
+
+
+def server_account():
+    """Popen arguments that start a process as the server's account when run as root."""
+    return {"user": WEB_USER, "group": WEB_USER, "extra_groups": []} if as_root() else {}
+
+
+def fill(template, target, values):
+    with open(template) as f:
+        text = f.read()
+    for key, value in values.items():
+        text = text.replace("@%s@" % key, value)
+    with open(target, "w") as f:
+        f.write(text)
+
+
+class ServedSite:
+    """One site in a temporary run directory behind one server."""
+
+    name = None
+    programs = ()
+
+    @classmethod
+    def unavailable(cls):
+        missing = [p for p in cls.programs if not program(p)]
+        if missing:
+            return "%s not installed (scripts/install-deps.sh installs it)" % ", ".join(missing)
+        if as_root():
+            try:
+                pwd.getpwnam(WEB_USER)
+            except KeyError:
+                return "running as root without a %s account for the server" % WEB_USER
+        return None
+
+    def __init__(self):
+        # As root the server's account must reach the run directory: a TMPDIR below root's
+        # home would not do.
+        self.run = tempfile.mkdtemp(prefix="orvanegate-e2e-%s-" % self.name,
+                                    dir="/tmp" if as_root() else None)
+        self.port = None
+        self.children = []
+        self.token = secrets.token_hex(16)
+
+    # --- paths -----------------------------------------------------------------
+    def path(self, *parts):
+        return os.path.join(self.run, *parts)
+
+    def read(self, *parts):
+        with open(self.path(*parts), "rb") as f:
+            return f.read()
+
+    def error_log(self):
+        """The server's error logs: its own and, where it keeps one apart, its CGI one."""
+        logs = b""
+        for name in ("error.log", "cgi-error.log"):
+            try:
+                logs += self.read("logs", name)
+            except FileNotFoundError:
+                pass
+        return logs
+
+    def files(self, *parts):
+        """Every file below a directory of the run directory, as relative paths."""
+        top = self.path(*parts)
+        return sorted(os.path.relpath(os.path.join(d, n), top)
+                      for d, _, names in os.walk(top) for n in names)
+
+    def gate_processes(self):
+        """Process ids of gate processes started from this run directory."""
+        exe = self.path("cgi", "orvanegate.exe")
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    started_as = f.read().split(b"\0")[0]
+                if started_as == exe.encode() or os.readlink("/proc/%s/exe" % pid) == exe:
+                    found.append(int(pid))
+            except OSError:
+                pass
+        return found
+
+    # --- life ------------------------------------------------------------------
+    def start(self):
+        """Lays out the site and starts the server; tries again on another port when the
+        chosen one was taken meanwhile."""
+        failures = []
+        for _ in range(3):
+            self.port = free_port()
+            self.lay_out()
+            self.launch()
+            problem = self.wait_ready()
+            if problem is None:
+                return
+            failures.append(problem)
+            self.stop()
+        raise RuntimeError("%s did not start:\n%s" % (self.name, "\n".join(failures)))
+
+    def lay_out(self):
+        exe = os.environ["ORVANEGATE_EXE"]
+        command = ["sh", LAYOUT, self.run, exe, str(self.port)]
+        if as_root():
+            command.append(WEB_USER)
+        subprocess.run(command, check=True, timeout=60)
+        with open(self.path("htdocs", "ready.txt"), "w") as f:
+            f.write(self.token)
+
+    def spawn(self, command, **kwargs):
+        log = open(self.path("logs", "%s.out" % os.path.basename(command[0])), "ab")
+        child = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                 start_new_session=True, cwd=self.run, env=SERVER_ENVIRONMENT,
+                                 preexec_fn=end_with_parent, **kwargs)
+        log.close()
+        self.children.append(child)
+        return child
+
+    def wait_ready(self):
+        """None once this run's server answers with this run's token, else what went wrong."""
+        deadline = time.monotonic() + START_SECONDS
+        while time.monotonic() < deadline:
+            dead = [c for c in self.children if c.poll() is not None]
+            if dead:
+                return "%s exited with %d:\n%s" % (dead[0].args[0], dead[0].returncode,
+                                                   self.startup_output())
+            try:
+                conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=2)
+                conn.request("GET", "/ready.txt")
+                answer = conn.getresponse().read()
+                conn.close()
+                if answer == self.token.encode():
+                    return None
+                return "another server answers on port %d" % self.port
+            except (OSError, http.client.HTTPException):
+                time.sleep(0.1)
+        return "no answer within %d s:\n%s" % (START_SECONDS, self.startup_output())
+
+    def sanitizer_reports(self):
+        """Lines of the logs where a sanitizer build of the gate reported a fault."""
+        found = []
+        for name in sorted(os.listdir(self.path("logs"))):
+            if name.endswith((".out", ".log")):
+                found += [line for line in self.read("logs", name).splitlines()
+                          if any(mark in line for mark in SANITIZER_MARKS)]
+        return found
+
+    def startup_output(self):
+        out = b""
+        for name in sorted(os.listdir(self.path("logs"))):
+            if name.endswith((".out", "error.log")):
+                out += b"--- %s\n" % name.encode() + self.read("logs", name)[-4000:]
+        return out.decode("utf-8", "replace")
+
+    def stop(self):
+        """Ends every process group this run started: first politely, then for good."""
+        for child in self.children:
+            if child.poll() is None:
+                os.killpg(child.pid, signal.SIGTERM)
+        deadline = time.monotonic() + STOP_SECONDS
+        for child in self.children:
+            try:
+                child.wait(timeout=max(0.1, deadline - time.monotonic()))
+            except subprocess.TimeoutExpired:
+                pass
+            try:
+                os.killpg(child.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            child.wait()
+        self.children = []
+        for pid in self.gate_processes():
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+
+    def remove(self):
+        self.stop()
+        shutil.rmtree(self.run, ignore_errors=True)
+
+    def user_values(self):
+        return {"USER": WEB_USER, "GROUP": WEB_USER} if as_root() else {}
+
+
+class Lighttpd(ServedSite):
+    name = "lighttpd"
+    programs = ("lighttpd",)
+
+    # Script handlers a server may keep for its other sites; the site must keep them away
+    # from the posted leaves.
+    HOSTILE = '\ncgi.assign = (".cgi" => "", ".php" => "", ".svg" => "")\n'
+
+    def launch(self):
+        conf = self.path("conf", "lighttpd.conf")
+        with open(conf, "a") as f:
+            f.write(self.HOSTILE)
+        subprocess.run([program("lighttpd"), "-tt", "-f", conf], check=True, timeout=30,
+                       stdout=subprocess.DEVNULL)
+        # Started as the server's account rather than dropping to it, so that it still ends
+        # with the suite (a process that changes its user forgets end_with_parent).
+        self.spawn([program("lighttpd"), "-D", "-f", conf], **server_account())
+
+
+class Apache(ServedSite):
+    name = "apache"
+    programs = ("apache2",)
+    MODULES = "/usr/lib/apache2/modules"
+
+    def launch(self):
+        conf = self.path("conf", "apache2.conf")
+        user = os.environ.get("USER") or pwd.getpwuid(os.getuid()).pw_name
+        values = {"RUN": self.run, "PORT": str(self.port), "MODULES": self.MODULES,
+                  "USER": user, "GROUP": "#%d" % os.getgid()}
+        values.update(self.user_values())
+        fill(os.path.join(CONF, "apache2.conf"), conf, values)
+        self.spawn([program("apache2"), "-d", self.run, "-f", conf,
+                    "-DFOREGROUND"])
+
+
+class Nginx(ServedSite):
+    name = "nginx"
+    programs = ("nginx", "fcgiwrap")
+
+    def launch(self):
+        conf = self.path("conf", "nginx.conf")
+        user = self.user_values()
+        values = {"RUN": self.run, "PORT": str(self.port),
+                  "USER_LINE": "user %s %s;" % (user["USER"], user["GROUP"]) if user else ""}
+        fill(os.path.join(CONF, "nginx.conf"), conf, values)
+        socket_path = self.path("run", "fcgiwrap.sock")
+        if os.path.exists(socket_path):
+            os.unlink(socket_path)
+        # -f: the gate's standard error goes to nginx's error log. One process, no forked
+        # workers that would outlive it: the suite sends one request at a time.
+        self.spawn([program("fcgiwrap"), "-f", "-c", "1", "-s", "unix:" + socket_path],
+                   **server_account())
+        deadline = time.monotonic() + START_SECONDS
+        while not os.path.exists(socket_path) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.spawn([program("nginx"), "-p", self.path("run"),
+                    "-e", self.path("logs", "error.log"), "-c", conf])
