@@ -67,7 +67,15 @@ constexpr std::string_view kFreshCounterText = "0\r\n";
 // directory, a directory at its name, no permission) raises the file error.
 bool CreateMissingCounter(const std::string& counter_file) {
   if (platform::FileExists(counter_file)) return false;
-  std::optional<platform::File> file = CreateNew(counter_file);
+  std::optional<platform::File> file;
+  try {
+    file = CreateNew(counter_file);
+  } catch (const EOSFileError& error) {
+    // Made, but another posting found it and locked it before this one could: it is that
+    // posting's counter now, read as 0 while empty, and this one waits for it as usual.
+    if (error.IsSharingViolation()) return false;
+    throw;
+  }
   if (!file) return false;
   file->WriteAll(kFreshCounterText);
   file->Close();

@@ -18,8 +18,16 @@ namespace {
 
 constexpr int kReadAttempts = 100;
 constexpr int kReadRetryMilliseconds = 10;
-// Each failed attempt means another save completed, so the bound is never met in practice.
+// Each failed attempt means another writer replaced the record, so the bound is never met.
 constexpr int kRewriteAttempts = 1000;
+// A stale handle lasts until the client looks the name up again, which it does at once
+// or, where it caches names, after about a second: the bound gives it five.
+constexpr int kStaleAttempts = 250;
+constexpr int kStaleRetryMilliseconds = 20;
+// The file beside the records that every rewrite in the directory holds locked. It is
+// never renamed or removed, so every process and every client of a shared file system
+// locks the same file. It never ends in ".txt", so it is never taken for a record.
+constexpr std::string_view kRewriteLockName = ".members.lock";
 // Helper names are random: a second taken name in a row is already beyond belief.
 constexpr int kHelperNameAttempts = 100;
 
@@ -28,6 +36,14 @@ struct HelperFile {
   platform::File file;
   std::string path;
 };
+
+// The directory part of a record's path, with its delimiter. A directory set with slashes
+// on a system whose delimiter is the backslash still ends at its last slash.
+std::string RecordDirectory(const std::string& record_path) {
+  const std::string_view by_system = DirectoryPart(record_path, platform::PathDelimiter());
+  const std::string_view by_slash = DirectoryPart(record_path, '/');
+  return std::string(by_slash.size() > by_system.size() ? by_slash : by_system);
+}
 
 // A helper file's path: in the record's directory, so that it can take the record's
 // name, with a short name of its own, so that every id whose record name fits leaves
@@ -40,11 +56,7 @@ std::string HelperFilePath(const std::string& record_path) {
       ((std::uint64_t{device()} << 32) | device()) ^ platform::ClockSeed();
   char name[32];
   std::snprintf(name, sizeof name, ".member-%016llx.new", static_cast<unsigned long long>(token));
-  // A directory set with slashes on a system whose delimiter is the backslash still
-  // ends at its last slash.
-  const std::string_view by_system = DirectoryPart(record_path, platform::PathDelimiter());
-  const std::string_view by_slash = DirectoryPart(record_path, '/');
-  return std::string(by_slash.size() > by_system.size() ? by_slash : by_system) + name;
+  return RecordDirectory(record_path) + name;
 }
 
 // Creates a helper file of a fresh name. A failure is reported as the record's: the
@@ -121,6 +133,56 @@ void ReplaceRecordFile(const platform::File& record, const std::string& path,
   }
 }
 
+// Holds the lock file of the record's directory exclusively, waiting for other rewrites,
+// which hold it from their read to their replacement of a record. The record itself is
+// not the lock because a replacement moves another file to its name: a process that
+// waited for the old file would hold a lock nobody else asks for.
+platform::File LockRecordRewrites(const std::string& record_path) {
+  return platform::File::Open(RecordDirectory(record_path) + std::string(kRewriteLockName),
+                              platform::OpenMode::OpenAlwaysExclusive, platform::LockWait::Wait);
+}
+
+// Runs the step on the record again while it fails as if the record had gone although
+// its name is still there: on a shared file system a client may lead the name to the
+// file that another client's replacement took away, until it looks the name up afresh.
+template <typename Step>
+auto RetryWhileStale(const std::string& record_path, const Step& step) -> decltype(step()) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      return step();
+    } catch (const EOSFileError& error) {
+      if (!platform::IsStaleFileError(error.ErrorCode()) || attempt >= kStaleAttempts ||
+          !platform::FileExists(record_path)) {
+        throw;
+      }
+    }
+    platform::SleepMilliseconds(kStaleRetryMilliseconds);
+  }
+}
+
+// The rewrite itself, done while the directory's rewrite lock is held.
+bool RewriteHeldRecord(const std::string& path, const std::function<bool(TFieldList&)>& change) {
+  for (int attempt = 1;; ++attempt) {
+    if (!platform::FileExists(path)) return false;
+    // Shared with readers: the replacement is atomic, so a reader meets the old record or
+    // the new one and never has to wait for a save.
+    platform::File record =
+        platform::File::Open(path, platform::OpenMode::ReadShared, platform::LockWait::Wait);
+    // A writer that does not take the rewrite lock may have put another file at the path
+    // meanwhile; the change is made to that one.
+    if (!record.IsSameFileAs(path)) {
+      if (attempt >= kRewriteAttempts) {
+        platform::ThrowFileOpenError(path, platform::kSharingViolation);
+      }
+      continue;
+    }
+    TFieldList list = ParseFieldList(record.ReadAll());
+    if (!change(list)) return false;
+    ReplaceRecordFile(record, path, list);
+    return true;
+  }
+}
+
 }  // namespace
 
 std::string MemberRecordPath(std::string_view members_dir, std::string_view id) {
@@ -141,14 +203,16 @@ TFieldList ReadMemberRecord(const std::string& path) {
 }
 
 std::string ReadMemberRecordText(const std::string& path) {
-  for (int attempt = 1;; ++attempt) {
-    try {
-      return LoadFileToString(path);
-    } catch (const EOSFileError& error) {
-      if (!error.IsSharingViolation() || attempt >= kReadAttempts) throw;
+  return RetryWhileStale(path, [&path] {
+    for (int attempt = 1;; ++attempt) {
+      try {
+        return LoadFileToString(path);
+      } catch (const EOSFileError& error) {
+        if (!error.IsSharingViolation() || attempt >= kReadAttempts) throw;
+      }
+      platform::SleepMilliseconds(kReadRetryMilliseconds);
     }
-    platform::SleepMilliseconds(kReadRetryMilliseconds);
-  }
+  });
 }
 
 // The whole record is written under a name of its own first and then linked to the
@@ -166,23 +230,9 @@ bool CreateMemberRecord(const std::string& path, std::string_view text) {
 }
 
 bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldList&)>& change) {
-  for (int attempt = 1;; ++attempt) {
-    if (!platform::FileExists(path)) return false;
-    platform::File record = platform::File::Open(path, platform::OpenMode::ReadWriteExclusive,
-                                                 platform::LockWait::Wait);
-    // A save that finished while this one waited has put another file at the path.
-    if (!record.IsSameFileAs(path)) {
-      if (attempt >= kRewriteAttempts) {
-        platform::ThrowFileOpenError(path, platform::kSharingViolation);
-      }
-      continue;
-    }
-    TFieldList list = ParseFieldList(record.ReadAll());
-    if (!change(list)) return false;
-    ReplaceRecordFile(record, path, list);
-    record.Close();
-    return true;
-  }
+  if (!platform::FileExists(path)) return false;
+  const platform::File guard = LockRecordRewrites(path);
+  return RetryWhileStale(path, [&] { return RewriteHeldRecord(path, change); });
 }
 
 int TWebModule1::CheckMemberPassword(const std::string& members_dir, const std::string& id,

@@ -1,5 +1,6 @@
 // Member record files: one field list per member, read under a shared lock, created
-// exclusively, and rewritten whole under an exclusive lock by replacing the file.
+// exclusively, and rewritten whole by replacing the file, under an exclusive lock on a
+// lock file beside the records that is never replaced.
 #pragma once
 
 #include <functional>
@@ -19,8 +20,9 @@ std::string MemberRecordPath(std::string_view members_dir, std::string_view id);
 // id would leave the directory, or there is no record file.
 std::optional<std::string> FindMemberRecord(std::string_view members_dir, std::string_view id);
 
-// The record's lines. A save in progress holds the record for a moment, so a refused
-// open is retried for about a second before its error is raised.
+// The record's lines. A record held by another open for a moment is retried for about a
+// second, and one whose name led to a file just replaced by another machine is looked up
+// again, before the error is raised.
 TFieldList ReadMemberRecord(const std::string& path);
 // The same record as one text, for reading values as views into it.
 std::string ReadMemberRecordText(const std::string& path);
@@ -29,8 +31,9 @@ std::string ReadMemberRecordText(const std::string& path);
 // when one does. Other failures raise, and leave no record behind.
 bool CreateMemberRecord(const std::string& path, std::string_view text);
 
-// Reads, changes and writes the record while holding it exclusively, so concurrent
-// saves follow one another. The change returns false to leave the record as it was.
+// Reads, changes and writes the record while holding the members directory's rewrite
+// lock, so concurrent saves follow one another, also from several machines that share
+// the directory. The change returns false to leave the record as it was.
 // False when there is no record or the change declined; true when it was rewritten.
 bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldList&)>& change);
 

@@ -71,6 +71,7 @@ enum class OpenMode {
   CreateExclusive,     // created, or truncated when it exists, for reading and writing; not shared
   CreateNewExclusive,  // created only when no file of that name exists; not shared
   ReadWriteExclusive,  // an existing file, for reading and writing; not shared
+  OpenAlwaysExclusive, // created when missing, kept as it is when it exists; not shared
 };
 enum class LockWait { Fail, Wait };
 
@@ -82,6 +83,11 @@ enum class LockWait { Fail, Wait };
 inline constexpr int kSharingViolation = 32;
 // The error code that CreateNewExclusive reports when the name is taken.
 int FileExistsErrorCode();
+// Whether an error code may mean that a file's name led to a file that another client
+// of a network file system has meanwhile replaced: a stale handle, or a file not found
+// although its name was found a moment before. Looking the name up again tells: the file
+// that is there now is found, or the name is truly free.
+bool IsStaleFileError(int error_code);
 
 // An open file. Movable, not copyable; closes (and so unlocks) in its destructor.
 class File {

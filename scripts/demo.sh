@@ -9,9 +9,12 @@
 # Installs what it needs with apt-get (through sudo when not run as root). As root the web
 # server drops to www-data, which owns the data directories; otherwise it runs as the caller.
 # A port that is in use already is reported before anything is built or laid out. The
-# settings in the run directory are created once: an operator's edits are kept. The server
-# refuses request bodies over 64 MiB. Request bodies, passwords included, are dumped to
-# data/dumps, which only the server's account can read (mode 0700), like data/members.
+# settings in the run directory are created once: an operator's edits are kept. Once laid
+# out, the site is checked by the installed gate (--check) as the server's account: serve
+# mode shows the report and serves even a broken site, --check counts a failed site check
+# like every other check. The server refuses request bodies over 64 MiB. Request bodies,
+# passwords included, are dumped to data/dumps, which only the server's account can read
+# (mode 0700), like data/members.
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -20,7 +23,7 @@ MODE=serve
 case "${1:-}" in
   "") ;;
   --check) MODE=check ;;
-  -h | --help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  -h | --help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
   *) echo "usage: $0 [--check]" >&2; exit 2 ;;
 esac
 
@@ -78,6 +81,19 @@ layout() {
 
 LIGHTTPD=$(command -v lighttpd || echo /usr/sbin/lighttpd)
 
+# The installed gate checks its own site as the account the server runs it under, whose
+# access rights are the ones that count; the report goes to standard output, indented.
+# A web server sets GATEWAY_INTERFACE for the gate: without it the gate takes --check.
+site_check() {
+  echo "site check as ${WEB_USER:-$(id -un)}: $RUN/cgi/orvanegate.exe --check"
+  set -- "$RUN/cgi/orvanegate.exe" --check
+  [ -z "$WEB_USER" ] || set -- runuser -u "$WEB_USER" -- "$@"
+  site_status=0
+  env -u GATEWAY_INTERFACE "$@" >"$RUN/logs/site-check.txt" 2>&1 || site_status=$?
+  sed 's/^/  | /' "$RUN/logs/site-check.txt"
+  return "$site_status"
+}
+
 port_answers() {
   curl -s -o /dev/null --max-time 2 "http://127.0.0.1:$PORT/"
 }
@@ -106,6 +122,9 @@ check_port() {
 serve() {
   choose_run_dir demo
   layout
+  if ! site_check; then
+    echo "warning: the site check found errors (above); serving the site anyway" >&2
+  fi
   "$LIGHTTPD" -tt -f "$CONF"
   echo "Demo site: http://127.0.0.1:$PORT/   (run directory $RUN; Ctrl-C stops the server)"
   exec "$LIGHTTPD" -D -f "$CONF"
@@ -291,6 +310,8 @@ check() {
     fi
     sleep 0.2
   done
+  LABEL="the site check passes as the server's account"
+  verdict site_check
   echo "checking the demo site at http://127.0.0.1:$PORT/ (replies in $OUT)"
   run_checks
   echo "$PASSED passed, $FAILED failed"

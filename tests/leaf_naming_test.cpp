@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <set>
 #include <string>
 #include <vector>
@@ -60,6 +61,34 @@ TEST_F(LeafNaming, FreshCounterIsCreatedAndTheFirstNameIsOne) {
   // The name comes back reserved: both files exist, empty, for the caller to fill.
   EXPECT_EQ(Listing(), (std::set<std::string>{"counter.txt", "leaf0001.jpg", "leaf0001.txt"}));
   EXPECT_EQ(ReadBytes(dir_ + "leaf0001.jpg"), "");
+}
+
+// Postings that find no counter file at once: one makes it, and one that finds it before
+// its maker has locked it uses it first. Every posting gets its own name and none fails.
+TEST_F(LeafNaming, PostingsRacingToMakeTheCounterAllClaimANumber) {
+  constexpr int kRounds = 100;
+  constexpr int kPostings = 6;
+  for (int round = 0; round < kRounds; ++round) {
+    const std::string counter = dir_ + "c" + std::to_string(round) + ".cnt";
+    const LeafFileSet files{dir_, ".jpg", ".r" + std::to_string(round)};
+    std::vector<std::future<std::string>> postings;
+    for (int p = 0; p < kPostings; ++p) {
+      postings.push_back(std::async(std::launch::async, [&] {
+        LeafNamingResult result = ClaimCounterName(counter, "n###", files, {200, 1, 3});
+        if (result.outcome != LeafNamingOutcome::Claimed) return std::string("not claimed");
+        result.claim.Keep();
+        return result.claim.Name();
+      }));
+    }
+    std::set<std::string> names;
+    for (auto& posting : postings) ASSERT_NO_THROW(names.insert(posting.get())) << round;
+    ASSERT_EQ(names, (std::set<std::string>{"n001", "n002", "n003", "n004", "n005", "n006"}))
+        << round;
+    for (const std::string& name : names) {
+      fs::remove(dir_ + name + ".jpg");
+      fs::remove(dir_ + name + files.record_ext);
+    }
+  }
 }
 
 TEST_F(LeafNaming, CounterSkipsNamesWhoseRecordOrImageExists) {

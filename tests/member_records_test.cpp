@@ -33,6 +33,8 @@ class MemberRecordsTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
+  static constexpr const char* kLockName = ".members.lock";
+
   std::string RecordPath(const std::string& id) const { return members_ + id + ".txt"; }
   void WriteRecord(const std::string& id, const std::string& text) const {
     std::ofstream(RecordPath(id), std::ios::binary) << text;
@@ -43,11 +45,12 @@ class MemberRecordsTest : public ::testing::Test {
     text << in.rdbuf();
     return text.str();
   }
-  // Names in the directory: a save must leave nothing beside the records.
+  // Names in the directory: a save must leave nothing beside the records but the
+  // rewrite lock file, which stays for good.
   std::vector<std::string> DirectoryNames() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir_)) {
-      names.push_back(entry.path().filename().string());
+      if (entry.path().filename() != kLockName) names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -270,6 +273,33 @@ TEST_F(MemberRecordsTest, SaveWaitingOnAReplacedRecordAppliesItsChangeToTheNewOn
   held.Close();
   EXPECT_TRUE(change.get());
   EXPECT_EQ(ReadRecord("taro"), "id=taro\r\npw=Changed2\r\nmail=m\r\n");
+}
+
+// Rewrites follow one another by a lock on one file beside the records that is never
+// replaced, so that every client of a shared file system locks the same file.
+TEST_F(MemberRecordsTest, RewritesWaitForTheLockFileThatNeverMoves) {
+  WriteRecord("taro", "id=taro\r\npw=Secret1\r\n");
+  ASSERT_TRUE(module_.ChangeMemberPassword(members_, "taro", "Secret1", "Secret2"));
+  const std::string lock_path = members_ + kLockName;
+  struct stat before {};
+  ASSERT_EQ(stat(lock_path.c_str(), &before), 0);
+
+  platform::File held = platform::File::Open(lock_path, platform::OpenMode::OpenAlwaysExclusive);
+  auto change = std::async(std::launch::async, [this] {
+    return module_.ChangeMemberPassword(members_, "taro", "Secret2", "Secret3");
+  });
+  EXPECT_EQ(change.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+  EXPECT_EQ(ReadRecord("taro"), "id=taro\r\npw=Secret2\r\n");
+  // Readers do not take the rewrite lock.
+  EXPECT_EQ(module_.CheckMemberPassword(members_, "taro", "Secret2"), 0);
+  held.Close();
+  EXPECT_TRUE(change.get());
+  EXPECT_EQ(ReadRecord("taro"), "id=taro\r\npw=Secret3\r\n");
+
+  struct stat after {};
+  ASSERT_EQ(stat(lock_path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_size, 0);
 }
 
 // Several processes add to one counter in the record at once; a lost update shows as a

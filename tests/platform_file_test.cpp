@@ -52,6 +52,27 @@ TEST(PlatformFileSharing, RefusedCreateLeavesTheFileUntouched) {
   EXPECT_EQ(ReadBytes(path), "keep me");
 }
 
+// A lock file: made on first use, its content and identity kept by every later open, and
+// held by one open at a time.
+TEST(PlatformFileOpen, OpenAlwaysCreatesOnceAndKeepsTheFile) {
+  TempDir dir;
+  const std::string path = dir.Path("lock");
+  File::Open(path, OpenMode::OpenAlwaysExclusive).WriteAll("kept");
+  struct stat first {};
+  ASSERT_EQ(stat(path.c_str(), &first), 0);
+  {
+    File held = File::Open(path, OpenMode::OpenAlwaysExclusive);
+    EXPECT_EQ(held.ReadAll(), "kept");
+    EXPECT_EQ(TryOpen(path, OpenMode::OpenAlwaysExclusive), "sharing violation");
+    EXPECT_EQ(TryOpen(path, OpenMode::ReadShared), "sharing violation");
+  }
+  EXPECT_EQ(TryOpen(path, OpenMode::OpenAlwaysExclusive), "opened");
+  struct stat second {};
+  ASSERT_EQ(stat(path.c_str(), &second), 0);
+  EXPECT_EQ(second.st_ino, first.st_ino);
+  EXPECT_EQ(ReadBytes(path), "kept");
+}
+
 TEST(PlatformFileOpen, CreateNewReportsATakenNameByItsCode) {
   TempDir dir;
   const std::string path = dir.Path("f.txt");

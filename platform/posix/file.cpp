@@ -61,6 +61,7 @@ int OpenFlags(OpenMode mode) {
     case OpenMode::CreateExclusive: return O_RDWR | O_CREAT;
     case OpenMode::CreateNewExclusive: return O_RDWR | O_CREAT | O_EXCL;
     case OpenMode::ReadWriteExclusive: return O_RDWR;
+    case OpenMode::OpenAlwaysExclusive: return O_RDWR | O_CREAT;
   }
   return O_RDONLY;
 }

@@ -49,4 +49,6 @@ int CreateHardLink(const std::string& existing, const std::string& new_name) {
 
 int FileExistsErrorCode() { return EEXIST; }
 
+bool IsStaleFileError(int error_code) { return error_code == ESTALE || error_code == ENOENT; }
+
 }  // namespace orvane::platform

@@ -67,6 +67,10 @@ def server_account():
     return {"user": WEB_USER, "group": WEB_USER, "extra_groups": []} if as_root() else {}
 
 
+def server_account_name():
+    return WEB_USER if as_root() else pwd.getpwuid(os.getuid()).pw_name
+
+
 def fill(template, target, values):
     with open(template) as f:
         text = f.read()
@@ -233,6 +237,14 @@ class ServedSite:
                 os.kill(pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass
+
+    def check(self, *sessions):
+        """Runs the installed gate's site check from a shell, as the account the server runs
+        the gate under (its access rights are the ones that count): (exit code, report)."""
+        done = subprocess.run([self.path("cgi", "orvanegate.exe"), "--check", *sessions],
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=60,
+                              env=SERVER_ENVIRONMENT, cwd=self.run, **server_account())
+        return done.returncode, done.stdout + done.stderr
 
     def remove(self):
         self.stop()

@@ -343,6 +343,20 @@ class ServerCases:
                 self.assertEqual("nosniff", answer.header("X-Content-Type-Options"))
                 self.assertTrue(answer.header("Content-Type").startswith(content_type))
 
+    def test_site_check_as_the_servers_account(self):
+        # The laid-out sessions pass; "locked" fails only where the check looks through the
+        # server's account, which cannot create member records there.
+        for sessions, code, holds in (
+                (("demo", "gallery", "stamps"), 0, b"Result: 0 errors"),
+                ((), 1, b"cannot create files in membersdb " + self.site.path(
+                    "data", "locked-members").encode())):
+            with self.subTest(sessions=sessions):
+                exit_code, report = self.site.check(*sessions)
+                self.assertEqual(code, exit_code, report.decode("cp932", "replace"))
+                self.assertIn(holds, report)
+                self.assertIn(b"as the account " + served_site.server_account_name().encode(),
+                              report)
+
     def test_gate_failure_reaches_the_error_log(self):
         answer = self.register("logged1", session="locked")
         self.assertEqual(500, answer.status)
