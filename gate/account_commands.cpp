@@ -2,6 +2,7 @@
 // the profile save. Every rejected input answers with an error page, in check order.
 #include <string>
 
+#include "gate/field_list.h"
 #include "gate/member_records.h"
 #include "gate/safe_name.h"
 #include "gate/web_module1.h"
@@ -85,9 +86,10 @@ void TWebModule1::CommandChangeProfileForm(TWebResponse& response, const std::st
 }
 
 void TWebModule1::CommandChangeProfile(TWebResponse& response) {
-  const auto field = [this](const char* name) { return GetFieldValue(FormText, name); };
-  const std::string id = field("id");
-  const std::string pw = field("pw");
+  // Views into the form text: a long value is not copied before it is stored.
+  const auto field = [this](std::string_view name) { return FieldValueInText(FormText, name); };
+  const std::string_view id = field("id");
+  const std::string_view pw = field("pw");
 
   if (id.empty() || pw.empty()) {
     return response.SetContent(BuildErrorPage("ID and password are required. ID,PWは必須です"));
@@ -100,7 +102,12 @@ void TWebModule1::CommandChangeProfile(TWebResponse& response) {
                            field("url3"), field("urlname3"), field("country"))) {
     return response.SetContent(BuildErrorPage("profile was not changed. 変更できませんでした"));
   }
-  response.SetContent(BuildProfilePage(membersdb, id));
+  const std::string member(id);
+  // The page is built from the stored record; the form text is not needed any more and
+  // would otherwise be held beside the record and the page.
+  FormText.clear();
+  FormText.shrink_to_fit();
+  response.SetContent(BuildProfilePage(membersdb, member));
 }
 
 }  // namespace orvane

@@ -18,20 +18,31 @@ std::size_t FindItemEnd(std::string_view query, std::size_t start) {
   return std::string_view::npos;
 }
 
-void SplitQuery(std::string_view query, TFieldList* items, bool escape) {
-  if (items == nullptr) return;
-  items->clear();
+// Calls visit with each URL-decoded item of the query, in order. Every item is decoded
+// into one buffer, so a query of many small items costs no more than its largest item.
+template <typename Visit>
+void ForEachQueryItem(std::string_view query, Visit&& visit) {
   // The remaining text counts as empty once only white space and controls are left.
   const std::size_t significant_end = TrimTrailingControls(query).size();
+  std::string item;
   std::size_t start = 0;
   while (start < significant_end) {
     const std::size_t end = FindItemEnd(query, start);
     const std::size_t item_end = end == std::string_view::npos ? query.size() : end;
-    std::string item = UrlDecode(query.substr(start, item_end - start));
-    items->push_back(escape ? EscapeFieldText(item) : std::move(item));
+    item.clear();
+    AppendUrlDecoded(item, query.substr(start, item_end - start));
+    visit(std::string_view(item));
     if (end == std::string_view::npos) break;
     start = end + 1;
   }
+}
+
+void SplitQuery(std::string_view query, TFieldList* items, bool escape) {
+  if (items == nullptr) return;
+  items->clear();
+  ForEachQueryItem(query, [items, escape](std::string_view item) {
+    items->push_back(escape ? EscapeFieldText(item) : std::string(item));
+  });
 }
 
 }  // namespace
@@ -46,9 +57,7 @@ std::string GetEnv(const std::string& name) {
   return platform::GetEnvironment(name).value_or(std::string());
 }
 
-std::string UrlDecode(std::string_view encoded) {
-  std::string decoded;
-  decoded.reserve(encoded.size());
+void AppendUrlDecoded(std::string& decoded, std::string_view encoded) {
   std::size_t i = 0;
   while (i < encoded.size()) {
     const char c = encoded[i];
@@ -56,8 +65,11 @@ std::string UrlDecode(std::string_view encoded) {
       decoded.push_back(' ');
       ++i;
     } else if (c != '%') {
-      decoded.push_back(c);
-      ++i;
+      // A run of plain bytes is copied at once.
+      std::size_t run_end = encoded.find_first_of("+%", i);
+      if (run_end == std::string_view::npos) run_end = encoded.size();
+      decoded.append(encoded.substr(i, run_end - i));
+      i = run_end;
     } else if (i + 2 < encoded.size()) {
       const int high = HexDigitValue(encoded[i + 1]);
       const int low = HexDigitValue(encoded[i + 2]);
@@ -70,6 +82,12 @@ std::string UrlDecode(std::string_view encoded) {
       break;
     }
   }
+}
+
+std::string UrlDecode(std::string_view encoded) {
+  std::string decoded;
+  decoded.reserve(encoded.size());
+  AppendUrlDecoded(decoded, encoded);
   return decoded;
 }
 
@@ -77,6 +95,24 @@ void SplitQueryString(std::string_view query, TFieldList* items) { SplitQuery(qu
 
 void SplitQueryStringEscaped(std::string_view query, TFieldList* items) {
   SplitQuery(query, items, true);
+}
+
+std::size_t QueryItemsEscapedSize(std::string_view query) {
+  std::size_t size = 0;
+  std::string escaped;
+  ForEachQueryItem(query, [&](std::string_view item) {
+    escaped.clear();
+    AppendEscapedFieldText(escaped, item);
+    size += escaped.size() + 2;
+  });
+  return size;
+}
+
+void AppendQueryItemsEscaped(std::string_view query, std::string& text) {
+  ForEachQueryItem(query, [&text](std::string_view item) {
+    AppendEscapedFieldText(text, item);
+    text.append("\r\n");
+  });
 }
 
 std::string GetQueryValue(std::string_view query, std::string_view name) {

@@ -52,9 +52,7 @@ bool IsBrowserCharacterReference(std::string_view text, std::size_t position) {
 // One pass gives what the six replacement steps give: every pattern is a byte below
 // 0x40, which is never the second byte of a double-byte character, and every
 // replacement is plain ASCII, so the steps never interact and bytes need no pairing.
-std::string EscapeFieldText(std::string_view text) {
-  std::string result;
-  result.reserve(text.size() + text.size() / 8);
+void AppendEscapedFieldText(std::string& result, std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     switch (c) {
@@ -77,6 +75,12 @@ std::string EscapeFieldText(std::string_view text) {
         result.push_back(c);
     }
   }
+}
+
+std::string EscapeFieldText(std::string_view text) {
+  std::string result;
+  result.reserve(text.size() + text.size() / 8);
+  AppendEscapedFieldText(result, text);
   return result;
 }
 

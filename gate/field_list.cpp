@@ -1,5 +1,8 @@
 #include "gate/field_list.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "gate/file_text.h"
 #include "host/field_line.h"
 
@@ -7,10 +10,20 @@ namespace orvane {
 TFieldLineReader::TFieldLineReader(std::string_view text)
     : text_(text.substr(0, text.find('\0'))) {}
 
+// The next position of the byte at or after start_, found with memchr and kept until it is
+// passed, so a text of many lone CRs before one LF is still scanned once for the LF.
+std::size_t TFieldLineReader::NextOf(char byte, std::size_t& cached) {
+  if (cached == kUnknown || (cached != std::string_view::npos && cached < start_)) {
+    const void* hit = std::memchr(text_.data() + start_, byte, text_.size() - start_);
+    cached = hit == nullptr ? std::string_view::npos
+                            : static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
+  }
+  return cached;
+}
+
 bool TFieldLineReader::Next(std::string_view& line) {
   if (start_ >= text_.size()) return false;
-  std::size_t end = start_;
-  while (end < text_.size() && text_[end] != '\r' && text_[end] != '\n') ++end;
+  const std::size_t end = std::min({NextOf('\r', next_cr_), NextOf('\n', next_lf_), text_.size()});
   line = text_.substr(start_, end - start_);
   const bool crlf = end + 1 < text_.size() && text_[end] == '\r' && text_[end + 1] == '\n';
   start_ = end + (crlf ? 2 : 1);

@@ -21,8 +21,13 @@ class TFieldLineReader {
   bool Next(std::string_view& line);
 
  private:
+  static constexpr std::size_t kUnknown = std::string_view::npos - 1;
+  std::size_t NextOf(char byte, std::size_t& cached);
+
   std::string_view text_;
   std::size_t start_ = 0;
+  std::size_t next_cr_ = kUnknown;  // the next CR at or after start_, npos when none
+  std::size_t next_lf_ = kUnknown;
 };
 
 TFieldList ParseFieldList(std::string_view text);

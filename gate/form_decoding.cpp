@@ -102,7 +102,10 @@ void TWebModule1::ParseMultipartPart(std::string_view part) {
   if (!field_name || !IsUsableFieldName(*field_name)) return;
 
   if (!Contains(header, kContentType)) {
-    AppendLine(FormText, *field_name, EscapeFieldText(TrimTrailingControls(content)));
+    // Escaped straight into the form text: a long value is never held twice.
+    FormText.append(*field_name).append(1, '=');
+    AppendEscapedFieldText(FormText, TrimTrailingControls(content));
+    FormText.append(kCrLf);
     return;
   }
 
@@ -116,9 +119,11 @@ void TWebModule1::ParseMultipartPart(std::string_view part) {
 }
 
 void TWebModule1::ParseUrlEncodedBody(std::string_view body) {
-  TFieldList items;
-  SplitQueryStringEscaped(body, &items);
-  FormText = JoinFieldList(items);
+  FormText.clear();
+  // Room for the final size at once: a growing text would hold its old and its new room
+  // together, and a body of N "&" gives a text twice its size.
+  FormText.reserve(QueryItemsEscapedSize(body));
+  AppendQueryItemsEscaped(body, FormText);
 }
 
 }  // namespace orvane

@@ -6,6 +6,7 @@
 #include <random>
 #include <utility>
 
+#include "gate/file_text.h"
 #include "gate/path_text.h"
 #include "gate/safe_name.h"
 #include "gate/web_module1.h"
@@ -73,18 +74,18 @@ HelperFile CreateHelperFile(const std::string& record_path) {
   }
 }
 
-// Writes the whole text into the helper and closes it. A replacement first takes the
-// access rights of the record it replaces, before any byte of the record is in it. On
-// failure the helper is removed and the error names the record.
-void WriteHelperFile(HelperFile& helper, std::string_view text, const std::string& record_path,
-                     const platform::File* replaced) {
+// Writes the content into the helper with write and closes it. A replacement first
+// takes the access rights of the record it replaces, before any byte of the record is in
+// it. On failure the helper is removed and the error names the record.
+void WriteHelperFile(HelperFile& helper, const std::function<void(platform::File&)>& write,
+                     const std::string& record_path, const platform::File* replaced) {
   const auto discard = [&helper] {
     helper.file = platform::File();  // closed before removal, as some systems require
     platform::RemoveFile(helper.path);
   };
   try {
     if (replaced != nullptr) helper.file.CopyAccessFrom(*replaced);
-    helper.file.WriteAll(text);
+    write(helper.file);
     helper.file.Close();
   } catch (const EOSFileError& error) {
     discard();
@@ -95,12 +96,35 @@ void WriteHelperFile(HelperFile& helper, std::string_view text, const std::strin
   }
 }
 
+constexpr std::size_t kWriteChunk = 64 * 1024;
+
+// The list's joined text, written through a small buffer: a record holding one long
+// value is not copied whole once more to be written.
+void WriteJoinedLines(platform::File& file, const TFieldList& list) {
+  std::string chunk;
+  chunk.reserve(kWriteChunk);
+  for (const std::string& line : list) {
+    if (chunk.size() + line.size() + 2 > kWriteChunk) {
+      file.WriteAll(chunk);
+      chunk.clear();
+    }
+    if (line.size() + 2 > kWriteChunk) {
+      file.WriteAll(line);
+      file.WriteAll("\r\n");
+    } else {
+      chunk.append(line).append("\r\n");
+    }
+  }
+  file.WriteAll(chunk);
+}
+
 // Writes the new record beside the old one and renames it over it, so a reader sees
 // the old record or the new one, never a short one. The new file is closed before the
 // rename, so the new record is never found locked.
-void ReplaceRecordFile(platform::File& record, const std::string& path, std::string_view text) {
+void ReplaceRecordFile(platform::File& record, const std::string& path, const TFieldList& list) {
   HelperFile replacement = CreateHelperFile(path);
-  WriteHelperFile(replacement, text, path, &record);
+  WriteHelperFile(replacement, [&list](platform::File& file) { WriteJoinedLines(file, list); },
+                  path, &record);
   // A system that cannot rename over an open file needs this process's own hold let go;
   // the directory's rewrite lock still keeps every other save out.
   if (!platform::CanReplaceOpenFiles()) record.Close();
@@ -156,7 +180,7 @@ bool RewriteHeldRecord(const std::string& path, const std::function<bool(TFieldL
     }
     TFieldList list = ParseFieldList(record.ReadAll());
     if (!change(list)) return false;
-    ReplaceRecordFile(record, path, JoinFieldList(list));
+    ReplaceRecordFile(record, path, list);
     return true;
   }
 }
@@ -177,10 +201,14 @@ std::optional<std::string> FindMemberRecord(std::string_view members_dir, std::s
 }
 
 TFieldList ReadMemberRecord(const std::string& path) {
+  return ParseFieldList(ReadMemberRecordText(path));
+}
+
+std::string ReadMemberRecordText(const std::string& path) {
   return RetryWhileStale(path, [&path] {
     for (int attempt = 1;; ++attempt) {
       try {
-        return ReadFieldFile(path);
+        return LoadFileToString(path);
       } catch (const EOSFileError& error) {
         if (!error.IsSharingViolation() || attempt >= kReadAttempts) throw;
       }
@@ -194,7 +222,7 @@ TFieldList ReadMemberRecord(const std::string& path) {
 // half-written, and of two registrations of one id exactly one gets the name.
 bool CreateMemberRecord(const std::string& path, std::string_view text) {
   HelperFile draft = CreateHelperFile(path);
-  WriteHelperFile(draft, text, path, nullptr);
+  WriteHelperFile(draft, [text](platform::File& file) { file.WriteAll(text); }, path, nullptr);
   const int link_error = platform::CreateHardLink(draft.path, path);
   platform::RemoveFile(draft.path);
   if (link_error == 0) return true;
@@ -228,32 +256,32 @@ bool TWebModule1::ChangeMemberPassword(const std::string& members_dir, const std
   });
 }
 
-bool TWebModule1::UpdateMemberProfile(const std::string& members_dir, const std::string& id,
-                                      const std::string& password, const std::string& realname,
-                                      const std::string& mail, const std::string& comment,
-                                      const std::string& url1, const std::string& urlname1,
-                                      const std::string& url2, const std::string& urlname2,
-                                      const std::string& url3, const std::string& urlname3,
-                                      const std::string& country) {
+bool TWebModule1::UpdateMemberProfile(const std::string& members_dir, std::string_view id,
+                                      std::string_view password, std::string_view realname,
+                                      std::string_view mail, std::string_view comment,
+                                      std::string_view url1, std::string_view urlname1,
+                                      std::string_view url2, std::string_view urlname2,
+                                      std::string_view url3, std::string_view urlname3,
+                                      std::string_view country) {
   const std::optional<std::string> path = FindMemberRecord(members_dir, id);
   if (!path) return false;
   // The order in which keys missing from the record are appended.
-  const std::array<std::pair<std::string_view, const std::string*>, 10> items{{
-      {"realname", &realname},
-      {"mail", &mail},
-      {"comment", &comment},
-      {"country", &country},
-      {"url1", &url1},
-      {"url2", &url2},
-      {"url3", &url3},
-      {"urlname1", &urlname1},
-      {"urlname2", &urlname2},
-      {"urlname3", &urlname3},
+  const std::array<std::pair<std::string_view, std::string_view>, 10> items{{
+      {"realname", realname},
+      {"mail", mail},
+      {"comment", comment},
+      {"country", country},
+      {"url1", url1},
+      {"url2", url2},
+      {"url3", url3},
+      {"urlname1", urlname1},
+      {"urlname2", urlname2},
+      {"urlname3", urlname3},
   }};
   return RewriteMemberRecord(*path, [&](TFieldList& record) {
     if (FieldValue(record, "pw") != password) return false;
     for (const auto& [key, value] : items) {
-      if (FieldValue(record, key) != *value) SetFieldValue(record, key, *value);
+      if (FieldValue(record, key) != value) SetFieldValue(record, key, value);
     }
     return true;
   });

@@ -24,6 +24,8 @@ std::optional<std::string> FindMemberRecord(std::string_view members_dir, std::s
 // second, and one whose name led to a file just replaced by another machine is looked up
 // again, before the error is raised.
 TFieldList ReadMemberRecord(const std::string& path);
+// The same record as one text, for reading values as views into it.
+std::string ReadMemberRecordText(const std::string& path);
 
 // Creates a record with the text only when no file of that name exists yet; false
 // when one does. Other failures raise, and leave no record behind.

@@ -1,4 +1,5 @@
 // The field operations of the web module on a field-list text.
+#include <cstring>
 #include <map>
 #include <string>
 
@@ -13,14 +14,33 @@ std::string TWebModule1::GetFieldValue(std::string_view text, std::string_view n
   return std::string(FieldValueInText(text, name));
 }
 
-void TWebModule1::RemoveField(std::string& text, std::string_view name) {
-  std::string kept;
-  kept.reserve(text.size() + 2);
+// Rewritten in the text's own buffer, so a form text as large as the body is never
+// held twice: the kept lines are first packed to the front, each ended by one LF (never
+// longer than the line end it had), then every LF is widened to CR LF from the back.
+void TWebModule1::RemoveField(std::string& text, std::string_view name_view) {
+  const std::string name(name_view);  // the name may be a view into the text being rewritten
+  const std::size_t nul = text.find('\0');
+  if (nul == std::string::npos && !text.empty() && text.back() != '\r' && text.back() != '\n') {
+    text.push_back('\n');  // room for the last line's LF; the lines stay the same
+  }
+  std::size_t packed = 0;
+  std::size_t kept = 0;
   TFieldLineReader reader(text);
   for (std::string_view line; reader.Next(line);) {
-    if (!IsFieldLineNamed(line, name)) kept.append(line).append("\r\n");
+    if (IsFieldLineNamed(line, name)) continue;
+    // Only bytes before the line being read are written.
+    std::memmove(text.data() + packed, line.data(), line.size());
+    packed += line.size();
+    text[packed++] = '\n';
+    ++kept;
   }
-  text = std::move(kept);
+  std::size_t write = packed + kept;
+  text.resize(write);
+  for (std::size_t read = packed; read > 0;) {
+    const char c = text[--read];
+    text[--write] = c;
+    if (c == '\n') text[--write] = '\r';
+  }
 }
 
 bool TWebModule1::CheckRequiredFields(std::string_view text) {

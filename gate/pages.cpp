@@ -140,21 +140,26 @@ std::string TWebModule1::BuildRegistrationAcceptedPage() {
 }
 
 std::string TWebModule1::BuildProfilePage(const std::string& members_dir, const std::string& id) {
-  TFieldList record;
-  if (!LoadRecord(members_dir, id, &record)) return std::string();
+  const std::optional<std::string> path = FindMemberRecord(members_dir, id);
+  if (!path) return std::string();
+  // Values are views into the record's text, so a long value is copied only into the page.
+  const std::string record = ReadMemberRecordText(*path);
+  const auto value = [&record](std::string_view key) { return FieldValueInText(record, key); };
   std::string page;
+  // Every value comes from the record, a link's address twice: room enough at once.
+  page.reserve(2 * record.size() + id.size() + 4096);
   Line(page, kDoctype, " ", kDtdAddress,
        "><html lang=\"ja\"> <head><title>Profile <#filename></title><META "
        "http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\"><base "
        "target=\"_self\"></head><body>");
   Line(page, "<table border=\"0\" width=\"100%\" cellspacing=\"1\" cellpadding=\"2\">");
   ProfileRow(page, "id", id);
-  ProfileRow(page, "name", FieldValue(record, "realname"));
-  ProfileRow(page, "country", FieldValue(record, "country"));
-  ProfileRow(page, "profile", FieldValue(record, "comment"));
-  LinkRow(page, FieldValue(record, "urlname1"), FieldValue(record, "url1"));
-  LinkRow(page, FieldValue(record, "urlname2"), FieldValue(record, "url2"));
-  LinkRow(page, FieldValue(record, "urlname3"), FieldValue(record, "url3"));
+  ProfileRow(page, "name", value("realname"));
+  ProfileRow(page, "country", value("country"));
+  ProfileRow(page, "profile", value("comment"));
+  LinkRow(page, value("urlname1"), value("url1"));
+  LinkRow(page, value("urlname2"), value("url2"));
+  LinkRow(page, value("urlname3"), value("url3"));
   Line(page, "</table></body></html>");
   return page;
 }

@@ -34,13 +34,13 @@ class TWebModule1 : public TWebModule {
                           const std::string& password);
   bool ChangeMemberPassword(const std::string& members_dir, const std::string& id,
                             const std::string& old_password, const std::string& new_password);
-  bool UpdateMemberProfile(const std::string& members_dir, const std::string& id,
-                           const std::string& password, const std::string& realname,
-                           const std::string& mail, const std::string& comment,
-                           const std::string& url1, const std::string& urlname1,
-                           const std::string& url2, const std::string& urlname2,
-                           const std::string& url3, const std::string& urlname3,
-                           const std::string& country);
+  bool UpdateMemberProfile(const std::string& members_dir, std::string_view id,
+                           std::string_view password, std::string_view realname,
+                           std::string_view mail, std::string_view comment,
+                           std::string_view url1, std::string_view urlname1,
+                           std::string_view url2, std::string_view urlname2,
+                           std::string_view url3, std::string_view urlname3,
+                           std::string_view country);
 
   // Form body decoding into FormText, UploadFileName and UploadData.
   void ParseMultipartBody(std::string_view body);

@@ -7,13 +7,14 @@ if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 need=""
 # chromium and fonts-noto-cjk: the real-browser suite (tests/browser) and its Japanese pages;
 # the web servers and curl: the end-to-end suite (tests/e2e) and the demo;
-# glusterfs-server and glusterfs-client: the two-server suite (ctest -L gluster).
+# glusterfs-server and glusterfs-client: the two-server suite (ctest -L gluster); clang and
+# its runtime: the fuzz targets (scripts/fuzz.sh); time: peak memory in bench/body_shape_bench.py.
 # The Windows build: the x86-64 MinGW-w64 compiler with POSIX threads (std::mutex), the
 # GoogleTest sources to build its unit tests with, wine64 to run them, and the locale
 # sources that give wine the Shift_JIS code page.
 for pkg in g++ cmake ninja-build libgtest-dev python3 libbenchmark-dev chromium fonts-noto-cjk \
-  lighttpd apache2 nginx fcgiwrap curl glusterfs-server glusterfs-client \
-  g++-mingw-w64-x86-64-posix googletest wine64 wine locales; do
+  lighttpd apache2 nginx fcgiwrap curl glusterfs-server glusterfs-client clang libclang-rt-14-dev \
+  time g++-mingw-w64-x86-64-posix googletest wine64 wine locales; do
   # A removed package whose configuration files stay is not installed.
   status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
   [ "$status" = installed ] || need="$need $pkg"

@@ -112,6 +112,29 @@ TEST(SplitQueryStringEscaped, EveryItemIsDecodedThenEscaped) {
   EXPECT_EQ(items, (TFieldList{"n&quot;=<br>", "", "x"}));
 }
 
+TEST(AppendQueryItemsEscaped, AppendsTheJoinedEscapedListAndMeasuresIt) {
+  const struct {
+    const char* label;
+    std::string query;
+  } cases[] = {
+      {"plain fields", "session=s1&id=a"},
+      {"escapes and empty items", "t=%3Cb%3E+x&&u=a%26b&"},
+      {"CR LF, lone LF and a short escape", "a=x%0D%0Ay&b=x%0Ay&c=100%"},
+      {"only white space", "  \t "},
+      {"double-byte characters", "n=\x81\x26\x95\\&m=%81%5C"},
+      {"empty", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    TFieldList items;
+    SplitQueryStringEscaped(c.query, &items);
+    std::string text = "kept\r\n";
+    AppendQueryItemsEscaped(c.query, text);
+    EXPECT_EQ(text, "kept\r\n" + JoinFieldList(items));
+    EXPECT_EQ(QueryItemsEscapedSize(c.query), JoinFieldList(items).size());
+  }
+}
+
 TEST(SplitQueryString, HundredThousandItemsStayLinear) {
   std::string query;
   for (int i = 0; i < 100000; ++i) query += "f=%41&";

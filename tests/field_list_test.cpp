@@ -58,6 +58,10 @@ TEST(FieldListSplitting, MoreLineBreakCases) {
       {"CR CR LF", "a\r\r\nb", {"a", "", "b"}},
       {"leading NUL gives nothing", std::string("\0a=1", 4), {}},
       {"double-byte characters untouched", "t=\x95\x5c\x82\x0d", {"t=\x95\x5c\x82"}},
+      // The reader remembers where the next CR and LF are: these pass one before the other.
+      {"many lone CR before one LF", "a\rb\rc\rd\ne", {"a", "b", "c", "d", "e"}},
+      {"many lone LF before one CR", "a\nb\nc\rd", {"a", "b", "c", "d"}},
+      {"CR LF pairs between lone ends", "a\r\nb\rc\r\nd\ne\r", {"a", "b", "c", "d", "e"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);

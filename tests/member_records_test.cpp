@@ -140,6 +140,18 @@ TEST_F(MemberRecordsTest, EmptyProfileValuesDeleteTheirLinesAndUnchangedOnesStay
             "id=taro\r\npw=Secret1\r\nRealName=Taro\r\nunknown=1\r\ncomment=hi\r\nCOUNTRY=JP\r\n");
 }
 
+TEST_F(MemberRecordsTest, LongValuesAndManyLinesAreWrittenWhole) {
+  // Lines of every size around the writer's 64 KiB buffer, and a value far larger.
+  std::string record = "id=taro\r\npw=Secret1\r\n";
+  for (std::size_t size : {1u, 65530u, 65533u, 65534u, 65535u, 65536u, 140000u, 7u}) {
+    for (int copy = 0; copy < 3; ++copy) record += "k=" + std::string(size, 'v') + "\r\n";
+  }
+  WriteRecord("taro", record);
+  const std::string comment(300000, 'c');
+  ASSERT_TRUE(UpdateProfile("taro", "Secret1", {"", "", comment, "", "", "", "", "", "", ""}));
+  EXPECT_EQ(ReadRecord("taro"), record + "comment=" + comment + "\r\n");
+}
+
 TEST_F(MemberRecordsTest, CreationIsExclusive) {
   const std::string path = RecordPath("taro");
   EXPECT_TRUE(CreateMemberRecord(path, "id=taro\r\npw=first\r\n"));

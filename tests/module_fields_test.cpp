@@ -73,6 +73,13 @@ TEST(RemoveField, TableOfCases) {
       {"empty lines kept", "a=1\n\nb=2", "a", "\r\nb=2\r\n"},
       {"empty text", "", "a", ""},
       {"only the name part counts", "command=x\r\nx=command", "command", "x=command\r\n"},
+      // The text is rewritten in its own buffer: these grow or end it in awkward places.
+      {"lone line ends widen past the old size", "a\nb\nc", "z", "a\r\nb\r\nc\r\n"},
+      {"lone CR before a CR LF", "a\r\r\nb", "z", "a\r\n\r\nb\r\n"},
+      {"lone LF then CR is an empty line", "a\n\rb=1", "b", "a\r\n\r\n"},
+      {"every line removed", "a=1\na=2\r\n", "A", ""},
+      {"unterminated line before a NUL", std::string("a=1\nb\0c", 7), "a", "b\r\n"},
+      {"removed last line without a break", "x=1\r\na=2", "a", "x=1\r\n"},
   };
   TWebModule1 module;
   for (const RemoveCase& c : cases) {

@@ -65,16 +65,27 @@ bool CreateDirectories(const std::string& path) {
   return DirectoryExists(trimmed);  // another process may have made it meanwhile
 }
 
-// Windows replaces no file that is open, however it is shared; but an open file that
-// shares deletion (every open of File::Open does) may be renamed. So a target held
-// open is first moved aside under a name of its own, the new file takes its name, and
-// the old one is deleted, which completes when its last holder closes it.
+// Windows replaces no file that is open, however it is shared. Readers hold a file only
+// while they read it, so the replacement first waits a moment for them to let go. An
+// open file that shares deletion (every open of File::Open does) may be renamed, so a
+// target held longer is moved aside under a name of its own, the new file takes its name
+// (leaving a moment without it), and the old one is deleted, which completes when its
+// last holder closes it.
 int RenameFile(const std::string& from, const std::string& to) {
   if (!IsUsablePath(from) || !IsUsablePath(to)) return ERROR_INVALID_NAME;
+  constexpr int kReaderWaitMilliseconds = 2000;
+  constexpr int kReaderPollMilliseconds = 2;
   const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-  if (MoveFileExA(from.c_str(), to.c_str(), flags)) return 0;
-  const DWORD code = GetLastError();
-  if (code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) return static_cast<int>(code);
+  DWORD code = 0;
+  for (int waited = 0;; waited += kReaderPollMilliseconds) {
+    if (MoveFileExA(from.c_str(), to.c_str(), flags)) return 0;
+    code = GetLastError();
+    if (code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) {
+      return static_cast<int>(code);
+    }
+    if (waited >= kReaderWaitMilliseconds) break;
+    Sleep(kReaderPollMilliseconds);
+  }
   char unique[32];
   std::snprintf(unique, sizeof unique, ".%016llx.old", static_cast<unsigned long long>(ClockSeed()));
   const std::string aside = to + unique;
