@@ -58,8 +58,11 @@ std::optional<File> OpenSlot(const std::string& path, bool* existed) {
       }
     } catch (const EOSFileError& error) {
       if (error.IsSharingViolation()) return std::nullopt;
-      const bool raced = exists ? !platform::FileExists(path)
-                                : error.ErrorCode() == platform::FileExistsErrorCode();
+      // A slot file removed by its holder between this open's steps shows as a stale
+      // handle on a network file system, even when another posting made it again.
+      const bool raced =
+          exists ? !platform::FileExists(path) || platform::IsStaleFileError(error.ErrorCode())
+                 : error.ErrorCode() == platform::FileExistsErrorCode();
       if (!raced) throw;
     }
   }

@@ -121,6 +121,9 @@ OpenedCounter OpenCounter(const std::string& counter_file, const CounterWaitPoli
       throw;
     } catch (const EOSFileError& error) {
       if (error.IsSharingViolation()) return counter;  // held until the budget ran out
+      // A counter replaced while this open found it shows as a stale handle on a network
+      // file system: the one at its name now is opened.
+      if (platform::IsStaleFileError(error.ErrorCode())) continue;
       if (platform::FileExists(counter_file)) return counter;
       // removed meanwhile: made again
     }

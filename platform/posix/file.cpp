@@ -123,9 +123,8 @@ std::int64_t CheckRegularFile(int fd, const std::string& path, OpenMode mode) {
   throw EInOutError("I/O error: \"" + FullPath(path) + "\". Not a regular file", EINVAL, false);
 }
 
-// The open never waits: a FIFO without a writer would otherwise block it for good. The
-// flag stays set: only plain files are kept open, and on them it changes no read or
-// write, so clearing it would cost two system calls for nothing.
+// The open never waits: a FIFO without a writer would otherwise block it for good.
+// Waiting is left to the lock, so the flag is cleared again for the reads and writes.
 int OpenWithoutWaiting(const std::string& path, int flags) {
   int fd;
   do {
@@ -145,6 +144,13 @@ int OpenDescriptor(const std::string& path, OpenMode mode, bool* created) {
     fd = OpenWithoutWaiting(path, flags);
   }
   return fd;
+}
+
+// Clears the flag the open set, so reads, writes and a waiting lock behave as on any
+// file opened plainly.
+void ClearNonBlocking(int fd, const std::string& path) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) ThrowInOut(path, errno);
 }
 
 }  // namespace
@@ -172,14 +178,16 @@ File File::OpenWaitingAtMost(const std::string& path, OpenMode mode, int millise
   const int fd = OpenDescriptor(path, mode, &created);
   if (fd < 0) ThrowOpenFailure(path, mode, errno);
   File file(fd, path);
-  // Locked before the size is taken, so no writer changes it in between; what is no
-  // plain file is refused before a refused lock is reported.
-  int error = LockWholeFile(fd, path, mode != OpenMode::ReadShared, milliseconds);
+  // The file is looked at before it is locked: a network file system may open a file on
+  // its server only at the first request that needs it, and a lock asked for first then
+  // finds a file that another machine removed meanwhile gone ("stale file handle"),
+  // where a file opened in time is still locked and then seen replaced. The size is only
+  // where the first read starts: the reads go on to the end.
   const std::int64_t size = CheckRegularFile(fd, path, mode);
+  ClearNonBlocking(fd, path);
+  int error = LockWholeFile(fd, path, mode != OpenMode::ReadShared, milliseconds);
   // Truncate only once the lock is held, so that a refused open changes nothing.
-  if (error == 0 && mode == OpenMode::CreateExclusive && size != 0 && ::ftruncate(fd, 0) != 0) {
-    error = errno;
-  }
+  if (error == 0 && mode == OpenMode::CreateExclusive && ::ftruncate(fd, 0) != 0) error = errno;
   if (error != 0) {
     // A file this open made goes again, unless another process holds it already.
     if (created && error != kSharingViolation) ::unlink(path.c_str());
