@@ -58,6 +58,9 @@ std::optional<File> OpenSlot(const std::string& path, bool* existed) {
       }
     } catch (const EOSFileError& error) {
       if (error.IsSharingViolation()) return std::nullopt;
+      // A network file system may still lead the name to a slot file another posting
+      // removed; the name is looked up afresh.
+      if (exists && platform::IsStaleFileError(error.ErrorCode())) continue;
       const bool raced = exists ? !platform::FileExists(path)
                                 : error.ErrorCode() == platform::FileExistsErrorCode();
       if (!raced) throw;
