@@ -170,7 +170,7 @@ void LeafDraft::Release(bool withdraw) noexcept {
     cleared = platform::RemoveFile(base + files_.record_ext);
   }
   cleared = cleared && RemoveIfPresent(record_helper_) && RemoveIfPresent(image_helper_);
-  if (cleared) platform::RemoveFile(slot_path_);
+  if (cleared) platform::RemoveHeldFile(slot_path_);
   slot_ = File();
 }
 

@@ -109,6 +109,19 @@ bool IsStaleFileError(int error_code) {
 
 bool RemoveFile(const std::string& path) { return IsUsablePath(path) && DeleteFileA(path.c_str()); }
 
+// A deleted file that is still open keeps its name, which can neither be opened nor
+// created anew until the last handle closes. Moved aside first, the file frees the name
+// at once and is deleted under its own name, completing when this process closes it.
+bool RemoveHeldFile(const std::string& path) {
+  if (!IsUsablePath(path)) return false;
+  char unique[32];
+  std::snprintf(unique, sizeof unique, ".%016llx.gone", static_cast<unsigned long long>(ClockSeed()));
+  const std::string aside = path + unique;
+  if (!MoveFileExA(path.c_str(), aside.c_str(), 0)) return DeleteFileA(path.c_str());
+  DeleteFileA(aside.c_str());
+  return true;
+}
+
 // A volume without hard links (FAT) gets the file moved to the new name instead, which
 // also fails when the name is taken; callers remove the first name afterwards anyway.
 int CreateHardLink(const std::string& existing, const std::string& new_name) {
