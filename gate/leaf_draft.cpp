@@ -91,6 +91,8 @@ void LeafDraft::TakeSlot() {
     if (!slot || (existed && !ClearLeftovers(*slot, path))) continue;
     slot_ = std::move(*slot);
     slot_path_ = path;
+    // A posting killed while letting go of this slot may have left its file aside.
+    platform::ClearHeldFileRemovals(path);
     image_helper_ = path + "i";
     record_helper_ = path + "r";
     return;
