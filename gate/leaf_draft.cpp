@@ -94,6 +94,8 @@ void LeafDraft::TakeSlot() {
     if (!slot || (existed && !ClearLeftovers(*slot, path))) continue;
     slot_ = std::move(*slot);
     slot_path_ = path;
+    // A posting killed while letting go of this slot may have left its file aside.
+    platform::ClearHeldFileRemovals(path);
     image_helper_ = path + "i";
     record_helper_ = path + "r";
     return;
@@ -173,7 +175,7 @@ void LeafDraft::Release(bool withdraw) noexcept {
     cleared = platform::RemoveFile(base + files_.record_ext);
   }
   cleared = cleared && RemoveIfPresent(record_helper_) && RemoveIfPresent(image_helper_);
-  if (cleared) platform::RemoveFile(slot_path_);
+  if (cleared) platform::RemoveHeldFile(slot_path_);
   slot_ = File();
 }
 

@@ -44,6 +44,13 @@ int RenameFile(const std::string& from, const std::string& to);
 // then moves the held target aside first, and callers that hold it rewrite it instead.
 bool CanReplaceOpenFiles();
 bool RemoveFile(const std::string& path);
+// Removes a file that this process holds open, freeing its name at once for another
+// process to create anew. Where an open file's name stays until its last holder closes
+// it (Windows), the file is first moved aside to one of a few names of its own.
+bool RemoveHeldFile(const std::string& path);
+// Removes what RemoveHeldFile left beside the path when its process ended halfway; the
+// caller holds the path's file, so no removal of it is under way.
+void ClearHeldFileRemovals(const std::string& path);
 // Gives an existing file a second name, atomically and only when the name is free.
 // Returns 0, FileExistsErrorCode() when the name is taken, or another error code.
 int CreateHardLink(const std::string& existing, const std::string& new_name);
