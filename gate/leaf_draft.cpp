@@ -58,11 +58,11 @@ std::optional<File> OpenSlot(const std::string& path, bool* existed) {
       }
     } catch (const EOSFileError& error) {
       if (error.IsSharingViolation()) return std::nullopt;
-      // A slot file removed by its holder between this open's steps shows as a stale
-      // handle on a network file system, even when another posting made it again.
-      const bool raced =
-          exists ? !platform::FileExists(path) || platform::IsStaleFileError(error.ErrorCode())
-                 : error.ErrorCode() == platform::FileExistsErrorCode();
+      // A network file system may still lead the name to a slot file another posting
+      // removed; the name is looked up afresh.
+      if (exists && platform::IsStaleFileError(error.ErrorCode())) continue;
+      const bool raced = exists ? !platform::FileExists(path)
+                                : error.ErrorCode() == platform::FileExistsErrorCode();
       if (!raced) throw;
     }
   }
@@ -94,6 +94,8 @@ void LeafDraft::TakeSlot() {
     if (!slot || (existed && !ClearLeftovers(*slot, path))) continue;
     slot_ = std::move(*slot);
     slot_path_ = path;
+    // A posting killed while letting go of this slot may have left its file aside.
+    platform::ClearHeldFileRemovals(path);
     image_helper_ = path + "i";
     record_helper_ = path + "r";
     return;
@@ -173,7 +175,7 @@ void LeafDraft::Release(bool withdraw) noexcept {
     cleared = platform::RemoveFile(base + files_.record_ext);
   }
   cleared = cleared && RemoveIfPresent(record_helper_) && RemoveIfPresent(image_helper_);
-  if (cleared) platform::RemoveFile(slot_path_);
+  if (cleared) platform::RemoveHeldFile(slot_path_);
   slot_ = File();
 }
 

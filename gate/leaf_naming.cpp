@@ -131,32 +131,16 @@ OpenedCounter OpenCounter(const std::string& counter_file, const CounterWaitPoli
   return counter;
 }
 
-// Writes the new number beside the counter and renames it over the counter: a posting
-// killed meanwhile leaves the old number, never a short one. Only the holder of the
-// counter writes the helper, so its fixed name is safe and a leftover is reused.
-void RewriteCounter(platform::File& counter, const std::string& counter_file, std::int64_t taken) {
-  if (!platform::CanReplaceOpenFiles()) {
-    // Renaming over the held counter would leave a moment without it, in which another
-    // posting would make a fresh one: the counter is rewritten through the hold instead.
-    counter.Truncate();
-    counter.WriteAll(std::to_string(taken));
-    counter.Close();
-    return;
-  }
-  const std::string_view dir = DirectoryPart(counter_file, platform::PathDelimiter());
-  const std::string helper = std::string(dir) + "." + counter_file.substr(dir.size()) + ".new";
-  platform::File file = platform::File::Open(helper, platform::OpenMode::CreateExclusive);
-  try {
-    // The new counter keeps the permissions (and, where allowed, the owner) of the old.
-    file.CopyAccessFrom(counter);
-    file.WriteAll(std::to_string(taken));
-    file.Close();
-    const int rename_error = platform::RenameFile(helper, counter_file);
-    if (rename_error != 0) platform::ThrowFileCreateError(counter_file, rename_error);
-  } catch (...) {
-    platform::RemoveFile(helper);
-    throw;
-  }
+// Rewritten through the hold, so the counter file never moves and its lock means the
+// same to every posting, also across the clients of a network file system. The new
+// digits go over the old text in one write, padded with spaces to its length, and only
+// then is the file cut to the digits: a posting killed in between leaves the new number
+// followed by spaces, never a short or empty counter.
+void RewriteCounter(platform::File& counter, std::string_view old_text, std::int64_t taken) {
+  std::string text = std::to_string(taken);
+  const std::size_t digits = text.size();
+  if (old_text.size() > digits) text.append(old_text.size() - digits, ' ');
+  counter.OverwriteAndCut(text, digits);
   counter.Close();
 }
 
@@ -198,7 +182,7 @@ LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_v
   LeafNamingResult result = ClaimNumbered(first, name_template, draft, &taken);
   if (result.outcome == LeafNamingOutcome::Claimed) {
     // Replaced while still held, so no other posting reads it in between.
-    RewriteCounter(*counter, counter_file, taken);
+    RewriteCounter(*counter, counter_text, taken);
   } else if (opened.created && counter_text == kFreshCounterText) {
     // This posting made the counter and no posting drew from it: removed while still held.
     platform::RemoveFile(counter_file);

@@ -44,6 +44,13 @@ int RenameFile(const std::string& from, const std::string& to);
 // then moves the held target aside first, and callers that hold it rewrite it instead.
 bool CanReplaceOpenFiles();
 bool RemoveFile(const std::string& path);
+// Removes a file that this process holds open, freeing its name at once for another
+// process to create anew. Where an open file's name stays until its last holder closes
+// it (Windows), the file is first moved aside to one of a few names of its own.
+bool RemoveHeldFile(const std::string& path);
+// Removes what RemoveHeldFile left beside the path when its process ended halfway; the
+// caller holds the path's file, so no removal of it is under way.
+void ClearHeldFileRemovals(const std::string& path);
 // Gives an existing file a second name, atomically and only when the name is free.
 // Returns 0, FileExistsErrorCode() when the name is taken, or another error code.
 int CreateHardLink(const std::string& existing, const std::string& new_name);
@@ -121,6 +128,9 @@ class File {
   std::string ReadAll();                   // from the current position to the end
   void WriteAll(std::string_view bytes);   // throws EWriteError when not every byte is written
   void Truncate();                         // length and position 0; throws EInOutError
+  // Writes the bytes over the start of the file in one write, then cuts the file to its
+  // first `length` bytes; the position is left at the end. Throws EWriteError/EInOutError.
+  void OverwriteAndCut(std::string_view bytes, std::size_t length);
   bool IsSameFileAs(const std::string& path) const;  // the path still names this open file
   // Gives this file the access rights of the other open file: its permission bits, and
   // its owner and group where the process may set them (kept otherwise). Used when a

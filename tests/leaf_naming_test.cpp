@@ -104,7 +104,6 @@ TEST_F(LeafNaming, PostingsRacingToMakeTheCounterAllClaimANumber) {
 TEST_F(LeafNaming, CounterSkipsNamesWhoseRecordOrImageExists) {
   WriteBytes(Counter(), "41\r\n");
   WriteBytes(dir_ + "leaf0042.txt", "taken");
-  WriteBytes(dir_ + ".counter.txt.new", "99");  // left by a rewrite that was killed
   LeafNamingResult result =
       Post([&](LeafDraft& draft) { return ClaimCounterName(Counter(), "leaf####", draft); });
   ASSERT_EQ(result.outcome, LeafNamingOutcome::Claimed);
@@ -117,7 +116,7 @@ TEST_F(LeafNaming, CounterSkipsNamesWhoseRecordOrImageExists) {
                                               "leaf0043.txt"}));
 }
 
-// The counter is replaced by a new file, which takes over the old one's permissions.
+// The counter is rewritten in place and keeps its permissions.
 TEST_F(LeafNaming, RewrittenCounterKeepsItsPermissions) {
   const fs::perms kept = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
   WriteBytes(Counter(), "5");

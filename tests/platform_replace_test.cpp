@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -73,6 +74,29 @@ TEST(PlatformReplace, AHeldFileCanBeRemoved) {
   EXPECT_TRUE(platform::RemoveFile(counter));
   held.Close();
   EXPECT_FALSE(platform::FileExists(counter));
+}
+
+// The holder's name is free at once: another process may open nothing there, may create
+// the file anew and hold it, while the removed file stays readable through its handle and
+// nothing is left beside the new one once the holder closes.
+TEST(PlatformReplace, RemovingAHeldFileFreesItsNameAtOnce) {
+  ScratchDir dir;
+  const std::string slot = dir.Path(".leaf0");
+  Save(slot, "old");
+  File held = File::Open(slot, OpenMode::ReadWriteExclusive);
+  ASSERT_TRUE(platform::RemoveHeldFile(slot));
+  EXPECT_FALSE(platform::FileExists(slot));
+  EXPECT_FALSE(held.IsSameFileAs(slot));
+  EXPECT_THROW(File::Open(slot, OpenMode::ReadWriteExclusive), EOSFileError);
+  File renewed = File::Open(slot, OpenMode::CreateNewExclusive);
+  renewed.WriteAll("new");
+  EXPECT_EQ(held.ReadAll(), "old");
+  held.Close();
+  renewed.Close();
+  EXPECT_EQ(Load(slot), "new");
+  const std::filesystem::directory_iterator listing(std::filesystem::path(slot).parent_path());
+  EXPECT_EQ(std::distance(listing, std::filesystem::directory_iterator()), 1);
+  EXPECT_FALSE(platform::RemoveHeldFile(dir.Path("absent")));
 }
 
 TEST(PlatformSharing, AConflictIsASharingViolationWithTheSystemText) {

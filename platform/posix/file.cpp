@@ -272,6 +272,16 @@ void File::Truncate() {
   if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) ThrowInOut(path_, errno);
 }
 
+void File::OverwriteAndCut(std::string_view bytes, std::size_t length) {
+  if (const int injected = InjectedError(FileOperation::Write, path_)) ThrowInOut(path_, injected);
+  if (::lseek(fd_, 0, SEEK_SET) != 0) ThrowInOut(path_, errno);
+  WriteAll(bytes);
+  if (::ftruncate(fd_, static_cast<off_t>(length)) != 0 ||
+      ::lseek(fd_, static_cast<off_t>(length), SEEK_SET) < 0) {
+    ThrowInOut(path_, errno);
+  }
+}
+
 bool File::IsSameFileAs(const std::string& path) const {
   struct stat open_info {}, path_info {};
   return fstat(fd_, &open_info) == 0 && stat(path.c_str(), &path_info) == 0 &&

@@ -50,6 +50,12 @@ bool RemoveFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
 }
 
+// Unlinking frees the name at once, whoever holds the file.
+bool RemoveHeldFile(const std::string& path) { return RemoveFile(path); }
+
+// Unlinking leaves nothing beside the path.
+void ClearHeldFileRemovals(const std::string&) {}
+
 int CreateHardLink(const std::string& existing, const std::string& new_name) {
   if (!IsUsablePath(existing) || !IsUsablePath(new_name)) return EINVAL;
   if (const int injected = InjectedError(FileOperation::Link, new_name)) return injected;

@@ -186,6 +186,19 @@ void File::Truncate() {
   }
 }
 
+void File::OverwriteAndCut(std::string_view bytes, std::size_t length) {
+  LARGE_INTEGER position{};
+  if (!SetFilePointerEx(ToHandle(fd_), position, nullptr, FILE_BEGIN)) {
+    ThrowInOut(path_, GetLastError());
+  }
+  WriteAll(bytes);
+  position.QuadPart = static_cast<LONGLONG>(length);
+  if (!SetFilePointerEx(ToHandle(fd_), position, nullptr, FILE_BEGIN) ||
+      !SetEndOfFile(ToHandle(fd_))) {
+    ThrowInOut(path_, GetLastError());
+  }
+}
+
 // The same volume and file index: the path still leads to this open file.
 bool File::IsSameFileAs(const std::string& path) const {
   if (!IsUsablePath(path)) return false;

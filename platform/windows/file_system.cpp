@@ -109,6 +109,43 @@ bool IsStaleFileError(int error_code) {
 
 bool RemoveFile(const std::string& path) { return IsUsablePath(path) && DeleteFileA(path.c_str()); }
 
+// A deleted file that is still open keeps its name, which can neither be opened nor
+// created anew until the last handle closes. Moved aside first, the file frees the name
+// at once and is deleted under the other name, completing when its holder closes it. The
+// aside names are few and fixed, so that one left by a process that ended between the two
+// steps is found and cleared by the next holder of the path; a name still taken by an
+// earlier removal in progress is passed over.
+namespace {
+
+constexpr int kAsideNames = 8;
+
+std::string AsideName(const std::string& path, int n) {
+  return path + ".gone" + std::to_string(n);
+}
+
+}  // namespace
+
+bool RemoveHeldFile(const std::string& path) {
+  if (!IsUsablePath(path)) return false;
+  for (int n = 0; n < kAsideNames; ++n) {
+    const std::string aside = AsideName(path, n);
+    if (MoveFileExA(path.c_str(), aside.c_str(), 0)) {
+      DeleteFileA(aside.c_str());
+      return true;
+    }
+    const DWORD code = GetLastError();
+    if (code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS && code != ERROR_ACCESS_DENIED) {
+      break;
+    }
+  }
+  return DeleteFileA(path.c_str());
+}
+
+void ClearHeldFileRemovals(const std::string& path) {
+  if (!IsUsablePath(path)) return;
+  for (int n = 0; n < kAsideNames; ++n) DeleteFileA(AsideName(path, n).c_str());
+}
+
 // A volume without hard links (FAT) gets the file moved to the new name instead, which
 // also fails when the name is taken; callers remove the first name afterwards anyway.
 int CreateHardLink(const std::string& existing, const std::string& new_name) {
