@@ -18,6 +18,8 @@ NAMING_MODES = {
     "num3d": "nameorder=num3d\r\n",
     "stamp": "",
 }
+# A site in the default (time-stamp) naming mode for the benchmarks that need just one.
+PLAIN_SESSION = "bench"
 
 
 def image_bytes(size, seed):
@@ -45,8 +47,9 @@ def content_type():
 
 
 class BenchSite:
-    """Layout under root: cgi/orvanegate.exe and cgi/config.txt, sessions/<mode>.txt,
-    leaves/<mode>/, members/, bodies/, floors/ (scratch for the other programs)."""
+    """Layout under root: cgi/orvanegate.exe and cgi/config.txt, sessions/<mode>.txt
+    (and bench.txt), leaves/<mode>/, members/ with one member, bodies/, scratch/ (for the
+    other programs)."""
 
     def __init__(self, root, exe):
         self.root = root
@@ -61,7 +64,7 @@ class BenchSite:
         shutil.copy2(exe, self.exe)
         with open(os.path.join(self.cgi, "config.txt"), "wb") as f:
             f.write(b"sessiondb=" + self.sessions.encode() + CRLF)
-        for mode, extra in NAMING_MODES.items():
+        for mode, extra in dict(NAMING_MODES, **{PLAIN_SESSION: ""}).items():
             leaves = self.leaves(mode)
             os.makedirs(leaves, exist_ok=True)
             text = "path=%s/\r\nmembersdb=%s/\r\n" % (leaves, self.members)

@@ -15,31 +15,17 @@ time of a shared machine says little).
 
 import argparse
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
+
+import bench_site
 
 MEMBER = "bench1"
 PASSWORD = "secret1"
 BOUNDARY = b"----orvanebenchboundary7d2f"
 MIB = 1 << 20
 TIME = "/usr/bin/time"
-
-
-def make_site(root, exe):
-    """The gate with config.txt beside it, one session and one member."""
-    gate_dir, sessions, members, leaves = (os.path.join(root, d)
-                                           for d in ("cgi", "sessions", "members", "leaves"))
-    for d in (gate_dir, sessions, members, leaves):
-        os.makedirs(d)
-    gate = os.path.join(gate_dir, "orvanegate.exe")
-    shutil.copy2(exe, gate)
-    with open(os.path.join(gate_dir, "config.txt"), "wb") as f:
-        f.write(b"sessiondb=" + sessions.encode() + b"\r\n")
-    with open(os.path.join(sessions, "bench.txt"), "wb") as f:
-        f.write(b"path=" + leaves.encode() + b"/\r\nmembersdb=" + members.encode() + b"/\r\n")
-    return gate, members
 
 
 def write_member(members, extra_lines=0):
@@ -146,7 +132,8 @@ def main():
                  % args.exe)
     base = int(8 * MIB * args.scale)
     with tempfile.TemporaryDirectory(prefix="orvanegate-bench-") as root:
-        gate, members = make_site(root, args.exe)
+        site = bench_site.BenchSite(root, args.exe)
+        gate, members = site.exe, site.members
         write_member(members)
         _, _, idle, _ = run(gate, b"", "text/plain")
         print("idle peak %.1f MiB (an empty POST)" % (idle / MIB))

@@ -11,36 +11,17 @@ Reports the mean and median wall time per run and the ratio request / floor.
 
 import argparse
 import os
-import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
+import bench_site
+
 MAX_RUNS = 1000
 FLOOR = "/bin/true"
-MEMBER = "bench1"
-
-
-def make_site(root, exe):
-    """Lays out a site: the gate with config.txt beside it, one session, one member."""
-    gate_dir = os.path.join(root, "cgi")
-    sessions = os.path.join(root, "sessions")
-    members = os.path.join(root, "members")
-    leaves = os.path.join(root, "leaves")
-    for d in (gate_dir, sessions, members, leaves):
-        os.makedirs(d)
-    gate = os.path.join(gate_dir, "orvanegate.exe")
-    shutil.copy2(exe, gate)
-    with open(os.path.join(gate_dir, "config.txt"), "wb") as f:
-        f.write(b"sessiondb=" + sessions.encode() + b"\r\n")
-    with open(os.path.join(sessions, "bench.txt"), "wb") as f:
-        f.write(b"path=" + leaves.encode() + b"\r\nmembersdb=" + members.encode() + b"\r\n")
-    record = "id={0}\r\npw=secret1\r\nrealname=山田花子\r\ncountry=Japan\r\nmail=b@example.com\r\n"
-    with open(os.path.join(members, MEMBER + ".txt"), "wb") as f:
-        f.write(record.format(MEMBER).encode("cp932"))
-    return gate
+MEMBER = bench_site.MEMBER
 
 
 def cgi_env(method, body=b"", query=""):
@@ -93,7 +74,7 @@ def main():
                  % args.exe)
 
     with tempfile.TemporaryDirectory(prefix="orvanegate-bench-") as root:
-        gate = make_site(root, args.exe)
+        gate = bench_site.BenchSite(root, args.exe).exe
         cwd = os.path.dirname(gate)
         kinds = [
             ("no-data POST", cgi_env("POST"), b"",
