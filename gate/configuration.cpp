@@ -1,10 +1,13 @@
 // The gate's configuration: config.txt beside the executable and the site settings.
 #include "gate/configuration.h"
 
+#include <optional>
+
 #include "gate/field_list.h"
 #include "gate/path_text.h"
 #include "gate/safe_name.h"
 #include "gate/web_module1.h"
+#include "platform/exception.h"
 #include "platform/platform.h"
 
 namespace orvane {
@@ -18,12 +21,25 @@ std::string DirectorySetting(const TFieldList& list, std::string_view key) {
   return platform::DirectoryExists(directory) ? directory : std::string();
 }
 
+// The fields of a settings file, or none when no file stands at the path. The file is
+// opened straight away: only a failed open asks whether a file is there, so a missing
+// file gives no settings and every other failure is raised.
+std::optional<TFieldList> ReadFieldFileIfPresent(const std::string& path) {
+  try {
+    return ReadFieldFile(path);
+  } catch (const EOSFileError&) {
+    if (platform::FileExists(path)) throw;
+    return std::nullopt;
+  }
+}
+
 }  // namespace
 
 ConfigSettings ReadConfigSettings(const std::string& config_file) {
   ConfigSettings settings;
-  if (!platform::FileExists(config_file)) return settings;
-  const TFieldList list = ReadFieldFile(config_file);
+  const std::optional<TFieldList> read = ReadFieldFileIfPresent(config_file);
+  if (!read) return settings;
+  const TFieldList& list = *read;
   settings.sessiondb = DirectorySetting(list, "sessiondb");
   settings.dumppath = DirectorySetting(list, "dumppath");
   return settings;
@@ -31,8 +47,9 @@ ConfigSettings ReadConfigSettings(const std::string& config_file) {
 
 SessionSettings ReadSessionSettings(const std::string& settings_file) {
   SessionSettings settings;
-  if (!platform::FileExists(settings_file)) return settings;
-  const TFieldList list = ReadFieldFile(settings_file);
+  const std::optional<TFieldList> read = ReadFieldFileIfPresent(settings_file);
+  if (!read) return settings;
+  const TFieldList& list = *read;
   settings.path = DirectorySetting(list, "path");
   settings.membersdb = DirectorySetting(list, "membersdb");
   settings.nameorder = FieldValue(list, "nameorder");

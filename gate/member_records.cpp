@@ -200,6 +200,17 @@ std::optional<std::string> FindMemberRecord(std::string_view members_dir, std::s
   return path;
 }
 
+std::optional<std::string> LoadMemberRecordText(std::string_view members_dir, std::string_view id) {
+  if (members_dir.empty() || !IsSafeFileNamePart(id)) return std::nullopt;
+  const std::string path = MemberRecordPath(members_dir, id);
+  try {
+    return ReadMemberRecordText(path);
+  } catch (const EOSFileError&) {
+    if (platform::FileExists(path)) throw;
+    return std::nullopt;
+  }
+}
+
 TFieldList ReadMemberRecord(const std::string& path) {
   return ParseFieldList(ReadMemberRecordText(path));
 }
@@ -239,9 +250,9 @@ bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFiel
 
 int TWebModule1::CheckMemberPassword(const std::string& members_dir, const std::string& id,
                                      const std::string& password) {
-  const std::optional<std::string> path = FindMemberRecord(members_dir, id);
-  if (!path) return 2;
-  return FieldValue(ReadMemberRecord(*path), "pw") == password ? 0 : 1;
+  const std::optional<std::string> record = LoadMemberRecordText(members_dir, id);
+  if (!record) return 2;
+  return FieldValueInText(*record, "pw") == password ? 0 : 1;
 }
 
 bool TWebModule1::ChangeMemberPassword(const std::string& members_dir, const std::string& id,

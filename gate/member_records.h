@@ -20,6 +20,10 @@ std::string MemberRecordPath(std::string_view members_dir, std::string_view id);
 // id would leave the directory, or there is no record file.
 std::optional<std::string> FindMemberRecord(std::string_view members_dir, std::string_view id);
 
+// The text of a member's record; none where FindMemberRecord finds none. The record is
+// opened at once: only a failed open asks whether a file stands at its name.
+std::optional<std::string> LoadMemberRecordText(std::string_view members_dir, std::string_view id);
+
 // The record's lines. A record held by another open for a moment is retried for about a
 // second, and one whose name led to a file just replaced by another machine is looked up
 // again, before the error is raised.

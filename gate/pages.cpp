@@ -36,9 +36,9 @@ std::string ShortPage(std::string_view title, std::string_view heading,
 
 // The record of a member, or nothing when the directory is unset or there is no record.
 bool LoadRecord(const std::string& members_dir, const std::string& id, TFieldList* record) {
-  const std::optional<std::string> path = FindMemberRecord(members_dir, id);
-  if (!path) return false;
-  *record = ReadMemberRecord(*path);
+  const std::optional<std::string> text = LoadMemberRecordText(members_dir, id);
+  if (!text) return false;
+  *record = ParseFieldList(*text);
   return true;
 }
 
@@ -140,10 +140,10 @@ std::string TWebModule1::BuildRegistrationAcceptedPage() {
 }
 
 std::string TWebModule1::BuildProfilePage(const std::string& members_dir, const std::string& id) {
-  const std::optional<std::string> path = FindMemberRecord(members_dir, id);
-  if (!path) return std::string();
+  const std::optional<std::string> text = LoadMemberRecordText(members_dir, id);
+  if (!text) return std::string();
   // Values are views into the record's text, so a long value is copied only into the page.
-  const std::string record = ReadMemberRecordText(*path);
+  const std::string& record = *text;
   const auto value = [&record](std::string_view key) { return FieldValueInText(record, key); };
   std::string page;
   // Every value comes from the record, a link's address twice: room enough at once.

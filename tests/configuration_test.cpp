@@ -1,6 +1,7 @@
 #include "gate/configuration.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -147,6 +148,33 @@ TEST_F(ConfigurationFiles, SettingsFileHeldForWritingIsAnError) {
   const platform::File held =
       platform::File::Open(temp.Path("site.txt"), platform::OpenMode::CreateExclusive);
   EXPECT_THROW(ReadSessionSettings(temp.Path("site.txt")), EFOpenError);
+}
+
+// Only a file is read: nothing at the path, or a directory, means no settings, while a
+// file that cannot be read is an error.
+TEST_F(ConfigurationFiles, WhatStandsAtTheSettingsPathDecidesBetweenNoneAndAnError) {
+  ASSERT_EQ(mkfifo(temp.Path("fifo.txt").c_str(), 0666), 0);
+  const struct {
+    const char* label;
+    std::string path;
+    bool raises;
+  } cases[] = {
+      {"nothing", temp.Path("absent.txt"), false},
+      {"below a missing directory", temp.Path("gone/site.txt"), false},
+      {"a directory", sessions, false},
+      {"below a file", temp.Path("fifo.txt/site.txt"), false},
+      {"a FIFO", temp.Path("fifo.txt"), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    if (c.raises) {
+      EXPECT_THROW(ReadConfigSettings(c.path), EInOutError);
+      EXPECT_THROW(ReadSessionSettings(c.path), EInOutError);
+      continue;
+    }
+    EXPECT_EQ(ReadConfigSettings(c.path).sessiondb, "");
+    EXPECT_EQ(ReadSessionSettings(c.path).path, "");
+  }
 }
 
 TEST(LoadConfig, ClearsBothSettingsWithoutAConfigFile) {

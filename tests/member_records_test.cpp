@@ -76,6 +76,7 @@ TEST(MemberRecordPath, AddsADelimiterOnlyWhenMissing) {
 TEST_F(MemberRecordsTest, PasswordCheckIsExactAndTellsAMissingRecord) {
   WriteRecord("taro", "id=taro\r\nPW=Secret1\r\nrealname=Taro\r\n");
   WriteRecord("nopw", "id=nopw\r\n");
+  fs::create_directory(RecordPath("folder"));
   struct Case {
     const char* label;
     std::string dir, id, password;
@@ -89,6 +90,7 @@ TEST_F(MemberRecordsTest, PasswordCheckIsExactAndTellsAMissingRecord) {
       {"empty password", members_, "taro", "", 1},
       {"record without pw line has the empty password", members_, "nopw", "", 0},
       {"unknown id", members_, "jiro", "Secret1", 2},
+      {"a directory is no record", members_, "folder", "Secret1", 2},
       {"empty id without .txt", members_, "", "Secret1", 2},
       {"id case differs from the file name", members_, "TARO", "Secret1", 2},
       {"no member directory", "", "taro", "Secret1", 2},
