@@ -147,10 +147,10 @@ int OpenDescriptor(const std::string& path, OpenMode mode, bool* created) {
 }
 
 // Clears the flag the open set, so reads, writes and a waiting lock behave as on any
-// file opened plainly.
+// file opened plainly. None of the other flags the open used is one that F_SETFL sets,
+// so clearing them all spares asking for them first.
 void ClearNonBlocking(int fd, const std::string& path) {
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) ThrowInOut(path, errno);
+  if (fcntl(fd, F_SETFL, 0) != 0) ThrowInOut(path, errno);
 }
 
 }  // namespace
