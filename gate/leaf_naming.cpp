@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <random>
 #include <utility>
@@ -88,9 +89,11 @@ struct OpenedCounter {
 };
 
 // How long a posting may wait for the counter in all: as long as the refused attempts
-// with a random pause after each would take, so the bound stays what it was.
+// with a random pause after each would take, so the bound stays what it was. A small
+// generator serves: its draws only spread the bound, and every posting pays its set-up.
 int CounterWaitBudget(const CounterWaitPolicy& wait) {
-  std::mt19937_64 random(platform::ClockSeed());
+  const std::uint64_t seed = platform::ClockSeed();
+  std::minstd_rand random(static_cast<std::minstd_rand::result_type>(seed ^ (seed >> 32)));
   std::uniform_int_distribution<int> spread(0, std::max(wait.wait_spread_ms, 1) - 1);
   long long total = 0;
   for (int pause = 1; pause < wait.attempts; ++pause) total += wait.least_wait_ms + spread(random);
