@@ -6,9 +6,10 @@
   after the test.
 * ORVANEGATE_LAUNCHER, when set, is the command (split like a shell would) that starts
   the executable, e.g. wine64 for a Windows build. Under wine ``native_path`` turns a
-  Linux path into the Windows path the program sees (Z:\\...), ``native_text`` does so
-  for every path under the site inside a configuration text, and ``host_name`` gives the
-  Linux bytes of a file name that the program created from Shift_JIS bytes.
+  Linux path into the Windows path the program sees (Z:\\...) and ``host_path`` back,
+  ``native_text`` does so for every path under the site inside a configuration text, and
+  ``host_name`` gives the Linux bytes of a file name that the program created from
+  Shift_JIS bytes.
 * ``Site.start(env, stdin=PIPE, stdout=PIPE, args=())`` starts the copy in the site
   directory with an EMPTY environment plus ``env`` (plus the sanitizer options) and returns
   the Popen; ``finish(child, stdin, timeout)`` feeds it and returns a ``Result``
@@ -73,6 +74,13 @@ def native_path(path):
     if not under_wine():
         return path
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def host_path(path):
+    """The Linux path of bytes the executable named a file by (native_path reversed)."""
+    if not under_wine() or not path[:3].upper() == b"Z:\\":
+        return path
+    return path[2:].replace(b"\\", b"/")
 
 
 def native_separator():
