@@ -16,6 +16,8 @@
   (exit_code, stdout, stderr); ``Site.run(env, stdin)`` does both.
 * ``cgi_env(method, path_info="", query="", content_length=None, **more)`` builds the
   usual CGI variables; query None leaves QUERY_STRING out.
+* ``without_wine_exit_fault(result)`` (applied by ``finish``) undoes the one known fault
+  of wine's own exit, after a whole reply.
 * ``assert_bytes_equal(expected, actual, label)`` compares bytes exactly, showing both
   escaped and the first differing offset; ``check_stderr(test, result)`` fails the test
   when the run wrote to stderr, where a sanitizer build reports.
@@ -179,6 +181,29 @@ def cgi_env(method="GET", path_info="", query="", content_length=None, **more):
     return env
 
 
+# Under load, wine's own host process now and then fails glibc's check at its exit, after
+# the Windows program has ended: the program's output is whole, only its exit code is lost.
+WINE_EXIT_FAULT = re.compile(
+    rb"Inconsistency detected by ld\.so: dl-fini\.c: \d+: _dl_fini: Assertion `[^`']*' failed!\n")
+
+
+def whole_reply(stdout):
+    """Whether stdout is a whole CGI reply: its header block, and a body of the length the
+    header gives."""
+    head, sep, body = stdout.partition(b"\r\n\r\n")
+    length = re.search(rb"(?:^|\r\n)Content-Length: (\d+)(?:\r\n|$)", head)
+    return bool(sep) and (length is None or int(length.group(1)) == len(body))
+
+
+def without_wine_exit_fault(result):
+    """The result as the program gave it, when only wine's exit failed after a whole reply
+    (the program exits with 0 after every reply it writes)."""
+    if (under_wine() and result.exit_code == 127 and WINE_EXIT_FAULT.fullmatch(result.stderr)
+            and whole_reply(result.stdout)):
+        return Result(0, result.stdout, b"")
+    return result
+
+
 def finish(child, stdin=None, timeout=20):
     """Feed stdin to a started child and wait for its end; killed when it overruns timeout."""
     try:
@@ -187,7 +212,7 @@ def finish(child, stdin=None, timeout=20):
         child.kill()
         child.communicate()
         raise
-    return Result(child.returncode, stdout, stderr)
+    return without_wine_exit_fault(Result(child.returncode, stdout, stderr))
 
 
 def check_stderr(test, result):

@@ -62,7 +62,8 @@ class KillRunner:
             _, stderr = child.communicate(timeout=60)
             stdout.seek(0)
             return (killed, None if began is None else end - began,
-                    cgi_harness.Result(child.returncode, stdout.read(), stderr))
+                    cgi_harness.without_wine_exit_fault(
+                        cgi_harness.Result(child.returncode, stdout.read(), stderr)))
 
     def calibrate(self, body, content_type):
         """Times three whole requests; kills are spread over those times."""
