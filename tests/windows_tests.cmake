@@ -87,9 +87,10 @@ function(orvane_windows_heavy_process_tests)
     "ORVANEGATE_KILLS=${ORVANEGATE_WINE_KILLS}")
   set_property(TEST ${prefix}.test_fault_sweep APPEND PROPERTY ENVIRONMENT
     "ORVANEGATE_FAULT_QUICK=1" "ORVANEGATE_FAULT_DUMPS_ONLY=1")
-  # Started first, so that the short tests fill the other slot meanwhile.
+  # Started first, so that the short tests fill the other slot meanwhile; a busy machine
+  # may take twice their usual time.
   set_tests_properties(${prefix}.test_load ${prefix}.test_kill_safety ${prefix}.test_fault_sweep
-    PROPERTIES COST 1000)
+    PROPERTIES COST 1000 TIMEOUT 600)
   set_property(TEST ${prefix}.test_load APPEND PROPERTY LABELS load)
   set_property(TEST ${prefix}.test_kill_safety APPEND PROPERTY LABELS kill)
   set_property(TEST ${prefix}.test_fault_sweep APPEND PROPERTY LABELS fault)
