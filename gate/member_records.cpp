@@ -98,12 +98,12 @@ void WriteHelperFile(HelperFile& helper, const std::function<void(platform::File
 
 constexpr std::size_t kWriteChunk = 64 * 1024;
 
-// The list's joined text, written through a small buffer: a record holding one long
-// value is not copied whole once more to be written.
-void WriteJoinedLines(platform::File& file, const TFieldList& list) {
+// The edited lines, each ended with CR LF, written through a small buffer: a record
+// holding one long value is not copied whole once more to be written.
+void WriteJoinedLines(platform::File& file, const TFieldEdits& edits) {
   std::string chunk;
   chunk.reserve(kWriteChunk);
-  for (const std::string& line : list) {
+  edits.ForEachLine([&](std::string_view line) {
     if (chunk.size() + line.size() + 2 > kWriteChunk) {
       file.WriteAll(chunk);
       chunk.clear();
@@ -114,16 +114,16 @@ void WriteJoinedLines(platform::File& file, const TFieldList& list) {
     } else {
       chunk.append(line).append("\r\n");
     }
-  }
+  });
   file.WriteAll(chunk);
 }
 
 // Writes the new record beside the old one and renames it over it, so a reader sees
 // the old record or the new one, never a short one. The new file is closed before the
 // rename, so the new record is never found locked.
-void ReplaceRecordFile(platform::File& record, const std::string& path, const TFieldList& list) {
+void ReplaceRecordFile(platform::File& record, const std::string& path, const TFieldEdits& edits) {
   HelperFile replacement = CreateHelperFile(path);
-  WriteHelperFile(replacement, [&list](platform::File& file) { WriteJoinedLines(file, list); },
+  WriteHelperFile(replacement, [&edits](platform::File& file) { WriteJoinedLines(file, edits); },
                   path, &record);
   // A system that cannot rename over an open file needs this process's own hold let go;
   // the directory's rewrite lock still keeps every other save out.
@@ -163,7 +163,7 @@ auto RetryWhileStale(const std::string& record_path, const Step& step) -> declty
 }
 
 // The rewrite itself, done while the directory's rewrite lock is held.
-bool RewriteHeldRecord(const std::string& path, const std::function<bool(TFieldList&)>& change) {
+bool RewriteHeldRecord(const std::string& path, const std::function<bool(TFieldEdits&)>& change) {
   for (int attempt = 1;; ++attempt) {
     if (!platform::FileExists(path)) return false;
     // Shared with readers: the replacement is atomic, so a reader meets the old record or
@@ -178,9 +178,11 @@ bool RewriteHeldRecord(const std::string& path, const std::function<bool(TFieldL
       }
       continue;
     }
-    TFieldList list = ParseFieldList(record.ReadAll());
-    if (!change(list)) return false;
-    ReplaceRecordFile(record, path, list);
+    // The text is held once; the change is kept beside it, not in a list of its lines.
+    const std::string text = record.ReadAll();
+    TFieldEdits edits(text);
+    if (!change(edits)) return false;
+    ReplaceRecordFile(record, path, edits);
     return true;
   }
 }
@@ -231,7 +233,7 @@ bool CreateMemberRecord(const std::string& path, std::string_view text) {
   platform::ThrowFileCreateError(path, link_error);
 }
 
-bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldList&)>& change) {
+bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldEdits&)>& change) {
   if (!platform::FileExists(path)) return false;
   const platform::File guard = LockRecordRewrites(path);
   return RetryWhileStale(path, [&] { return RewriteHeldRecord(path, change); });
@@ -249,9 +251,9 @@ bool TWebModule1::ChangeMemberPassword(const std::string& members_dir, const std
                                        const std::string& new_password) {
   const std::optional<std::string> path = FindMemberRecord(members_dir, id);
   if (!path) return false;
-  return RewriteMemberRecord(*path, [&](TFieldList& record) {
-    if (FieldValue(record, "pw") != old_password) return false;
-    SetFieldValue(record, "pw", new_password);
+  return RewriteMemberRecord(*path, [&](TFieldEdits& record) {
+    if (record.Value("pw") != old_password) return false;
+    record.Set("pw", new_password);
     return true;
   });
 }
@@ -278,10 +280,10 @@ bool TWebModule1::UpdateMemberProfile(const std::string& members_dir, std::strin
       {"urlname2", urlname2},
       {"urlname3", urlname3},
   }};
-  return RewriteMemberRecord(*path, [&](TFieldList& record) {
-    if (FieldValue(record, "pw") != password) return false;
+  return RewriteMemberRecord(*path, [&](TFieldEdits& record) {
+    if (record.Value("pw") != password) return false;
     for (const auto& [key, value] : items) {
-      if (FieldValue(record, key) != value) SetFieldValue(record, key, value);
+      if (record.Value(key) != value) record.Set(key, value);
     }
     return true;
   });

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "gate/field_edits.h"
 #include "gate/field_list.h"
 
 namespace orvane {
@@ -35,6 +36,6 @@ bool CreateMemberRecord(const std::string& path, std::string_view text);
 // lock, so concurrent saves follow one another, also from several machines that share
 // the directory. The change returns false to leave the record as it was.
 // False when there is no record or the change declined; true when it was rewritten.
-bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldList&)>& change);
+bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldEdits&)>& change);
 
 }  // namespace orvane

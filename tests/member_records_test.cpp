@@ -325,10 +325,9 @@ TEST_F(MemberRecordsTest, ConcurrentSavesAllSucceedAndNoneIsLost) {
   for (int w = 0; w < kWriters; ++w) {
     writers.push_back(run_child([&path, w] {
       for (int round = 0; round < kRounds; ++round) {
-        const bool saved = RewriteMemberRecord(path, [w, round](TFieldList& record) {
-          SetFieldValue(record, "count",
-                        std::to_string(std::stoi(FieldValue(record, "count")) + 1));
-          SetFieldValue(record, "w" + std::to_string(w), std::to_string(round));
+        const bool saved = RewriteMemberRecord(path, [w, round](TFieldEdits& record) {
+          record.Set("count", std::to_string(std::stoi(std::string(record.Value("count"))) + 1));
+          record.Set("w" + std::to_string(w), std::to_string(round));
           return true;
         });
         if (!saved) return false;
