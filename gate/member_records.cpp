@@ -1,9 +1,6 @@
 #include "gate/member_records.h"
 
 #include <array>
-#include <cstdint>
-#include <cstdio>
-#include <random>
 #include <utility>
 
 #include "gate/file_text.h"
@@ -24,12 +21,16 @@ constexpr int kRewriteAttempts = 1000;
 // or, where it caches names, after about a second: the bound gives it five.
 constexpr int kStaleAttempts = 250;
 constexpr int kStaleRetryMilliseconds = 20;
-// The file beside the records that every rewrite in the directory holds locked. It is
-// never renamed or removed, so every process and every client of a shared file system
-// locks the same file. It never ends in ".txt", so it is never taken for a record.
+// The file beside the records that every registration and rewrite in the directory holds
+// locked. It is never renamed or removed, so every process and every client of a shared
+// file system locks the same file. It never ends in ".txt", so it is never taken for a
+// record.
 constexpr std::string_view kRewriteLockName = ".members.lock";
-// Helper names are random: a second taken name in a row is already beyond belief.
-constexpr int kHelperNameAttempts = 100;
+// The one helper file of the directory, written only while the lock is held: one found
+// by the holder was left by a writer whose removal of it failed or that was killed. The
+// name is short, so every id whose record name fits leaves room for it, and never ends in
+// ".txt", so it is never taken for a record.
+constexpr std::string_view kHelperName = ".member-draft.new";
 
 // A file written whole beside a record before it takes the record's name.
 struct HelperFile {
@@ -45,32 +46,21 @@ std::string RecordDirectory(const std::string& record_path) {
   return std::string(by_slash.size() > by_system.size() ? by_slash : by_system);
 }
 
-// A helper file's path: in the record's directory, so that it can take the record's
-// name, with a short name of its own, so that every id whose record name fits leaves
-// room for it, and random, so that writers at the same moment never share one. It never
-// ends in ".txt", so it is never taken for a record.
+// The helper file's path: in the record's directory, so that it can take the record's name.
 std::string HelperFilePath(const std::string& record_path) {
-  // Drawn afresh each time: a forked writer must not repeat its parent's draws.
-  std::random_device device;
-  const std::uint64_t token =
-      ((std::uint64_t{device()} << 32) | device()) ^ platform::ClockSeed();
-  char name[32];
-  std::snprintf(name, sizeof name, ".member-%016llx.new", static_cast<unsigned long long>(token));
-  return RecordDirectory(record_path) + name;
+  return RecordDirectory(record_path) + std::string(kHelperName);
 }
 
-// Creates a helper file of a fresh name. A failure is reported as the record's: the
+// Creates the helper file, first clearing one left behind: the caller holds the
+// directory's lock, so no live writer has it. A failure is reported as the record's: the
 // helper is this code's own business, the record is what could not be made.
 HelperFile CreateHelperFile(const std::string& record_path) {
-  for (int attempt = 1;; ++attempt) {
-    std::string path = HelperFilePath(record_path);
-    try {
-      return {platform::File::Open(path, platform::OpenMode::CreateNewExclusive), path};
-    } catch (const EOSFileError& error) {
-      if (error.ErrorCode() != platform::FileExistsErrorCode() || attempt >= kHelperNameAttempts) {
-        platform::ThrowFileCreateError(record_path, error.ErrorCode());
-      }
-    }
+  std::string path = HelperFilePath(record_path);
+  platform::RemoveFile(path);  // nearly always absent; a failed removal shows just below
+  try {
+    return {platform::File::Open(path, platform::OpenMode::CreateNewExclusive), path};
+  } catch (const EOSFileError& error) {
+    platform::ThrowFileCreateError(record_path, error.ErrorCode());
   }
 }
 
@@ -135,13 +125,23 @@ void ReplaceRecordFile(platform::File& record, const std::string& path, const TF
   }
 }
 
-// Holds the lock file of the record's directory exclusively, waiting for other rewrites,
-// which hold it from their read to their replacement of a record. The record itself is
+// Holds the lock file of the record's directory exclusively, waiting for other writers,
+// which hold it from their read to their replacement of a record, or while a new record
+// is written and linked. The record itself is
 // not the lock because a replacement moves another file to its name: a process that
 // waited for the old file would hold a lock nobody else asks for.
 platform::File LockRecordRewrites(const std::string& record_path) {
   return platform::File::Open(RecordDirectory(record_path) + std::string(kRewriteLockName),
                               platform::OpenMode::OpenAlwaysExclusive, platform::LockWait::Wait);
+}
+
+// The same lock for writing a new record; a failure is reported as the record's.
+platform::File LockRecordCreation(const std::string& record_path) {
+  try {
+    return LockRecordRewrites(record_path);
+  } catch (const EOSFileError& error) {
+    platform::ThrowFileCreateError(record_path, error.ErrorCode());
+  }
 }
 
 // Runs the step on the record again while it fails as if the record had gone although
@@ -223,6 +223,7 @@ std::string ReadMemberRecordText(const std::string& path) {
 // record's name, which succeeds only when that name is free: a record is never seen
 // half-written, and of two registrations of one id exactly one gets the name.
 bool CreateMemberRecord(const std::string& path, std::string_view text) {
+  const platform::File guard = LockRecordCreation(path);
   HelperFile draft = CreateHelperFile(path);
   WriteHelperFile(draft, [text](platform::File& file) { file.WriteAll(text); }, path, nullptr);
   const int link_error = platform::CreateHardLink(draft.path, path);
