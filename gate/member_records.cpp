@@ -56,7 +56,10 @@ std::string HelperFilePath(const std::string& record_path) {
 // helper is this code's own business, the record is what could not be made.
 HelperFile CreateHelperFile(const std::string& record_path) {
   std::string path = HelperFilePath(record_path);
-  platform::RemoveFile(path);  // nearly always absent; a failed removal shows just below
+  // Nearly always absent; a failed removal shows just below. Removed as a held file: one
+  // left linked to a record that a reader holds still frees its name at once.
+  platform::ClearHeldFileRemovals(path);
+  platform::RemoveHeldFile(path);
   try {
     return {platform::File::Open(path, platform::OpenMode::CreateNewExclusive), path};
   } catch (const EOSFileError& error) {
@@ -127,9 +130,9 @@ void ReplaceRecordFile(platform::File& record, const std::string& path, const TF
 
 // Holds the lock file of the record's directory exclusively, waiting for other writers,
 // which hold it from their read to their replacement of a record, or while a new record
-// is written and linked. The record itself is
-// not the lock because a replacement moves another file to its name: a process that
-// waited for the old file would hold a lock nobody else asks for.
+// is written and linked. The record itself is not the lock because a replacement moves
+// another file to its name: a process that waited for the old file would hold a lock
+// nobody else asks for.
 platform::File LockRecordRewrites(const std::string& record_path) {
   return platform::File::Open(RecordDirectory(record_path) + std::string(kRewriteLockName),
                               platform::OpenMode::OpenAlwaysExclusive, platform::LockWait::Wait);
@@ -227,7 +230,8 @@ bool CreateMemberRecord(const std::string& path, std::string_view text) {
   HelperFile draft = CreateHelperFile(path);
   WriteHelperFile(draft, [text](platform::File& file) { file.WriteAll(text); }, path, nullptr);
   const int link_error = platform::CreateHardLink(draft.path, path);
-  platform::RemoveFile(draft.path);
+  // The draft is now also the record, which a reader may already hold open.
+  platform::RemoveHeldFile(draft.path);
   if (link_error == 0) return true;
   // Only a file makes the id taken; a directory at the name means the record cannot be made.
   if (link_error == platform::FileExistsErrorCode() && platform::FileExists(path)) return false;
