@@ -14,7 +14,11 @@ namespace {
 
 using platform::Answer;
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string Quoted(std::string_view text) {
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  return quoted.append(1, '"').append(text).append(1, '"');
+}
 
 // Why a directory value was dropped, as a request silently drops it.
 std::string UnusableDirectory(std::string_view key, std::string_view value) {

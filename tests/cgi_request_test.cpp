@@ -177,7 +177,7 @@ TEST(RequestVariableInteger, ValidityRules) {
       {"0x2A ", -1}, {"00x2A", -1},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE("[" + Escaped(c.text) + "]");
+    SCOPED_TRACE(std::string("[").append(Escaped(c.text)).append("]"));
     // Parsing stops at the text's end: an over-read of the exact copy would be reported.
     const ExactBytes exact(c.text);
     EXPECT_EQ(RequestVariableInteger(exact.View()), c.expected);
@@ -237,7 +237,7 @@ TEST_F(CgiRequestTest, HeaderFieldFallsBackBetweenHttpAndPlainNames) {
 TEST_F(CgiRequestTest, EveryIndexReadsItsEnvironmentVariable) {
   for (int index = 0; index <= 28; ++index) {
     if (index == rvContent) continue;
-    Set(kVariableNames[index], "v" + std::to_string(index));
+    Set(kVariableNames[index], std::string("v").append(std::to_string(index)));
   }
   TCGIRequest request;
   for (int index = 0; index <= 28; ++index) {
