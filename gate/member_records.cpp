@@ -120,7 +120,14 @@ void ReplaceRecordFile(platform::File& record, const std::string& path, const TF
                   path, &record);
   // A system that cannot rename over an open file needs this process's own hold let go;
   // the directory's rewrite lock still keeps every other save out.
-  if (!platform::CanReplaceOpenFiles()) record.Close();
+  if (!platform::CanReplaceOpenFiles()) {
+    try {
+      record.Close();
+    } catch (...) {
+      platform::RemoveFile(replacement.path);
+      throw;
+    }
+  }
   const int rename_error = platform::RenameFile(replacement.path, path);
   if (rename_error != 0) {
     platform::RemoveFile(replacement.path);

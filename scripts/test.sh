@@ -7,7 +7,8 @@ set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
 # The benchmarks are built too, so that they keep compiling; they are run by hand. The test
-# build alone has the file-operation fault injection that the fault sweep drives.
+# builds alone (this one and the Windows one) have the file-operation fault injection that
+# the fault sweep drives.
 cmake -S . -B build-test -G Ninja -DORVANEGATE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
   -DORVANEGATE_BENCH=ON -DORVANEGATE_FAULT_INJECTION=ON
 cmake --build build-test
@@ -17,7 +18,8 @@ status=0
 ctest --test-dir build-test --output-on-failure -j2 --output-junit "$RESULTS" || status=$?
 WINDOWS_RESULTS=$(pwd)/build-windows/ctest-results.xml
 rm -f "$WINDOWS_RESULTS"
-cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DORVANEGATE_FAULT_INJECTION=ON
 cmake --build build-windows
 windows_status=0
 ctest --test-dir build-windows --output-on-failure -j2 -L windows \

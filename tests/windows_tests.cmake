@@ -24,6 +24,10 @@ if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
 endif()
 list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 ORVANEGATE_WINE)
 
+set(ORVANEGATE_WINE_LOAD_COUNT 100 CACHE STRING
+  "Postings per naming mode, profile writes and registrations of the load test under wine")
+set(ORVANEGATE_WINE_KILLS 24 CACHE STRING "Kills per kind of the kill test under wine")
+
 set(ORVANEGATE_WINE_STATE ${CMAKE_BINARY_DIR}/wine)
 set(ORVANEGATE_WINE_ENVIRONMENT
   "WINEPREFIX=${ORVANEGATE_WINE_STATE}/prefix"
@@ -69,4 +73,28 @@ function(orvane_windows_process_test name)
   set_tests_properties(windows.process.${name} PROPERTIES
     ENVIRONMENT "ORVANEGATE_EXE=$<TARGET_FILE:orvanegate>;ORVANEGATE_LAUNCHER=${ORVANEGATE_WINE};PYTHONDONTWRITEBYTECODE=1;${ORVANEGATE_WINE_ENVIRONMENT}"
     FIXTURES_REQUIRED wine_session LABELS windows TIMEOUT 300)
+endfunction()
+
+# The load, kill and fault suites start hundreds of processes; each start under wine costs
+# a good part of a second, so they run with smaller counts than on POSIX, in labels of their
+# own besides "windows". The fault sweep needs the test build's fault injection.
+function(orvane_windows_heavy_process_tests)
+  set(prefix windows.process)
+  set_property(TEST ${prefix}.test_load APPEND PROPERTY ENVIRONMENT
+    "ORVANEGATE_LOAD_POSTINGS=${ORVANEGATE_WINE_LOAD_COUNT}"
+    "ORVANEGATE_LOAD_REQUESTS=${ORVANEGATE_WINE_LOAD_COUNT}")
+  set_property(TEST ${prefix}.test_kill_safety APPEND PROPERTY ENVIRONMENT
+    "ORVANEGATE_KILLS=${ORVANEGATE_WINE_KILLS}")
+  set_property(TEST ${prefix}.test_fault_sweep APPEND PROPERTY ENVIRONMENT
+    "ORVANEGATE_FAULT_QUICK=1" "ORVANEGATE_FAULT_DUMPS_ONLY=1")
+  # Started first, so that the short tests fill the other slot meanwhile; a busy machine
+  # may take twice their usual time.
+  set_tests_properties(${prefix}.test_load ${prefix}.test_kill_safety ${prefix}.test_fault_sweep
+    PROPERTIES COST 1000 TIMEOUT 600)
+  set_property(TEST ${prefix}.test_load APPEND PROPERTY LABELS load)
+  set_property(TEST ${prefix}.test_kill_safety APPEND PROPERTY LABELS kill)
+  set_property(TEST ${prefix}.test_fault_sweep APPEND PROPERTY LABELS fault)
+  if(NOT ORVANEGATE_FAULT_INJECTION)
+    set_tests_properties(${prefix}.test_fault_sweep PROPERTIES DISABLED TRUE)
+  endif()
 endfunction()

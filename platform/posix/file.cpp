@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/exception.h"
+#include "platform/file_errors.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_support.h"
 
@@ -15,29 +16,8 @@ namespace orvane::platform {
 
 using posix::InjectedError;
 using posix::IsUsablePath;
-using posix::SystemErrorText;
 
 namespace {
-
-std::string OpenErrorMessage(const std::string& path, int code) {
-  return "ファイル \"" + FullPath(path) + "\". " + SystemErrorText(code) + " は開けません";
-}
-
-std::string CreateErrorMessage(const std::string& path, int code) {
-  return "ファイル \"" + FullPath(path) + "\". " + SystemErrorText(code) + " を作成できません";
-}
-
-[[noreturn]] void ThrowOpenFailure(const std::string& path, OpenMode mode, int code) {
-  if (mode == OpenMode::ReadShared || mode == OpenMode::ReadWriteExclusive) {
-    ThrowFileOpenError(path, code);
-  }
-  ThrowFileCreateError(path, code);
-}
-
-[[noreturn]] void ThrowInOut(const std::string& path, int code) {
-  throw EInOutError("I/O error: \"" + FullPath(path) + "\". " + SystemErrorText(code), code,
-                    false);
-}
 
 // Takes the whole-file lock that stands for the open's share mode. Returns 0 or the
 // error code (kSharingViolation when another open holds a conflicting lock).
@@ -87,7 +67,7 @@ void CheckRegularFile(int fd, const std::string& path, OpenMode mode) {
   if (fstat(fd, &info) != 0) ThrowInOut(path, errno);
   if (S_ISREG(info.st_mode)) return;
   if (S_ISDIR(info.st_mode)) ThrowOpenFailure(path, mode, EISDIR);
-  throw EInOutError("I/O error: \"" + FullPath(path) + "\". Not a regular file", EINVAL, false);
+  ThrowNotRegularFile(path, EINVAL);
 }
 
 // The open never waits: a FIFO without a writer would otherwise block it for good.
@@ -119,16 +99,6 @@ void ClearNonBlocking(int fd, const std::string& path) {
 }
 
 }  // namespace
-
-void ThrowFileOpenError(const std::string& path, int error_code) {
-  throw EFOpenError(OpenErrorMessage(path, error_code), error_code,
-                    error_code == kSharingViolation);
-}
-
-void ThrowFileCreateError(const std::string& path, int error_code) {
-  throw EFCreateError(CreateErrorMessage(path, error_code), error_code,
-                      error_code == kSharingViolation);
-}
 
 File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
   if (!IsUsablePath(path)) ThrowOpenFailure(path, mode, path.empty() ? ENOENT : EINVAL);

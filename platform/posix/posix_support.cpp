@@ -4,20 +4,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/file_errors.h"
 #include "platform/platform.h"
 
 namespace orvane::platform::posix {
 
 bool IsUsablePath(const std::string& path) {
   return !path.empty() && path.find('\0') == std::string::npos;
-}
-
-std::string SystemErrorText(int code) {
-  if (code == kSharingViolation) {
-    return "The file is in use by another process.";
-  }
-  char buffer[256];
-  return strerror_r(code, buffer, sizeof buffer);
 }
 
 int InjectedError(FileOperation operation, const std::string& path) {
@@ -31,3 +24,15 @@ int InjectedError(FileOperation operation, const std::string& path) {
 }
 
 }  // namespace orvane::platform::posix
+
+namespace orvane::platform {
+
+std::string ErrorCodeText(int code) {
+  if (code == kSharingViolation) {
+    return "The file is in use by another process.";
+  }
+  char buffer[256];
+  return strerror_r(code, buffer, sizeof buffer);
+}
+
+}  // namespace orvane::platform

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/exception.h"
+#include "platform/file_errors.h"
 #include "platform/platform.h"
 #include "platform/windows/windows_support.h"
 
@@ -13,8 +14,8 @@
 namespace orvane::platform {
 
 using windows::FromHandle;
+using windows::InjectedError;
 using windows::IsUsablePath;
-using windows::SystemErrorText;
 using windows::ToHandle;
 
 namespace {
@@ -23,26 +24,6 @@ namespace {
 // file: the system cannot wait for a share mode, so the open is retried.
 constexpr int kWaitPollMilliseconds = 5;
 constexpr int kWaitLimitMilliseconds = 60000;
-
-std::string OpenErrorMessage(const std::string& path, int code) {
-  return "ファイル \"" + FullPath(path) + "\". " + SystemErrorText(code) + " は開けません";
-}
-
-std::string CreateErrorMessage(const std::string& path, int code) {
-  return "ファイル \"" + FullPath(path) + "\". " + SystemErrorText(code) + " を作成できません";
-}
-
-[[noreturn]] void ThrowOpenFailure(const std::string& path, OpenMode mode, int code) {
-  if (mode == OpenMode::ReadShared || mode == OpenMode::ReadWriteExclusive) {
-    ThrowFileOpenError(path, code);
-  }
-  ThrowFileCreateError(path, code);
-}
-
-[[noreturn]] void ThrowInOut(const std::string& path, DWORD code) {
-  throw EInOutError("I/O error: \"" + FullPath(path) + "\". " + SystemErrorText(code),
-                    static_cast<int>(code), false);
-}
 
 struct OpenRequest {
   DWORD access;
@@ -82,23 +63,32 @@ HANDLE OpenHandle(const std::string& path, const OpenRequest& request, LockWait 
   }
 }
 
+// False when the system refuses a byte.
+bool WriteFully(HANDLE handle, std::string_view bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::size_t left = bytes.size() - done;
+    const DWORD wanted = left > (1u << 30) ? (1u << 30) : static_cast<DWORD>(left);
+    DWORD put = 0;
+    if (!WriteFile(handle, bytes.data() + done, wanted, &put, nullptr) || put == 0) return false;
+    done += put;
+  }
+  return true;
+}
+
 }  // namespace
-
-void ThrowFileOpenError(const std::string& path, int error_code) {
-  throw EFOpenError(OpenErrorMessage(path, error_code), error_code,
-                    error_code == kSharingViolation);
-}
-
-void ThrowFileCreateError(const std::string& path, int error_code) {
-  throw EFCreateError(CreateErrorMessage(path, error_code), error_code,
-                      error_code == kSharingViolation);
-}
 
 int FileExistsErrorCode() { return ERROR_FILE_EXISTS; }
 
 File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
   if (!IsUsablePath(path)) {
     ThrowOpenFailure(path, mode, path.empty() ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_NAME);
+  }
+  // The share mode is taken with the open itself: a refused hold is a refused open.
+  for (FileOperation operation : {FileOperation::Open, FileOperation::Lock}) {
+    if (const DWORD injected = InjectedError(operation, path)) {
+      ThrowOpenFailure(path, mode, static_cast<int>(injected));
+    }
   }
   HANDLE handle = OpenHandle(path, RequestFor(mode), wait);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -107,8 +97,7 @@ File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
   File file(FromHandle(handle), path);
   // A device (CON, NUL, COM1, ...) or a pipe was opened but holds no file's content.
   if (GetFileType(handle) != FILE_TYPE_DISK) {
-    throw EInOutError("I/O error: \"" + FullPath(path) + "\". Not a regular file",
-                      ERROR_INVALID_NAME, false);
+    ThrowNotRegularFile(path, ERROR_INVALID_NAME);
   }
   return file;
 }
@@ -138,6 +127,9 @@ std::int64_t File::Size() const {
 }
 
 std::size_t File::Read(char* buffer, std::size_t count) {
+  if (const DWORD injected = InjectedError(FileOperation::Read, path_)) {
+    ThrowInOut(path_, static_cast<int>(injected));
+  }
   const DWORD wanted = count > (1u << 30) ? (1u << 30) : static_cast<DWORD>(count);
   DWORD got = 0;
   if (!ReadFile(ToHandle(fd_), buffer, wanted, &got, nullptr)) ThrowInOut(path_, GetLastError());
@@ -166,19 +158,20 @@ std::string File::ReadAll() {
 }
 
 void File::WriteAll(std::string_view bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const std::size_t left = bytes.size() - done;
-    const DWORD wanted = left > (1u << 30) ? (1u << 30) : static_cast<DWORD>(left);
-    DWORD put = 0;
-    if (!WriteFile(ToHandle(fd_), bytes.data() + done, wanted, &put, nullptr) || put == 0) {
-      throw EWriteError("ストリームへの書き込みエラー");
+  if (const DWORD injected = InjectedError(FileOperation::Write, path_)) {
+    // A full disk takes what fits before it refuses the rest.
+    if (injected == ERROR_DISK_FULL) {
+      WriteFully(ToHandle(fd_), bytes.substr(0, bytes.size() / 2));
     }
-    done += put;
+    throw EWriteError("ストリームへの書き込みエラー");
   }
+  if (!WriteFully(ToHandle(fd_), bytes)) throw EWriteError("ストリームへの書き込みエラー");
 }
 
 void File::Truncate() {
+  if (const DWORD injected = InjectedError(FileOperation::Write, path_)) {
+    ThrowInOut(path_, static_cast<int>(injected));
+  }
   LARGE_INTEGER zero{};
   if (!SetFilePointerEx(ToHandle(fd_), zero, nullptr, FILE_BEGIN) ||
       !SetEndOfFile(ToHandle(fd_))) {
@@ -187,6 +180,9 @@ void File::Truncate() {
 }
 
 void File::OverwriteAndCut(std::string_view bytes, std::size_t length) {
+  if (const DWORD injected = InjectedError(FileOperation::Write, path_)) {
+    ThrowInOut(path_, static_cast<int>(injected));
+  }
   LARGE_INTEGER position{};
   if (!SetFilePointerEx(ToHandle(fd_), position, nullptr, FILE_BEGIN)) {
     ThrowInOut(path_, GetLastError());
@@ -240,7 +236,9 @@ void File::Close() {
   if (fd_ < 0) return;
   HANDLE handle = ToHandle(fd_);
   fd_ = -1;
+  const DWORD injected = InjectedError(FileOperation::Close, path_);
   if (!CloseHandle(handle)) ThrowInOut(path_, GetLastError());
+  if (injected != 0) ThrowInOut(path_, injected);
 }
 
 }  // namespace orvane::platform

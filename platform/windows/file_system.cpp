@@ -9,6 +9,7 @@
 
 namespace orvane::platform {
 
+using windows::InjectedError;
 using windows::IsUsablePath;
 
 namespace {
@@ -61,6 +62,7 @@ bool CreateDirectories(const std::string& path) {
   if (separator != std::string::npos && separator > 0) {
     CreateDirectories(trimmed.substr(0, separator));
   }
+  if (InjectedError(FileOperation::MakeDirectory, trimmed) != 0) return false;
   if (CreateDirectoryA(trimmed.c_str(), nullptr)) return true;
   return DirectoryExists(trimmed);  // another process may have made it meanwhile
 }
@@ -73,6 +75,9 @@ bool CreateDirectories(const std::string& path) {
 // last holder closes it.
 int RenameFile(const std::string& from, const std::string& to) {
   if (!IsUsablePath(from) || !IsUsablePath(to)) return ERROR_INVALID_NAME;
+  if (const DWORD injected = InjectedError(FileOperation::Rename, to)) {
+    return static_cast<int>(injected);
+  }
   constexpr int kReaderWaitMilliseconds = 2000;
   constexpr int kReaderPollMilliseconds = 2;
   const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
@@ -107,7 +112,10 @@ bool IsStaleFileError(int error_code) {
   return error_code == ERROR_FILE_NOT_FOUND || error_code == ERROR_PATH_NOT_FOUND;
 }
 
-bool RemoveFile(const std::string& path) { return IsUsablePath(path) && DeleteFileA(path.c_str()); }
+bool RemoveFile(const std::string& path) {
+  if (!IsUsablePath(path) || InjectedError(FileOperation::Unlink, path) != 0) return false;
+  return DeleteFileA(path.c_str());
+}
 
 // A deleted file that is still open keeps its name, which can neither be opened nor
 // created anew until the last handle closes. Moved aside first, the file frees the name
@@ -126,7 +134,7 @@ std::string AsideName(const std::string& path, int n) {
 }  // namespace
 
 bool RemoveHeldFile(const std::string& path) {
-  if (!IsUsablePath(path)) return false;
+  if (!IsUsablePath(path) || InjectedError(FileOperation::Unlink, path) != 0) return false;
   for (int n = 0; n < kAsideNames; ++n) {
     const std::string aside = AsideName(path, n);
     if (MoveFileExA(path.c_str(), aside.c_str(), 0)) {
@@ -150,6 +158,9 @@ void ClearHeldFileRemovals(const std::string& path) {
 // also fails when the name is taken; callers remove the first name afterwards anyway.
 int CreateHardLink(const std::string& existing, const std::string& new_name) {
   if (!IsUsablePath(existing) || !IsUsablePath(new_name)) return ERROR_INVALID_NAME;
+  if (const DWORD injected = InjectedError(FileOperation::Link, new_name)) {
+    return static_cast<int>(injected);
+  }
   if (CreateHardLinkA(new_name.c_str(), existing.c_str(), nullptr)) return 0;
   DWORD code = GetLastError();
   if (code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED) {

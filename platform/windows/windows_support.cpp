@@ -3,12 +3,23 @@
 
 #include <string>
 
+#include "platform/file_errors.h"
 #include "platform/shift_jis.h"
 
 namespace orvane::platform::windows {
 
 bool IsUsablePath(const std::string& path) {
   return !path.empty() && path.find('\0') == std::string::npos;
+}
+
+DWORD InjectedError(FileOperation operation, const std::string& path) {
+  switch (CheckFault(operation, path)) {
+    case InjectedFault::None: return 0;
+    case InjectedFault::DiskFull: return ERROR_DISK_FULL;
+    case InjectedFault::NotFound: return ERROR_PATH_NOT_FOUND;
+    case InjectedFault::AccessDenied: return ERROR_ACCESS_DENIED;
+  }
+  return 0;
 }
 
 std::string WithTrailingSeparator(const std::string& path) {
@@ -20,7 +31,14 @@ std::string WithTrailingSeparator(const std::string& path) {
   return ends_in_separator ? path : path + '\\';
 }
 
-std::string SystemErrorText(DWORD code) {
+}  // namespace orvane::platform::windows
+
+namespace orvane::platform {
+
+// In the system's ANSI code page, without the line break the system puts after it; a
+// fixed text when the system has none for the code.
+std::string ErrorCodeText(int error_code) {
+  const DWORD code = static_cast<DWORD>(error_code);
   char* text = nullptr;
   const DWORD length = FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -36,4 +54,4 @@ std::string SystemErrorText(DWORD code) {
   return message;
 }
 
-}  // namespace orvane::platform::windows
+}  // namespace orvane::platform

@@ -1,4 +1,4 @@
-// Shared pieces of the Windows platform files: usable paths, error texts, handles.
+// Shared pieces of the Windows platform files: usable paths, injected faults, handles.
 #pragma once
 
 #ifndef NOMINMAX
@@ -16,16 +16,17 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/fault_injection.h"
+
 namespace orvane::platform::windows {
 
 // A NUL byte would cut the path short at the system call and name another file.
 bool IsUsablePath(const std::string& path);
+// 0, or the error code with which this operation must fail (test builds inject them).
+DWORD InjectedError(FileOperation operation, const std::string& path);
 // The path with a backslash appended unless it already ends in a separator ("\\" that is
 // not the second byte of a Shift_JIS character, "/" or a drive's ":").
 std::string WithTrailingSeparator(const std::string& path);
-// The system's text for an error code, in the system's ANSI code page, without the line
-// break the system puts after it; a fixed text when the system has none for the code.
-std::string SystemErrorText(DWORD code);
 
 // The File class keeps the handle's value in a signed integer, -1 when closed.
 inline HANDLE ToHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }

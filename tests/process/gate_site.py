@@ -115,7 +115,8 @@ class GateSite(cgi_harness.Site):
     def checked(self, result):
         """The standard output of a finished run that exited with 0 and wrote no stderr."""
         cgi_harness.check_stderr(self.test, result)
-        self.test.assertEqual(0, result.exit_code)
+        self.test.assertEqual(0, result.exit_code,
+                              "stdout: " + cgi_harness.escape_bytes(result.stdout[:400]))
         return result.stdout
 
     def run_together(self, bodies, content_type=FORM_TYPE):

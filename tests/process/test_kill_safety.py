@@ -39,7 +39,15 @@ class KillRunner:
         self.full_time = self.write_time = None
 
     def run(self, body, content_type, kill_after, from_writing=False):
-        """(killed, seconds from writing's start to the end or the kill or None, Result)."""
+        """(killed, seconds from writing's start to the end or the kill or None, Result).
+        A run that wine failed to start is started again."""
+        for _ in range(cgi_harness.WINE_START_ATTEMPTS - 1):
+            outcome = self.run_once(body, content_type, kill_after, from_writing)
+            if outcome[0] or not cgi_harness.wine_start_failed(outcome[2]):
+                return outcome
+        return self.run_once(body, content_type, kill_after, from_writing)
+
+    def run_once(self, body, content_type, kill_after, from_writing):
         env = self.site.post_env(body, content_type=content_type)
         path = self.site.write("bodies/body.bin", body)
         before = set(os.listdir(self.watched_dir))
@@ -62,7 +70,8 @@ class KillRunner:
             _, stderr = child.communicate(timeout=60)
             stdout.seek(0)
             return (killed, None if began is None else end - began,
-                    cgi_harness.Result(child.returncode, stdout.read(), stderr))
+                    cgi_harness.without_wine_exit_fault(
+                        cgi_harness.Result(child.returncode, stdout.read(), stderr)))
 
     def calibrate(self, body, content_type):
         """Times three whole requests; kills are spread over those times."""

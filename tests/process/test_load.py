@@ -8,6 +8,9 @@ checked afterwards. Prints what it saw (requests, time, requests per second).
   ends as one save wrote it.
 * 200 registrations of 20 ids, 32 in flight: exactly one winner per id, every record
   whole and written by its winner.
+
+ORVANEGATE_LOAD_POSTINGS (postings per mode) and ORVANEGATE_LOAD_REQUESTS (profile writes,
+registrations) lower the counts where starting a process is slow.
 """
 
 import concurrent.futures
@@ -23,9 +26,10 @@ from gate_site import GateSite, leaf_site, reply, split_reply
 
 IN_FLIGHT = 32
 POSTINGS = int(os.environ.get("ORVANEGATE_LOAD_POSTINGS", "1000"))
-PROFILE_WRITES = 200
-PROFILE_QUERIES = 100
-REGISTRATIONS = 200
+# Profile writes and registrations; fewer where each process start is slow (wine).
+REQUESTS = int(os.environ.get("ORVANEGATE_LOAD_REQUESTS", "200"))
+PROFILE_WRITES = REQUESTS
+REGISTRATIONS = REQUESTS
 IDS = 20
 PROCESS_TIMEOUT = 120  # seconds for one request, under the load of all the others
 
