@@ -91,6 +91,12 @@ void TWebModule1::WebModule1WebActionItem1Action(TComponent* /*Sender*/, TWebReq
   DecodeBody(*this, body);
 
   DumpBody(body);  // nothing without a dump directory
+  // The fields are copies; only an upload still views the body. A long value is then
+  // not held as sent beside its escaped form, the stored record and the page.
+  if (UploadData.empty()) {
+    Request.ReleaseContent();
+    std::string().swap(body_rest);
+  }
 
   if (FormText.empty()) {
     Response.SetContent(BuildErrorPage("no data データがありません"));

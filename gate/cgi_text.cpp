@@ -99,11 +99,8 @@ void SplitQueryStringEscaped(std::string_view query, TFieldList* items) {
 
 std::size_t QueryItemsEscapedSize(std::string_view query) {
   std::size_t size = 0;
-  std::string escaped;
-  ForEachQueryItem(query, [&](std::string_view item) {
-    escaped.clear();
-    AppendEscapedFieldText(escaped, item);
-    size += escaped.size() + 2;
+  ForEachQueryItem(query, [&size](std::string_view item) {
+    size += EscapedFieldTextSize(item) + 2;
   });
   return size;
 }

@@ -44,5 +44,7 @@ std::string ReplaceAllText(std::string_view text, std::string_view pattern,
 std::string EscapeFieldText(std::string_view text);
 // The same, appended to result.
 void AppendEscapedFieldText(std::string& result, std::string_view text);
+// The size of the escaped text, counted without building it.
+std::size_t EscapedFieldTextSize(std::string_view text);
 
 }  // namespace orvane

@@ -47,34 +47,50 @@ bool IsBrowserCharacterReference(std::string_view text, std::size_t position) {
          (code_point < 0xD800 || code_point > 0xDFFF);
 }
 
-}  // namespace
-
 // One pass gives what the six replacement steps give: every pattern is a byte below
 // 0x40, which is never the second byte of a double-byte character, and every
 // replacement is plain ASCII, so the steps never interact and bytes need no pairing.
-void AppendEscapedFieldText(std::string& result, std::string_view text) {
+// The escaped text goes to emit in pieces, a run of unchanged bytes as one piece.
+template <typename Emit>
+void EmitEscapedFieldText(std::string_view text, Emit&& emit) {
+  std::size_t run = 0;  // start of the unchanged bytes not yet emitted
+  const auto replace = [&](std::size_t i, std::size_t length, std::string_view replacement) {
+    if (i > run) emit(text.substr(run, i - run));
+    emit(replacement);
+    run = i + length;
+  };
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    switch (c) {
+    switch (text[i]) {
       case '&':
-        result.append(IsBrowserCharacterReference(text, i) ? "&" : "&amp;");
+        if (!IsBrowserCharacterReference(text, i)) replace(i, 1, "&amp;");
         break;
-      case ' ': result.append("&nbsp;"); break;
-      case '<': result.append("&lt;"); break;
-      case '>': result.append("&gt;"); break;
-      case '"': result.append("&quot;"); break;
+      case ' ': replace(i, 1, "&nbsp;"); break;
+      case '<': replace(i, 1, "&lt;"); break;
+      case '>': replace(i, 1, "&gt;"); break;
+      case '"': replace(i, 1, "&quot;"); break;
       case '\r':
         if (i + 1 < text.size() && text[i + 1] == '\n') {
-          result.append("<br>");
+          replace(i, 2, "<br>");
           ++i;
-        } else {
-          result.push_back(c);
         }
         break;
       default:
-        result.push_back(c);
+        break;
     }
   }
+  if (text.size() > run) emit(text.substr(run));
+}
+
+}  // namespace
+
+void AppendEscapedFieldText(std::string& result, std::string_view text) {
+  EmitEscapedFieldText(text, [&result](std::string_view piece) { result.append(piece); });
+}
+
+std::size_t EscapedFieldTextSize(std::string_view text) {
+  std::size_t size = 0;
+  EmitEscapedFieldText(text, [&size](std::string_view piece) { size += piece.size(); });
+  return size;
 }
 
 std::string EscapeFieldText(std::string_view text) {

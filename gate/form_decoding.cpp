@@ -66,6 +66,14 @@ bool HasImageType(std::string_view header) {
                      [header](std::string_view type) { return Contains(header, type); });
 }
 
+// Room for extra more bytes, grown geometrically for many small lines. A long value gets
+// its room at once, so the text never holds its old and new room both filled while the
+// value is escaped into it byte by byte.
+void ReserveMore(std::string& text, std::size_t extra) {
+  if (text.capacity() - text.size() >= extra) return;
+  text.reserve(std::max(text.size() + extra, 2 * text.capacity()));
+}
+
 // Plain appends grow the text geometrically; an exact reserve per line would not.
 void AppendLine(std::string& text, std::string_view name, std::string_view value) {
   text.append(name).append(1, '=').append(value).append(kCrLf);
@@ -103,8 +111,10 @@ void TWebModule1::ParseMultipartPart(std::string_view part) {
 
   if (!Contains(header, kContentType)) {
     // Escaped straight into the form text: a long value is never held twice.
+    const std::string_view value = TrimTrailingControls(content);
+    ReserveMore(FormText, field_name->size() + 1 + EscapedFieldTextSize(value) + kCrLf.size());
     FormText.append(*field_name).append(1, '=');
-    AppendEscapedFieldText(FormText, TrimTrailingControls(content));
+    AppendEscapedFieldText(FormText, value);
     FormText.append(kCrLf);
     return;
   }

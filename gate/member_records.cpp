@@ -1,9 +1,6 @@
 #include "gate/member_records.h"
 
 #include <array>
-#include <cstdint>
-#include <cstdio>
-#include <random>
 #include <utility>
 
 #include "gate/file_text.h"
@@ -24,12 +21,16 @@ constexpr int kRewriteAttempts = 1000;
 // or, where it caches names, after about a second: the bound gives it five.
 constexpr int kStaleAttempts = 250;
 constexpr int kStaleRetryMilliseconds = 20;
-// The file beside the records that every rewrite in the directory holds locked. It is
-// never renamed or removed, so every process and every client of a shared file system
-// locks the same file. It never ends in ".txt", so it is never taken for a record.
+// The file beside the records that every registration and rewrite in the directory holds
+// locked. It is never renamed or removed, so every process and every client of a shared
+// file system locks the same file. It never ends in ".txt", so it is never taken for a
+// record.
 constexpr std::string_view kRewriteLockName = ".members.lock";
-// Helper names are random: a second taken name in a row is already beyond belief.
-constexpr int kHelperNameAttempts = 100;
+// The one helper file of the directory, written only while the lock is held: one found
+// by the holder was left by a writer whose removal of it failed or that was killed. The
+// name is short, so every id whose record name fits leaves room for it, and never ends in
+// ".txt", so it is never taken for a record.
+constexpr std::string_view kHelperName = ".member-draft.new";
 
 // A file written whole beside a record before it takes the record's name.
 struct HelperFile {
@@ -45,32 +46,24 @@ std::string RecordDirectory(const std::string& record_path) {
   return std::string(by_slash.size() > by_system.size() ? by_slash : by_system);
 }
 
-// A helper file's path: in the record's directory, so that it can take the record's
-// name, with a short name of its own, so that every id whose record name fits leaves
-// room for it, and random, so that writers at the same moment never share one. It never
-// ends in ".txt", so it is never taken for a record.
+// The helper file's path: in the record's directory, so that it can take the record's name.
 std::string HelperFilePath(const std::string& record_path) {
-  // Drawn afresh each time: a forked writer must not repeat its parent's draws.
-  std::random_device device;
-  const std::uint64_t token =
-      ((std::uint64_t{device()} << 32) | device()) ^ platform::ClockSeed();
-  char name[32];
-  std::snprintf(name, sizeof name, ".member-%016llx.new", static_cast<unsigned long long>(token));
-  return RecordDirectory(record_path) + name;
+  return RecordDirectory(record_path) + std::string(kHelperName);
 }
 
-// Creates a helper file of a fresh name. A failure is reported as the record's: the
+// Creates the helper file, first clearing one left behind: the caller holds the
+// directory's lock, so no live writer has it. A failure is reported as the record's: the
 // helper is this code's own business, the record is what could not be made.
 HelperFile CreateHelperFile(const std::string& record_path) {
-  for (int attempt = 1;; ++attempt) {
-    std::string path = HelperFilePath(record_path);
-    try {
-      return {platform::File::Open(path, platform::OpenMode::CreateNewExclusive), path};
-    } catch (const EOSFileError& error) {
-      if (error.ErrorCode() != platform::FileExistsErrorCode() || attempt >= kHelperNameAttempts) {
-        platform::ThrowFileCreateError(record_path, error.ErrorCode());
-      }
-    }
+  std::string path = HelperFilePath(record_path);
+  // Nearly always absent; a failed removal shows just below. Removed as a held file: one
+  // left linked to a record that a reader holds still frees its name at once.
+  platform::ClearHeldFileRemovals(path);
+  platform::RemoveHeldFile(path);
+  try {
+    return {platform::File::Open(path, platform::OpenMode::CreateNewExclusive), path};
+  } catch (const EOSFileError& error) {
+    platform::ThrowFileCreateError(record_path, error.ErrorCode());
   }
 }
 
@@ -98,12 +91,12 @@ void WriteHelperFile(HelperFile& helper, const std::function<void(platform::File
 
 constexpr std::size_t kWriteChunk = 64 * 1024;
 
-// The list's joined text, written through a small buffer: a record holding one long
-// value is not copied whole once more to be written.
-void WriteJoinedLines(platform::File& file, const TFieldList& list) {
+// The edited lines, each ended with CR LF, written through a small buffer: a record
+// holding one long value is not copied whole once more to be written.
+void WriteJoinedLines(platform::File& file, const TFieldEdits& edits) {
   std::string chunk;
   chunk.reserve(kWriteChunk);
-  for (const std::string& line : list) {
+  edits.ForEachLine([&](std::string_view line) {
     if (chunk.size() + line.size() + 2 > kWriteChunk) {
       file.WriteAll(chunk);
       chunk.clear();
@@ -114,16 +107,16 @@ void WriteJoinedLines(platform::File& file, const TFieldList& list) {
     } else {
       chunk.append(line).append("\r\n");
     }
-  }
+  });
   file.WriteAll(chunk);
 }
 
 // Writes the new record beside the old one and renames it over it, so a reader sees
 // the old record or the new one, never a short one. The new file is closed before the
 // rename, so the new record is never found locked.
-void ReplaceRecordFile(platform::File& record, const std::string& path, const TFieldList& list) {
+void ReplaceRecordFile(platform::File& record, const std::string& path, const TFieldEdits& edits) {
   HelperFile replacement = CreateHelperFile(path);
-  WriteHelperFile(replacement, [&list](platform::File& file) { WriteJoinedLines(file, list); },
+  WriteHelperFile(replacement, [&edits](platform::File& file) { WriteJoinedLines(file, edits); },
                   path, &record);
   // A system that cannot rename over an open file needs this process's own hold let go;
   // the directory's rewrite lock still keeps every other save out.
@@ -142,13 +135,23 @@ void ReplaceRecordFile(platform::File& record, const std::string& path, const TF
   }
 }
 
-// Holds the lock file of the record's directory exclusively, waiting for other rewrites,
-// which hold it from their read to their replacement of a record. The record itself is
-// not the lock because a replacement moves another file to its name: a process that
-// waited for the old file would hold a lock nobody else asks for.
+// Holds the lock file of the record's directory exclusively, waiting for other writers,
+// which hold it from their read to their replacement of a record, or while a new record
+// is written and linked. The record itself is not the lock because a replacement moves
+// another file to its name: a process that waited for the old file would hold a lock
+// nobody else asks for.
 platform::File LockRecordRewrites(const std::string& record_path) {
   return platform::File::Open(RecordDirectory(record_path) + std::string(kRewriteLockName),
                               platform::OpenMode::OpenAlwaysExclusive, platform::LockWait::Wait);
+}
+
+// The same lock for writing a new record; a failure is reported as the record's.
+platform::File LockRecordCreation(const std::string& record_path) {
+  try {
+    return LockRecordRewrites(record_path);
+  } catch (const EOSFileError& error) {
+    platform::ThrowFileCreateError(record_path, error.ErrorCode());
+  }
 }
 
 // Runs the step on the record again while it fails as if the record had gone although
@@ -170,7 +173,7 @@ auto RetryWhileStale(const std::string& record_path, const Step& step) -> declty
 }
 
 // The rewrite itself, done while the directory's rewrite lock is held.
-bool RewriteHeldRecord(const std::string& path, const std::function<bool(TFieldList&)>& change) {
+bool RewriteHeldRecord(const std::string& path, const std::function<bool(TFieldEdits&)>& change) {
   for (int attempt = 1;; ++attempt) {
     if (!platform::FileExists(path)) return false;
     // Shared with readers: the replacement is atomic, so a reader meets the old record or
@@ -185,9 +188,11 @@ bool RewriteHeldRecord(const std::string& path, const std::function<bool(TFieldL
       }
       continue;
     }
-    TFieldList list = ParseFieldList(record.ReadAll());
-    if (!change(list)) return false;
-    ReplaceRecordFile(record, path, list);
+    // The text is held once; the change is kept beside it, not in a list of its lines.
+    const std::string text = record.ReadAll();
+    TFieldEdits edits(text);
+    if (!change(edits)) return false;
+    ReplaceRecordFile(record, path, edits);
     return true;
   }
 }
@@ -239,17 +244,19 @@ std::string ReadMemberRecordText(const std::string& path) {
 // record's name, which succeeds only when that name is free: a record is never seen
 // half-written, and of two registrations of one id exactly one gets the name.
 bool CreateMemberRecord(const std::string& path, std::string_view text) {
+  const platform::File guard = LockRecordCreation(path);
   HelperFile draft = CreateHelperFile(path);
   WriteHelperFile(draft, [text](platform::File& file) { file.WriteAll(text); }, path, nullptr);
   const int link_error = platform::CreateHardLink(draft.path, path);
-  platform::RemoveFile(draft.path);
+  // The draft is now also the record, which a reader may already hold open.
+  platform::RemoveHeldFile(draft.path);
   if (link_error == 0) return true;
   // Only a file makes the id taken; a directory at the name means the record cannot be made.
   if (link_error == platform::FileExistsErrorCode() && platform::FileExists(path)) return false;
   platform::ThrowFileCreateError(path, link_error);
 }
 
-bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldList&)>& change) {
+bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldEdits&)>& change) {
   if (!platform::FileExists(path)) return false;
   const platform::File guard = LockRecordRewrites(path);
   return RetryWhileStale(path, [&] { return RewriteHeldRecord(path, change); });
@@ -267,9 +274,9 @@ bool TWebModule1::ChangeMemberPassword(const std::string& members_dir, const std
                                        const std::string& new_password) {
   const std::optional<std::string> path = FindMemberRecord(members_dir, id);
   if (!path) return false;
-  return RewriteMemberRecord(*path, [&](TFieldList& record) {
-    if (FieldValue(record, "pw") != old_password) return false;
-    SetFieldValue(record, "pw", new_password);
+  return RewriteMemberRecord(*path, [&](TFieldEdits& record) {
+    if (record.Value("pw") != old_password) return false;
+    record.Set("pw", new_password);
     return true;
   });
 }
@@ -296,10 +303,10 @@ bool TWebModule1::UpdateMemberProfile(const std::string& members_dir, std::strin
       {"urlname2", urlname2},
       {"urlname3", urlname3},
   }};
-  return RewriteMemberRecord(*path, [&](TFieldList& record) {
-    if (FieldValue(record, "pw") != password) return false;
+  return RewriteMemberRecord(*path, [&](TFieldEdits& record) {
+    if (record.Value("pw") != password) return false;
     for (const auto& [key, value] : items) {
-      if (FieldValue(record, key) != value) SetFieldValue(record, key, value);
+      if (record.Value(key) != value) record.Set(key, value);
     }
     return true;
   });

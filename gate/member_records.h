@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "gate/field_edits.h"
 #include "gate/field_list.h"
 
 namespace orvane {
@@ -32,13 +33,15 @@ TFieldList ReadMemberRecord(const std::string& path);
 std::string ReadMemberRecordText(const std::string& path);
 
 // Creates a record with the text only when no file of that name exists yet; false
-// when one does. Other failures raise, and leave no record behind.
+// when one does. Other failures raise, and leave no record behind. Holds the members
+// directory's rewrite lock meanwhile, as rewrites do, for the helper file they share.
 bool CreateMemberRecord(const std::string& path, std::string_view text);
 
 // Reads, changes and writes the record while holding the members directory's rewrite
 // lock, so concurrent saves follow one another, also from several machines that share
-// the directory. The change returns false to leave the record as it was.
+// the directory. The change, made to edits of the record's text, returns false to leave
+// the record as it was.
 // False when there is no record or the change declined; true when it was rewritten.
-bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldList&)>& change);
+bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldEdits&)>& change);
 
 }  // namespace orvane

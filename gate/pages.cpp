@@ -34,12 +34,10 @@ std::string ShortPage(std::string_view title, std::string_view heading,
   return page;
 }
 
-// The record of a member, or nothing when the directory is unset or there is no record.
-bool LoadRecord(const std::string& members_dir, const std::string& id, TFieldList* record) {
-  const std::optional<std::string> text = LoadMemberRecordText(members_dir, id);
-  if (!text) return false;
-  *record = ParseFieldList(*text);
-  return true;
+// The text of a member's record, or nothing when the directory is unset or there is no
+// record. Values are read from it as views: a record of many lines is not split up.
+std::optional<std::string> LoadRecordText(const std::string& members_dir, const std::string& id) {
+  return LoadMemberRecordText(members_dir, id);
 }
 
 bool IsAsciiSpaceOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
@@ -168,11 +166,11 @@ std::string TWebModule1::BuildChangeProfileForm(const std::string& session,
                                                 const std::string& members_dir,
                                                 const std::string& id,
                                                 const std::string& password) {
-  TFieldList record;
-  if (!LoadRecord(members_dir, id, &record)) return std::string();
-  const std::string stored_password = FieldValue(record, "pw");
+  const std::optional<std::string> record = LoadRecordText(members_dir, id);
+  if (!record) return std::string();
+  const std::string_view stored_password = FieldValueInText(*record, "pw");
   if (stored_password != password) return std::string();
-  const auto value = [&record](std::string_view key) { return FieldValue(record, key); };
+  const auto value = [&record](std::string_view key) { return FieldValueInText(*record, key); };
 
   std::string page;
   Line(page, kDoctype);

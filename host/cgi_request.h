@@ -31,6 +31,7 @@ class TCGIRequest : public TWebRequest {
                      std::string_view content) override;
   std::string GetHeaderField(const std::string& name) override;
   std::string_view ContentView() override { return content_.View(); }
+  void ReleaseContent() override { content_ = TByteBuffer(); }
 
  private:
   // Reads until count bytes have arrived or input ends or fails; returns the count read.

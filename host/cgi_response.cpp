@@ -1,5 +1,7 @@
 #include "host/cgi_response.h"
 
+#include <utility>
+
 #include "host/field_line.h"
 #include "host/cookie.h"
 #include "host/http_text.h"
@@ -71,8 +73,8 @@ void TCGIResponse::SetIntegerVariable(int index, std::int32_t value) {
 
 std::string TCGIResponse::GetContent() { return content_; }
 
-void TCGIResponse::SetContent(const std::string& content) {
-  content_ = content;
+void TCGIResponse::SetContent(std::string content) {
+  content_ = std::move(content);
   if (!ContentStream()) content_length_ = static_cast<std::int32_t>(content_.size());
 }
 

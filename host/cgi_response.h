@@ -19,7 +19,7 @@ class TCGIResponse : public TWebResponse {
   void SetIntegerVariable(int index, std::int32_t value) override;
   std::string GetContent() override;
   std::size_t ContentSize() override { return content_.size(); }
-  void SetContent(const std::string& content) override;
+  void SetContent(std::string content) override;
   std::int32_t GetStatusCode() override;
   void SetStatusCode(std::int32_t code) override;
   std::string GetLogMessage() override;

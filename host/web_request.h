@@ -51,6 +51,9 @@ class TWebRequest {
   // The body read at creation (variable 25) as a view, so that a large upload is
   // never copied; valid for the request's lifetime.
   virtual std::string_view ContentView() = 0;
+  // Frees the body once nothing views it any more; ContentView and variable 25 are
+  // empty afterwards. A request that holds no body of its own ignores it.
+  virtual void ReleaseContent() {}
 
  protected:
   // Derives MethodType from the Method variable; called once by a derived constructor.

@@ -53,7 +53,8 @@ class TWebResponse {
   virtual std::string GetContent() = 0;
   // Length in bytes of the content, without copying it.
   virtual std::size_t ContentSize() { return GetContent().size(); }
-  virtual void SetContent(const std::string& content) = 0;
+  // Takes the content over: a page built for the reply is moved in, never copied.
+  virtual void SetContent(std::string content) = 0;
   virtual void SetContentStream(std::unique_ptr<TStream> stream);
   virtual std::int32_t GetStatusCode() = 0;
   virtual void SetStatusCode(std::int32_t code) = 0;

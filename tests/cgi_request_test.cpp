@@ -98,6 +98,10 @@ TEST_F(CgiRequestTest, BodyWithNulAndCrLfIsReadByteForByteUpToTheDeclaredLength)
   EXPECT_EQ(request.ReadString(100), std::string("est\0", 4));
   EXPECT_EQ(request.ReadString(100), "");
   EXPECT_EQ(request.ReadString(0), "");
+  request.ReleaseContent();  // the body is gone, the variables stay
+  EXPECT_EQ(request.ContentView(), "");
+  EXPECT_EQ(request.GetStringVariable(rvContent), "");
+  EXPECT_EQ(request.GetIntegerVariable(rvContentLength), 14);
   EXPECT_EQ(request.ReadString(-1), "");
 }
 

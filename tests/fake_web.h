@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "host/web_request.h"
 #include "host/web_response.h"
@@ -76,8 +77,8 @@ class FakeResponse : public TWebResponse {
   std::int32_t GetIntegerVariable(int) override { return -1; }
   void SetIntegerVariable(int, std::int32_t) override {}
   std::string GetContent() override { return content; }
-  void SetContent(const std::string& value) override {
-    content = value;
+  void SetContent(std::string value) override {
+    content = std::move(value);
     ++content_sets;
   }
   std::int32_t GetStatusCode() override { return status; }

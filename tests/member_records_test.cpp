@@ -178,6 +178,33 @@ TEST_F(MemberRecordsTest, IdsUpToTheNameLimitRegisterAndAreRewritten) {
   }
 }
 
+// A helper left by a writer whose removal of it failed, or that was killed, is cleared by
+// the next registration or save, which holds the directory's lock: no live writer has it.
+// A registration's helper is a second name of the new record, which stays whole.
+TEST_F(MemberRecordsTest, AHelperLeftBehindIsClearedByTheNextWriter) {
+  const std::string helper = members_ + ".member-draft.new";
+  const std::function<bool()> writers[] = {
+      [this] { return CreateMemberRecord(RecordPath("jiro"), "id=jiro\r\n"); },
+      [this] { return module_.ChangeMemberPassword(members_, "taro", "Secret1", "Secret2"); },
+      [this] { return UpdateProfile("taro", "Secret1", {"T", "", "", "", "", "", "", "", "", ""}); },
+  };
+  for (const bool linked : {false, true}) {
+    for (const auto& write : writers) {
+      SCOPED_TRACE(linked ? "helper linked to the record" : "helper of its own");
+      fs::remove(RecordPath("jiro"));
+      WriteRecord("taro", "id=taro\r\npw=Secret1\r\n");
+      if (linked) {
+        fs::create_hard_link(RecordPath("taro"), helper);
+      } else {
+        std::ofstream(helper, std::ios::binary) << "id=half";
+      }
+      ASSERT_TRUE(write());
+      EXPECT_FALSE(fs::exists(helper));
+      EXPECT_EQ(ReadRecord("taro").substr(0, 9), "id=taro\r\n");
+    }
+  }
+}
+
 // A record that cannot be made raises an error naming the record, never a helper file,
 // and leaves nothing behind; a directory at the record's name does not make the id taken.
 TEST_F(MemberRecordsTest, FailedCreationNamesTheRecordAndLeavesNothing) {
@@ -327,10 +354,9 @@ TEST_F(MemberRecordsTest, ConcurrentSavesAllSucceedAndNoneIsLost) {
   for (int w = 0; w < kWriters; ++w) {
     writers.push_back(run_child([&path, w] {
       for (int round = 0; round < kRounds; ++round) {
-        const bool saved = RewriteMemberRecord(path, [w, round](TFieldList& record) {
-          SetFieldValue(record, "count",
-                        std::to_string(std::stoi(FieldValue(record, "count")) + 1));
-          SetFieldValue(record, "w" + std::to_string(w), std::to_string(round));
+        const bool saved = RewriteMemberRecord(path, [w, round](TFieldEdits& record) {
+          record.Set("count", std::to_string(std::stoi(std::string(record.Value("count"))) + 1));
+          record.Set("w" + std::to_string(w), std::to_string(round));
           return true;
         });
         if (!saved) return false;

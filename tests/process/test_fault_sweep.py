@@ -236,7 +236,7 @@ class FaultSweep(unittest.TestCase):
             site.write_config(b"sessiondb=%s/\r\ndumppath=%s/\r\n"
                               % (site.sessions.encode(), site.dumps.encode()))
         cmd.prepare(site)
-        self.bodies, self.kept = set(), set()
+        self.bodies = set()
         stdout, lines = self.run_once(site, cmd, 0)
         cmd.check(self, site, 0, self.page_of(stdout))
         n, injected, answers = 0, 0, {"500": 0, "error page": 0, "own page": 0}
@@ -262,8 +262,6 @@ class FaultSweep(unittest.TestCase):
                     unlinked = (cgi_harness.host_path(failed.split(b" ")[2])
                                 if b" unlink " in failed else None)
                     for path in self.leftovers(site):
-                        if os.fsencode(path) in self.kept:
-                            continue
                         self.assertIn(os.fsencode(path), allowed_leftovers(unlinked),
                                       "helper left: %s" % failed)
                     # The next request works and leaves no helper.
@@ -273,18 +271,13 @@ class FaultSweep(unittest.TestCase):
                     page = self.page_of(stdout)
                     self.assertIsNotNone(page, "the request after a fault failed")
                     cmd.check(self, site, n, page)
-                    # A member helper is named for its writer alone: nothing clears it later.
-                    if unlinked and os.fsencode(site.members) in unlinked:
-                        self.kept.add(unlinked)
-                    self.assertEqual([p for p in self.leftovers(site)
-                                      if os.fsencode(p) not in self.kept], [])
+                    self.assertEqual(self.leftovers(site), [], "helper left after: %s" % failed)
             if failed is None:
                 break
         self.assertLess(fault_at, MAX_OPERATIONS, "no end to the operations")
-        self.figures.append("%s%s: %d operations, %d faults injected, answers %s, "
-                            "helpers kept after their own removal failed: %d"
+        self.figures.append("%s%s: %d operations, %d faults injected, answers %s"
                             % (cmd.label, " with dumps" if dump else "", fault_at - 1,
-                               injected, answers, len(self.kept)))
+                               injected, answers))
 
     def test_every_operation_of_every_command_fails_soundly(self):
         for cmd in COMMANDS:

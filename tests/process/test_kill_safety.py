@@ -248,6 +248,8 @@ class KillSafety(cgi_harness.CgiTestCase):
         body, record = self.profile_save(b"last")
         site.checked(runner.run(body, pages.multipart_type(), 60)[2])
         self.assertEqual(site.read_member("m1"), record)
+        self.assertEqual([name for name in site.member_files() if name.startswith(b".")], [],
+                         "a killed save's helper outlived the next save")
         self.report("profile saves: %d runs: %s" % (n, figures))
 
 
