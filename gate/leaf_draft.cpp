@@ -45,10 +45,8 @@ bool Linked(const std::string& existing, const std::string& name) {
 // tells whether the file was there before, left by a posting that ended without
 // clearing it.
 std::optional<File> OpenSlot(const std::string& path, bool* existed) {
-  // A posting that finishes removes its slot file, so the file is made without looking
-  // first; what refuses an attempt tells how the next one opens it.
-  bool exists = false;
-  for (int attempt = 0; attempt < 4; ++attempt) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const bool exists = platform::FileExists(path);
     try {
       File slot =
           File::Open(path, exists ? OpenMode::ReadWriteExclusive : OpenMode::CreateNewExclusive);
@@ -58,19 +56,14 @@ std::optional<File> OpenSlot(const std::string& path, bool* existed) {
         *existed = exists;
         return slot;
       }
-      exists = platform::FileExists(path);
     } catch (const EOSFileError& error) {
       if (error.IsSharingViolation()) return std::nullopt;
       // A network file system may still lead the name to a slot file another posting
       // removed; the name is looked up afresh.
-      if (exists && platform::IsStaleFileError(error.ErrorCode())) {
-        exists = platform::FileExists(path);
-        continue;
-      }
+      if (exists && platform::IsStaleFileError(error.ErrorCode())) continue;
       const bool raced = exists ? !platform::FileExists(path)
                                 : error.ErrorCode() == platform::FileExistsErrorCode();
       if (!raced) throw;
-      exists = !exists;
     }
   }
   return std::nullopt;
