@@ -157,6 +157,14 @@ bool TCGIRequest::WriteHeaders(int /*status_code*/, const std::string& status_te
 
 bool TCGIRequest::WriteResponse(int /*status_code*/, const std::string& status_text,
                                 const std::string& headers, std::string_view content) {
+  // A small reply goes out in one write; a large page is not copied behind its headers,
+  // which would hold it twice at the peak.
+  constexpr std::size_t kOneWriteLimit = 64 * 1024;
+  if (content.size() > kOneWriteLimit) {
+    return WriteHeaders(0, status_text, headers) &&
+           platform::WriteStdout(content.data(), content.size()) ==
+               static_cast<long>(content.size());
+  }
   std::string reply;
   reply.reserve(10 + status_text.size() + headers.size() + content.size());
   reply.append("Status: ").append(status_text).append("\r\n").append(headers).append(content);

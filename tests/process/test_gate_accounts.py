@@ -124,6 +124,9 @@ class RegistrationTest(unittest.TestCase):
         site.assert_page(pages.registration_accepted_page(), self.register(site, realname=huge))
         self.assertEqual(pages.registration_record("taro", "secret", huge, "JP", "t@x.jp"),
                          site.read_member("taro"))
+        # A page of several hundred KiB goes out whole behind its headers.
+        site.assert_page(pages.profile_page("taro", {"realname": huge.encode(), "country": b"JP"}),
+                         site.get("showuser=taro&session=site1"))
 
     def test_concurrent_registrations_of_one_id_let_exactly_one_succeed(self):
         site = GateSite(self)

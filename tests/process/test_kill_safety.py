@@ -3,7 +3,7 @@ final name is always whole, an accepted posting is always complete, the counter 
 goes backwards and the next request works.
 
 Runs go on until the kills that landed reach ORVANEGATE_KILLS per kind (default 100:
-postings share it among the naming modes), at most four runs per kill;
+postings share it among the naming modes), at most ten runs per kill;
 ORVANEGATE_KILL_SEED repeats a run."""
 
 import os
@@ -89,8 +89,12 @@ class KillRunner:
         from the start of writing. (killed, landed while writing, Result)"""
         from_writing = n % 2 == 1
         span = self.write_time * 1.2 + 0.002 if from_writing else self.full_time
+        start = time.monotonic()
         killed, writing, result = self.run(body, content_type, self.rng.uniform(0, span),
                                            from_writing)
+        if not killed and not from_writing:
+            # The machine's load moves: whole runs keep the span near what a run takes now.
+            self.full_time = 0.7 * self.full_time + 0.3 * (time.monotonic() - start)
         return killed, killed and writing is not None, result
 
 
@@ -171,7 +175,7 @@ class KillSafety(cgi_harness.CgiTestCase):
         accepted, last_counter, n = set(), 0, 0
         while figures["killed"] < kills:
             n += 1
-            self.assertLessEqual(n, 4 * kills, "too few kills landed: %s" % figures)
+            self.assertLessEqual(n, 10 * kills, "too few kills landed: %s" % figures)
             token = b"k%d" % n
             body, expected[token] = self.posting(token)
             killed, while_writing, result = runner.run_killed(body, pages.multipart_type(), n)
@@ -229,7 +233,7 @@ class KillSafety(cgi_harness.CgiTestCase):
         n = 0
         while figures["killed"] < KILLS:
             n += 1
-            self.assertLessEqual(n, 4 * KILLS, "too few kills landed: %s" % figures)
+            self.assertLessEqual(n, 10 * KILLS, "too few kills landed: %s" % figures)
             body, record = self.profile_save(b"p%d" % n)
             records.add(record)
             killed, while_writing, result = runner.run_killed(body, pages.multipart_type(), n)
