@@ -29,7 +29,12 @@ class ConcurrentPostings(cgi_harness.CgiTestCase):
         deadline = time.monotonic() + PROCESS_TIMEOUT
         left = lambda: max(1.0, deadline - time.monotonic())
         try:
-            outputs = [site.checked(cgi_harness.finish(child, timeout=left())) for child in started]
+            outputs = []
+            for n, child in enumerate(started):
+                result = cgi_harness.finish(child, timeout=left())
+                if cgi_harness.wine_start_failed(result):  # it runs again on its own
+                    result = cgi_harness.finish(self.start(site, b"token%02d" % n), timeout=left())
+                outputs.append(site.checked(result))
         except subprocess.TimeoutExpired:
             self.fail("a posting did not end within %d s" % PROCESS_TIMEOUT)
         finally:
