@@ -162,10 +162,13 @@ bool LeafDraft::TryPublish(const std::string& name) {
 
 void LeafDraft::Finish() { Release(false); }
 
-// The slot file goes last and only when everything before it went: while it stays,
-// the next posting that takes the slot finishes the clearing. The record helper goes
-// before the image helper, so a record helper still linked under a name always has
-// its image helper beside it when that image was linked.
+// The slot's note is emptied last and only when everything before it went: while it
+// stays, the next posting that takes the slot finishes the clearing. The record helper
+// goes before the image helper, so a record helper still linked under a name always has
+// its image helper beside it when that image was linked. The slot file itself stays: a
+// name that always leads to one file keeps its lock exclusive even where another
+// machine's cache of names lags behind, as on a network file system; a removed slot
+// file met through such a cache let two postings share one slot.
 void LeafDraft::Release(bool withdraw) noexcept {
   if (!slot_.IsOpen()) return;
   const std::string base = dir_ + name_;
@@ -175,7 +178,13 @@ void LeafDraft::Release(bool withdraw) noexcept {
     cleared = platform::RemoveFile(base + files_.record_ext);
   }
   cleared = cleared && RemoveIfPresent(record_helper_) && RemoveIfPresent(image_helper_);
-  if (cleared) platform::RemoveHeldFile(slot_path_);
+  if (cleared) {
+    try {
+      slot_.Truncate();
+    } catch (const Exception&) {
+      // The note stays; the next posting that takes the slot clears after it.
+    }
+  }
   slot_ = File();
 }
 

@@ -41,11 +41,15 @@ class LeafNaming : public ::testing::Test {
   LeafFileSet Files(const std::string& image_ext = ".jpg") const {
     return LeafFileSet{dir_, image_ext, ".txt"};
   }
+  // The directory's names but idle slot files (empty, kept for the next posting).
   std::set<std::string> Listing() const {
     std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(root_)) names.insert(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(root_)) {
+      if (!testing::IsIdleSlot(entry)) names.insert(entry.path().filename());
+    }
     return names;
   }
+
   std::string Counter() const { return dir_ + "counter.txt"; }
   // Runs one naming with a draft of the given content, finished when a name was claimed.
   template <typename Naming>

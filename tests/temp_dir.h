@@ -35,6 +35,13 @@ class TempDir {
   std::string path_;
 };
 
+// A leaf directory's posting slot file with no note: kept for the next posting, no leaf.
+inline bool IsIdleSlot(const std::filesystem::directory_entry& entry) {
+  const std::string name = entry.path().filename().string();
+  return name.starts_with(".leaf") && name.find_first_not_of("0123456789", 5) == std::string::npos &&
+         entry.is_regular_file() && entry.file_size() == 0;
+}
+
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
