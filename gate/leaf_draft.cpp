@@ -50,8 +50,8 @@ std::optional<File> OpenSlot(const std::string& path, bool* existed) {
     try {
       File slot =
           File::Open(path, exists ? OpenMode::ReadWriteExclusive : OpenMode::CreateNewExclusive);
-      // A holder removes its slot file before letting go of it: a file no longer at
-      // the path was such a one, and the path is looked at again.
+      // Postings keep their slot files, but a network file system may lead a lagging
+      // name to a file that is no longer at the path: the path is looked at again.
       if (slot.IsSameFileAs(path)) {
         *existed = exists;
         return slot;
@@ -94,7 +94,8 @@ void LeafDraft::TakeSlot() {
     if (!slot || (existed && !ClearLeftovers(*slot, path))) continue;
     slot_ = std::move(*slot);
     slot_path_ = path;
-    // A posting killed while letting go of this slot may have left its file aside.
+    // Names a removal of this slot file left aside (Windows, where postings once
+    // removed their slot files) are cleared; elsewhere this does nothing.
     platform::ClearHeldFileRemovals(path);
     image_helper_ = path + "i";
     record_helper_ = path + "r";

@@ -81,20 +81,20 @@ TEST(PlatformReplace, AHeldFileCanBeRemoved) {
 // nothing is left beside the new one once the holder closes.
 TEST(PlatformReplace, RemovingAHeldFileFreesItsNameAtOnce) {
   ScratchDir dir;
-  const std::string slot = dir.Path(".leaf0");
-  Save(slot, "old");
-  File held = File::Open(slot, OpenMode::ReadWriteExclusive);
-  ASSERT_TRUE(platform::RemoveHeldFile(slot));
-  EXPECT_FALSE(platform::FileExists(slot));
-  EXPECT_FALSE(held.IsSameFileAs(slot));
-  EXPECT_THROW(File::Open(slot, OpenMode::ReadWriteExclusive), EOSFileError);
-  File renewed = File::Open(slot, OpenMode::CreateNewExclusive);
+  const std::string draft = dir.Path(".member-draft.new");
+  Save(draft, "old");
+  File held = File::Open(draft, OpenMode::ReadWriteExclusive);
+  ASSERT_TRUE(platform::RemoveHeldFile(draft));
+  EXPECT_FALSE(platform::FileExists(draft));
+  EXPECT_FALSE(held.IsSameFileAs(draft));
+  EXPECT_THROW(File::Open(draft, OpenMode::ReadWriteExclusive), EOSFileError);
+  File renewed = File::Open(draft, OpenMode::CreateNewExclusive);
   renewed.WriteAll("new");
   EXPECT_EQ(held.ReadAll(), "old");
   held.Close();
   renewed.Close();
-  EXPECT_EQ(Load(slot), "new");
-  const std::filesystem::directory_iterator listing(std::filesystem::path(slot).parent_path());
+  EXPECT_EQ(Load(draft), "new");
+  const std::filesystem::directory_iterator listing(std::filesystem::path(draft).parent_path());
   EXPECT_EQ(std::distance(listing, std::filesystem::directory_iterator()), 1);
   EXPECT_FALSE(platform::RemoveHeldFile(dir.Path("absent")));
 }
