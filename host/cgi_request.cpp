@@ -37,6 +37,15 @@ std::string EnvironmentValue(const std::string& name) {
   return platform::GetEnvironment(name).value_or(std::string());
 }
 
+// The status line and header block, with room for a content of the given size behind it.
+std::string HeaderText(std::string_view status_text, std::string_view headers,
+                       std::size_t content_size) {
+  std::string text;
+  text.reserve(10 + status_text.size() + headers.size() + content_size);
+  text.append("Status: ").append(status_text).append("\r\n").append(headers);
+  return text;
+}
+
 }  // namespace
 
 std::int32_t RequestVariableInteger(std::string_view text) {
@@ -152,23 +161,20 @@ bool TCGIRequest::WriteString(std::string_view text) {
 
 bool TCGIRequest::WriteHeaders(int /*status_code*/, const std::string& status_text,
                                const std::string& headers) {
-  return WriteString("Status: " + status_text + "\r\n" + headers);
+  return WriteString(HeaderText(status_text, headers, 0));
 }
 
-bool TCGIRequest::WriteResponse(int /*status_code*/, const std::string& status_text,
+bool TCGIRequest::WriteResponse(int status_code, const std::string& status_text,
                                 const std::string& headers, std::string_view content) {
   // A small reply goes out in one write; a large page is not copied behind its headers,
   // which would hold it twice at the peak.
   constexpr std::size_t kOneWriteLimit = 64 * 1024;
   if (content.size() > kOneWriteLimit) {
-    return WriteHeaders(0, status_text, headers) &&
-           platform::WriteStdout(content.data(), content.size()) ==
-               static_cast<long>(content.size());
+    return WriteHeaders(status_code, status_text, headers) && WriteString(content);
   }
-  std::string reply;
-  reply.reserve(10 + status_text.size() + headers.size() + content.size());
-  reply.append("Status: ").append(status_text).append("\r\n").append(headers).append(content);
-  return platform::WriteStdout(reply.data(), reply.size()) == static_cast<long>(reply.size());
+  std::string reply = HeaderText(status_text, headers, content.size());
+  reply.append(content);
+  return WriteString(reply);
 }
 
 std::string TCGIRequest::GetHeaderField(const std::string& name) {
