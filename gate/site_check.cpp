@@ -84,6 +84,11 @@ void CheckDumpDirectory(SiteReport& report, const TFieldList& config,
     }
     return;
   }
+  // Dumps are for chasing a fault, not for a site left open: every anonymous body is
+  // kept whole, passwords included, and nothing bounds what they take on disk.
+  report.Warning("request bodies are dumped to " + settings.dumppath +
+                     ": they keep members' passwords, and any visitor can fill the disk",
+                 "remove the dumppath line from config.txt once the dumps are no longer needed");
   CheckWritableDirectory(report, settings.dumppath, "dumppath",
                          "every request but a profile query fails with status 500");
   CheckPrivateDirectory(report, settings.dumppath, "request bodies with their passwords");

@@ -98,7 +98,7 @@ class ServedSite:
                 return "running as root without a %s account for the server" % WEB_USER
         return None
 
-    def __init__(self):
+    def __init__(self, dumps=False):
         # As root the server's account must reach the run directory: a TMPDIR below root's
         # home would not do.
         self.run = tempfile.mkdtemp(prefix="orvanegate-e2e-%s-" % self.name,
@@ -106,6 +106,9 @@ class ServedSite:
         self.port = None
         self.children = []
         self.token = secrets.token_hex(16)
+        # The shipped configuration keeps no dumps; a suite that wants to see what the gate
+        # received asks for them as an operator would (DUMPS=1 to the layout).
+        self.dumps = dumps
 
     # --- paths -----------------------------------------------------------------
     def path(self, *parts):
@@ -166,7 +169,8 @@ class ServedSite:
         command = ["sh", LAYOUT, self.run, exe, str(self.port)]
         if as_root():
             command.append(WEB_USER)
-        subprocess.run(command, check=True, timeout=60)
+        subprocess.run(command, check=True, timeout=60,
+                       env=dict(os.environ, DUMPS="1" if self.dumps else ""))
         with open(self.path("htdocs", "ready.txt"), "w") as f:
             f.write(self.token)
 

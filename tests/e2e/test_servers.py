@@ -49,7 +49,8 @@ class ServerCases:
         problem = cls.SITE.unavailable()
         if problem:
             raise unittest.SkipTest(problem)
-        cls.site = cls.SITE()
+        # Dumps on: they show what reached the gate, and that they are never delivered.
+        cls.site = cls.SITE(dumps=True)
         try:
             cls.site.start()
             cls.lay_out_locked_session()
