@@ -296,6 +296,9 @@ class Apache(ServedSite):
 class Nginx(ServedSite):
     name = "nginx"
     programs = ("nginx", "fcgiwrap")
+    # fcgiwrap's processes; its forked ones live in the server's process group and end
+    # with it.
+    fcgi_children = 1
 
     def launch(self):
         conf = self.path("conf", "nginx.conf")
@@ -306,9 +309,10 @@ class Nginx(ServedSite):
         socket_path = self.path("run", "fcgiwrap.sock")
         if os.path.exists(socket_path):
             os.unlink(socket_path)
-        # -f: the gate's standard error goes to nginx's error log. One process, no forked
-        # workers that would outlive it: the suite sends one request at a time.
-        self.spawn([program("fcgiwrap"), "-f", "-c", "1", "-s", "unix:" + socket_path],
+        # -f: the gate's standard error goes to nginx's error log. One process by default:
+        # the end-to-end suite sends one request at a time.
+        self.spawn([program("fcgiwrap"), "-f", "-c", str(self.fcgi_children),
+                    "-s", "unix:" + socket_path],
                    **server_account())
         deadline = time.monotonic() + START_SECONDS
         while not os.path.exists(socket_path) and time.monotonic() < deadline:
