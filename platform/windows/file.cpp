@@ -197,8 +197,9 @@ void File::OverwriteAndCut(std::string_view bytes, std::size_t length) {
 bool File::IsSameFileAs(const std::string& path) const {
   const std::optional<std::wstring> wide = windows::SystemPath(path);
   if (!wide) return false;
-  HANDLE other = CreateFileW(wide->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE other =
+      CreateFileW(wide->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (other == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION open_info{}, path_info{};
   const bool same = GetFileInformationByHandle(ToHandle(fd_), &open_info) &&

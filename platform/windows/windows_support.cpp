@@ -44,7 +44,9 @@ std::string ErrorCodeText(int error_code) {
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string message;
-  if (length > 0 && text != nullptr) message = windows::ShiftJisShown(std::wstring_view(text, length));
+  if (length > 0 && text != nullptr) {
+    message = windows::ShiftJisShown(std::wstring_view(text, length));
+  }
   if (text != nullptr) LocalFree(text);
   while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
                               message.back() == ' ')) {
