@@ -89,9 +89,9 @@ class CodePagesTest(unittest.TestCase):
                 for member in registered:
                     with self.subTest(code_page=number, member=member):
                         self.assert_member(site, member)
-                for member in IDS:
-                    # Ids as written under the first code page, taken over under the others.
-                    member += str(number) if registered else ""
+                # The ids as written under the first code page, then new ones.
+                suffix = "" if number == CODE_PAGES[0] else str(number)
+                for member in (member + suffix for member in IDS):
                     with self.subTest(code_page=number, new_member=member):
                         site.assert_page(pages.registration_accepted_page(),
                                          self.register(site, member))
