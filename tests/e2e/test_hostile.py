@@ -124,7 +124,8 @@ class HostileCases:
             # its figures get that eighth, and no quarantine.
             cls.sanitized = b"AddressSanitizer" in f.read()
         os.rename(gate, real)
-        script = ("#!/bin/sh\ntrap '' TERM\nASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=0\n"
+        script = ("#!/bin/sh\ntrap '' TERM\n"
+                  "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=0\n"
                   "export ASAN_OPTIONS\nexec %s -f %%M -a -o %s %s\n"
                   % (TIME, cls.site.path("logs", "gate-peak.txt"), real))
         with open(gate + ".new", "w") as f:
