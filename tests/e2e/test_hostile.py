@@ -316,11 +316,12 @@ class HostileCases:
     def test_client_headers_posing_as_server_variables_are_ignored(self):
         # lighttpd passes "Content.Length:" on as HTTP_CONTENT_LENGTH, and every server
         # passes "Path-Info:" as HTTP_PATH_INFO.
-        for label, headers in (("Content.Length", {"Content.Length": "2000000000"}),
+        for label, headers in (("Content.Length short", {"Content.Length": "5"}),
+                               ("Content.Length huge", {"Content.Length": "2000000000"}),
                                ("Content.Type", {"Content.Type": "text/plain"}),
                                ("Path-Info", {"Path-Info": "/cgi/orvanegate.exe/x"})):
             with self.subTest(label):
-                member_id = "hdr" + label.replace(".", "").replace("-", "").lower()
+                member_id = "hdr" + "".join(c for c in label.lower() if c.isalpha())
                 answer = self.register(member_id, headers)
                 self.assertEqual(200, answer.status)
                 cgi_harness.assert_bytes_equal(pages.registration_accepted_page(),
