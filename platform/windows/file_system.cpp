@@ -112,6 +112,8 @@ bool IsStaleFileError(int error_code) {
   return error_code == ERROR_FILE_NOT_FOUND || error_code == ERROR_PATH_NOT_FOUND;
 }
 
+bool IsNameTooLongError(int error_code) { return error_code == ERROR_FILENAME_EXCED_RANGE; }
+
 bool RemoveFile(const std::string& path) {
   if (!IsUsablePath(path) || InjectedError(FileOperation::Unlink, path) != 0) return false;
   return DeleteFileA(path.c_str());
