@@ -2,6 +2,8 @@
 changeprof2, their messages in check order and the member records they leave."""
 
 import os
+import subprocess
+import tempfile
 import unittest
 
 import cgi_harness
@@ -157,6 +159,42 @@ class RegistrationTest(unittest.TestCase):
         self.assertEqual(pages.registration_record("race", "secret%d" % n, "R%d" % n, "", "m"),
                          site.read_member("race"))
         self.assertEqual([b"race.txt"], site.member_files())
+
+
+TIME = "/usr/bin/time"
+
+
+@unittest.skipIf(cgi_harness.under_wine(), "the peak is read for the process itself")
+@unittest.skipUnless(os.access(TIME, os.X_OK), "reading the peak memory needs " + TIME)
+class HostileBodyTest(unittest.TestCase):
+    """The body that would once have stored a 384 MiB record: refused, in bounded memory."""
+
+    def peak(self, site, body, content_type):
+        """(standard output, peak resident bytes) of one POST. The peak is read by a small
+        parent: a child of this process would inherit its high-water mark."""
+        with tempfile.NamedTemporaryFile() as figures:
+            env = dict(cgi_harness.sanitizer_environment(), **site.post_env(body, content_type=content_type))
+            child = subprocess.run([TIME, "-f", "%M", "-o", figures.name, site.exe], env=env,
+                                   cwd=site.root, input=body, capture_output=True, timeout=120)
+            self.assertEqual(b"", child.stderr)
+            return child.stdout, int(figures.read().split()[-1]) * 1024
+
+    def test_64_mib_of_quotes_is_refused_in_bounded_memory_writing_nothing(self):
+        quotes = b'"' * (64 << 20)
+        fields = command("registration", ("id", "taro"), ("pw", "secret"), ("pw2", "secret"),
+                         ("mail", "m"))
+        for label, body, content_type in (
+                ("multipart", pages.multipart(*fields, ("realname", quotes)), pages.multipart_type()),
+                ("url-encoded", pages.urlencoded(*fields) + b"&realname=" + quotes,
+                 "application/x-www-form-urlencoded")):
+            with self.subTest(label):
+                site = GateSite(self)
+                _, idle = self.peak(site, b"", "text/plain")
+                out, peak = self.peak(site, body, content_type)
+                site.assert_error(pages.ENTRY_TOO_LONG, out)
+                self.assertEqual([], os.listdir(site.members))
+                self.assertLessEqual(peak - idle, 2 * len(body) + (4 << 20),
+                                     "peak %d MiB above idle" % ((peak - idle) >> 20))
 
 
 class ChangePasswordTest(unittest.TestCase):
