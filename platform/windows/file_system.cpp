@@ -160,6 +160,9 @@ void ClearHeldFileRemovals(const std::string& path) {
 // also fails when the name is taken; callers remove the first name afterwards anyway.
 int CreateHardLink(const std::string& existing, const std::string& new_name) {
   if (!IsUsablePath(existing) || !IsUsablePath(new_name)) return ERROR_INVALID_NAME;
+  // The ANSI calls take names shorter than MAX_PATH; a longer one is reported by some
+  // systems as a file not found, which would hide why the name cannot be made.
+  if (new_name.size() >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
   if (const DWORD injected = InjectedError(FileOperation::Link, new_name)) {
     return static_cast<int>(injected);
   }
