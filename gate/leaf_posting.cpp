@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "gate/entry_bounds.h"
 #include "gate/file_text.h"
 #include "gate/leaf_naming.h"
 #include "gate/web_module1.h"
@@ -47,8 +48,13 @@ bool TakeDefaultImage(TWebModule1& module) {
   return true;
 }
 
+constexpr std::string_view kLeafRecordStart = "<qelkeys>\r\n";
+constexpr std::string_view kLeafRecordEnd = "\r\n</qelkeys>\r\n";
+
 std::string LeafRecord(const std::string& form_text) {
-  return "<qelkeys>\r\n" + form_text + "\r\n</qelkeys>\r\n";
+  std::string record;
+  record.reserve(kLeafRecordStart.size() + form_text.size() + kLeafRecordEnd.size());
+  return record.append(kLeafRecordStart).append(form_text).append(kLeafRecordEnd);
 }
 
 }  // namespace
@@ -120,6 +126,10 @@ void TWebModule1::CommandPostLeaf(TWebResponse& response) {
   const std::string extension = LeafImageExtension(UploadFileName);
   if (!IsStorableImageExtension(extension) || (from_request && !IsImageExtension(extension))) {
     return answer_error(kUnstorableName);
+  }
+
+  if (kLeafRecordStart.size() + FormText.size() + kLeafRecordEnd.size() > kMostRecordSize) {
+    return answer_error(kEntryTooLong);
   }
 
   // Both files are written whole before a name is claimed and appear under it at once.

@@ -78,6 +78,9 @@ class TWebModule1 : public TWebModule {
 
   // The request's decoded fields (a field list text) and its accepted image.
   std::string FormText;
+  // Set by decoding when the fields would pass what the form text may hold; the form
+  // text then holds only the fields before the one that did not fit.
+  bool EntryTooLong = false;
   std::string UploadFileName;
   // A view of the image bytes: into the request body for an upload, into
   // UploadStorage for the default image; valid while the handler runs.

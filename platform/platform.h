@@ -113,6 +113,8 @@ int FileExistsErrorCode();
 // although its name was found a moment before. Looking the name up again tells: the file
 // that is there now is found, or the name is truly free.
 bool IsStaleFileError(int error_code);
+// Whether an error code means that a name is longer than the file system can hold.
+bool IsNameTooLongError(int error_code);
 
 // An open file. Movable, not copyable; closes (and so unlocks) in its destructor.
 class File {

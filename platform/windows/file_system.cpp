@@ -131,6 +131,8 @@ bool IsStaleFileError(int error_code) {
   return error_code == ERROR_FILE_NOT_FOUND || error_code == ERROR_PATH_NOT_FOUND;
 }
 
+bool IsNameTooLongError(int error_code) { return error_code == ERROR_FILENAME_EXCED_RANGE; }
+
 bool RemoveFile(const std::string& path) {
   if (!IsUsablePath(path) || InjectedError(FileOperation::Unlink, path) != 0) return false;
   return Delete(path);
@@ -175,6 +177,18 @@ void ClearHeldFileRemovals(const std::string& path) {
   for (int n = 0; n < kAsideNames; ++n) Delete(AsideName(path, n));
 }
 
+namespace {
+
+// Every Windows file system stops a name at 255 UTF-16 units; some report a longer one
+// as a file not found, which would hide why the name cannot be made.
+bool LastNameIsTooLong(const std::wstring& path) {
+  constexpr std::size_t kLongestName = 255;
+  const std::size_t separator = path.find_last_of(L"\\/");
+  return path.size() - (separator == std::wstring::npos ? 0 : separator + 1) > kLongestName;
+}
+
+}  // namespace
+
 // A volume without hard links (FAT) gets the file moved to the new name instead, which
 // also fails when the name is taken; callers remove the first name afterwards anyway.
 int CreateHardLink(const std::string& existing, const std::string& new_name) {
@@ -182,6 +196,7 @@ int CreateHardLink(const std::string& existing, const std::string& new_name) {
   const std::optional<std::wstring> wide_new = SystemPath(new_name);
   if (!wide_existing) return static_cast<int>(windows::UnusablePathError(existing));
   if (!wide_new) return static_cast<int>(windows::UnusablePathError(new_name));
+  if (LastNameIsTooLong(*wide_new)) return ERROR_FILENAME_EXCED_RANGE;
   if (const DWORD injected = InjectedError(FileOperation::Link, new_name)) {
     return static_cast<int>(injected);
   }

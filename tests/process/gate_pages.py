@@ -29,6 +29,7 @@ NO_ATTACHMENT = "There is no attached file. 添付ファイルがありません
 UNSTORABLE = "The attached file cannot be stored under this name. この名前の添付ファイルは保存できません"
 NO_FILE_NAME = "No file name is available. ファイル名を割り当てられません"
 COUNTER_UNUSABLE = "The file counter cannot be used now. カウンターファイルを使用できません"
+ENTRY_TOO_LONG = "The entry is too long. 入力が長すぎます"
 
 
 def sj(text):

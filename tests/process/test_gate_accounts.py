@@ -2,6 +2,8 @@
 changeprof2, their messages in check order and the member records they leave."""
 
 import os
+import subprocess
+import tempfile
 import unittest
 
 import cgi_harness
@@ -30,6 +32,11 @@ def command(name, *pairs):
     return (("session", "site1"), ("command", name)) + tuple(pairs)
 
 
+# A realname one byte too long for the registration record of RegistrationTest.VALID,
+# which holds 56 bytes besides it.
+OVER = "x" * ((64 << 10) - 56 + 1)
+
+
 class RegistrationTest(unittest.TestCase):
     VALID = {"id": "taro", "pw": "secret", "pw2": "secret", "realname": "Taro",
              "mail": "t@x.jp", "country": "JP"}
@@ -54,12 +61,18 @@ class RegistrationTest(unittest.TestCase):
             ("passwords differ before short", dict(pw="abc", pw2="abd"), pages.PW_MISMATCH),
             ("four bytes", dict(pw="abcd", pw2="abcd"), pages.PW_SHORT),
             ("two double-byte characters", dict(pw="表示", pw2="表示"), pages.PW_SHORT),
+            ("short before too long", dict(pw="abcd", pw2="abcd", realname=OVER), pages.PW_SHORT),
+            ("record one byte over the bound", dict(realname=OVER), pages.ENTRY_TOO_LONG),
+            ("escaped quotes over the bound", dict(realname='"' * 10914), pages.ENTRY_TOO_LONG),
+            ("too long before a taken id", dict(id="taken", realname=OVER), pages.ENTRY_TOO_LONG),
+            ("id too long for a file name", dict(id="x" * 300), pages.BAD_ID_CHARS),
         )
         site = GateSite(self)
+        site.write_member("taken", HAND_RECORD)
         for label, changes, message in cases:
             with self.subTest(label):
                 site.assert_error(message, self.register(site, **changes))
-        self.assertEqual([], site.member_files())
+        self.assertEqual([b"taken.txt"], site.member_files())
         self.assertEqual(sorted(os.listdir(site.sessions)), ["site1.txt"])
 
     def test_names_windows_treats_specially(self):
@@ -123,12 +136,13 @@ class RegistrationTest(unittest.TestCase):
                          site.get("showuser=%s&session=site1"
                                   % "".join("%%25%02X" % b for b in pages.sj(member))))
 
-    def test_huge_value_is_stored_whole(self):
+    def test_record_at_the_bound_is_stored_whole(self):
         site = GateSite(self)
-        huge = "x" * 300000
+        huge = OVER[1:]
         site.assert_page(pages.registration_accepted_page(), self.register(site, realname=huge))
         self.assertEqual(pages.registration_record("taro", "secret", huge, "JP", "t@x.jp"),
                          site.read_member("taro"))
+        self.assertEqual(64 << 10, len(site.read_member("taro")))
         # A page of several hundred KiB goes out whole behind its headers.
         site.assert_page(pages.profile_page("taro", {"realname": huge.encode(), "country": b"JP"}),
                          site.get("showuser=taro&session=site1"))
@@ -151,6 +165,42 @@ class RegistrationTest(unittest.TestCase):
         self.assertEqual([b"race.txt"], site.member_files())
 
 
+TIME = "/usr/bin/time"
+
+
+@unittest.skipIf(cgi_harness.under_wine(), "the peak is read for the process itself")
+@unittest.skipUnless(os.access(TIME, os.X_OK), "reading the peak memory needs " + TIME)
+class HostileBodyTest(unittest.TestCase):
+    """The body that would once have stored a 384 MiB record: refused, in bounded memory."""
+
+    def peak(self, site, body, content_type):
+        """(standard output, peak resident bytes) of one POST. The peak is read by a small
+        parent: a child of this process would inherit its high-water mark."""
+        with tempfile.NamedTemporaryFile() as figures:
+            env = dict(cgi_harness.sanitizer_environment(), **site.post_env(body, content_type=content_type))
+            child = subprocess.run([TIME, "-f", "%M", "-o", figures.name, site.exe], env=env,
+                                   cwd=site.root, input=body, capture_output=True, timeout=120)
+            self.assertEqual(b"", child.stderr)
+            return child.stdout, int(figures.read().split()[-1]) * 1024
+
+    def test_64_mib_of_quotes_is_refused_in_bounded_memory_writing_nothing(self):
+        quotes = b'"' * (64 << 20)
+        fields = command("registration", ("id", "taro"), ("pw", "secret"), ("pw2", "secret"),
+                         ("mail", "m"))
+        for label, body, content_type in (
+                ("multipart", pages.multipart(*fields, ("realname", quotes)), pages.multipart_type()),
+                ("url-encoded", pages.urlencoded(*fields) + b"&realname=" + quotes,
+                 "application/x-www-form-urlencoded")):
+            with self.subTest(label):
+                site = GateSite(self)
+                _, idle = self.peak(site, b"", "text/plain")
+                out, peak = self.peak(site, body, content_type)
+                site.assert_error(pages.ENTRY_TOO_LONG, out)
+                self.assertEqual([], os.listdir(site.members))
+                self.assertLessEqual(peak - idle, 2 * len(body) + (4 << 20),
+                                     "peak %d MiB above idle" % ((peak - idle) >> 20))
+
+
 class ChangePasswordTest(unittest.TestCase):
     def change(self, site, member="taro", pw0="Secret1", pw1="NewPass", pw2="NewPass"):
         pairs = [(k, v) for k, v in (("id", member), ("pw0", pw0), ("pw1", pw1), ("pw2", pw2))
@@ -168,8 +218,11 @@ class ChangePasswordTest(unittest.TestCase):
             ("unknown id before new passwords", dict(member="jiro", pw2="other"), pages.PW_ID_MISSING),
             ("id leaving the directory", dict(member="sub/taro"), pages.PW_ID_MISSING),
             ("id with a backslash", dict(member="sub\\taro"), pages.PW_ID_MISSING),
+            ("id too long for a file name", dict(member="x" * 300), pages.PW_ID_MISSING),
             ("new passwords differ before short", dict(pw1="abc", pw2="abd"), pages.NEW_PW_MISMATCH),
             ("new password short", dict(pw1="abcd", pw2="abcd"), pages.PW_SHORT),
+            ("new password over the bound", dict(pw1="p" * 65532, pw2="p" * 65532),
+             pages.ENTRY_TOO_LONG),
             ("wrong old password", dict(pw0="Secret2"), pages.PW_NOT_CHANGED),
             ("old password in another case", dict(pw0="secret1"), pages.PW_NOT_CHANGED),
         )
@@ -216,6 +269,8 @@ class ChangeProfileFormTest(unittest.TestCase):
                 ("unknown id", (("id", "jiro"), ("pw", "x")), pages.error_page(pages.PROF_ID_MISSING)),
                 ("id leaving the directory", (("id", "sub/taro"), ("pw", "Secret1")),
                  pages.error_page(pages.PROF_ID_MISSING)),
+                ("id too long for a file name", (("id", "x" * 300), ("pw", "Secret1")),
+                 pages.error_page(pages.PROF_ID_MISSING)),
                 ("wrong password", (("id", "taro"), ("pw", "secret1")), b"")):
             with self.subTest(label):
                 site.assert_page(page, site.post_form(*command("changeprof1", *pairs)))
@@ -227,6 +282,11 @@ class ChangeProfileFormTest(unittest.TestCase):
         site.write_member("taro", pages.record(("id", "taro"), *record.items()))
         self.assert_form(pages.change_profile_form_lines("site1", "taro", record),
                          site.post_form(*command("changeprof1", ("id", "taro"), ("pw", "Secret1"))))
+
+
+# A comment one byte too long for a save by taro with password Secret1: the lines the
+# save brings (id, pw and the ten profile keys, all else empty) take 113 bytes besides.
+SAVE_ROOM = (64 << 10) - 113 + 1
 
 
 class ChangeProfileTest(unittest.TestCase):
@@ -245,6 +305,10 @@ class ChangeProfileTest(unittest.TestCase):
                 ("unknown id", dict(member="jiro"), pages.PROF_ID_MISSING),
                 ("id leaving the directory", dict(member="sub/taro", pw="Secret1"), pages.PROF_ID_MISSING),
                 ("id with a colon", dict(member="sub:taro", pw="Secret1"), pages.PROF_ID_MISSING),
+                ("id too long for a file name", dict(member="x" * 300), pages.PROF_ID_MISSING),
+                ("profile one byte over the bound",
+                 dict(pw="Secret1", profile=(("comment", "c" * SAVE_ROOM),)),
+                 pages.ENTRY_TOO_LONG),
                 ("wrong password", dict(pw="secret1"), pages.PROF_NOT_CHANGED)):
             with self.subTest(label):
                 site.assert_error(message, self.save(site, **kwargs))
@@ -261,6 +325,16 @@ class ChangeProfileTest(unittest.TestCase):
                 self.assertEqual(pages.record(("id", "taro"), ("pw", "secret"),
                                               *((k, FULL_PROFILE_STORED[k]) for k in SAVE_ORDER)),
                                  site.read_member("taro"))
+
+    def test_a_save_at_the_bound_goes_into_a_larger_stored_record(self):
+        # What a save brings is bounded, not the record: one written larger earlier saves.
+        site = GateSite(self)
+        stored = b"id=taro\r\npw=secret\r\nnote=" + b"n" * 200000 + b"\r\n"
+        site.write_member("taro", stored)
+        comment = "c" * (SAVE_ROOM - 1)  # its password is one byte shorter than Secret1
+        site.assert_page(pages.profile_page("taro", {"comment": comment.encode()}),
+                         self.save(site, profile=(("comment", comment),)))
+        self.assertEqual(stored + b"comment=" + comment.encode() + b"\r\n", site.read_member("taro"))
 
     def test_missing_or_empty_values_delete_their_lines(self):
         site = GateSite(self)
