@@ -2,13 +2,15 @@
 // member records. Each is rewritten in place under its own lock, as the leaf counter is,
 // so every server over one shared directory counts the same failures exactly once.
 //
-// | Step                                   | On disk after it                  | A kill here leaves                | Cleared by                    |
-// |----------------------------------------|-----------------------------------|-----------------------------------|-------------------------------|
-// | check: open shared, read               | unchanged                         | unchanged                         | -                             |
-// | failure: open or create, locked        | the old count, or an empty file   | an empty file: no failures        | the next failure writes it    |
-// | failure: new count over the old        | new count, padded with spaces     | the new count (spaces ignored)    | the cut of the next rewrite   |
-// | failure: cut to the new count          | the new count                     | the new count                     | -                             |
-// | right password: remove while locked    | no file                           | no file, or the count unchanged   | the next right password       |
+// | Step                          | On disk after it         | A kill here leaves; cleared by    |
+// |-------------------------------|--------------------------|-----------------------------------|
+// | check: open shared, read      | unchanged                | unchanged                         |
+// | failure: open or create, held | old count, or empty file | empty file (no failures); the     |
+// |                               |                          | next failure writes its count     |
+// | failure: new count over old   | new count, spaces after  | new count, spaces ignored; the    |
+// |                               |                          | next rewrite cuts them            |
+// | failure: cut to the new count | new count                | new count                         |
+// | right password: remove, held  | no file                  | no file, or the count as it was   |
 //
 // No state refuses for long: a count refuses only while its last failure is less than a
 // pause old, so a clear lost to a kill costs that address at most one pause. Removing
@@ -82,8 +84,7 @@ GuessCount ParseGuessCount(std::string_view text) {
   const std::optional<std::int64_t> failures = NextNumber(text, at);
   const std::optional<std::int64_t> last = NextNumber(text, at);
   if (!failures || !last || *failures < 0) return GuessCount{};
-  return GuessCount{static_cast<int>(std::min(*failures, kMostFailures)),
-                    *last};
+  return GuessCount{static_cast<int>(std::min(*failures, kMostFailures)), *last};
 }
 
 std::string FormatGuessCount(const GuessCount& count) {
@@ -185,8 +186,8 @@ void PasswordGuesses::Clear() {
 }
 
 TWebModule1::PasswordCheck TWebModule1::CheckGuardedPassword(std::string_view id,
-                                                              const std::string& password,
-                                                              std::string_view command) {
+                                                             const std::string& password,
+                                                             std::string_view command) {
   // An id that names no record file has no count either, and must not reach a path.
   if (membersdb.empty() || !IsSafeFileNamePart(id)) return PasswordCheck::NoRecord;
   const std::string address = GetEnv("REMOTE_ADDR");
