@@ -7,6 +7,7 @@ Requests alternate between the servers and run at the same time; every result mu
 as exact as on one machine. The volume and the mounts keep GlusterFS's default settings.
 """
 
+import itertools
 import os
 import re
 import shutil
@@ -68,9 +69,24 @@ def overrun(signal_number, _frame):
     raise TimeoutError("the suite was stopped by signal %d before it ended" % signal_number)
 
 
+REFUSED_PASSWORD_LINE = re.compile(
+    rb"orvanegate: (?:wrong password|too many wrong passwords): address \S+ id \S+ command \S+\n")
+GUESSER = "203.0.113.9"
+
+# Every request comes from an address of its own: the races below are many clients, and
+# their refused passwords must not add up as one address's guessing.
+CLIENTS = itertools.count()
+
+
+def client_address():
+    n = next(CLIENTS)
+    return "10.%d.%d.%d" % (n // 62500 % 250, n // 250 % 250, n % 250 + 1)
+
+
 def post_env(body, content_type):
     return cgi_harness.cgi_env("POST", query=None, content_length=len(body),
-                               CONTENT_TYPE=content_type, SCRIPT_NAME="/cgi/orvanegate.exe")
+                               CONTENT_TYPE=content_type, SCRIPT_NAME="/cgi/orvanegate.exe",
+                               REMOTE_ADDR=client_address())
 
 
 def form_request(*pairs):
@@ -94,6 +110,8 @@ def profile_query(member_id):
 def finish(child, body):
     """Sends the body to a started process; its reply, or a note of how it failed."""
     result = cgi_harness.finish(child, body, timeout=PROCESS_TIMEOUT)
+    # The lines of refused passwords are the operator's: the replies tell those requests.
+    result.stderr = REFUSED_PASSWORD_LINE.sub(b"", result.stderr)
     if result.exit_code != 0 or result.stderr:
         return b"exit code %d, stderr: %s" % (result.exit_code, result.stderr[:600])
     return result.stdout
@@ -331,6 +349,28 @@ class TwoServersOverOneVolume(unittest.TestCase):
         expected = [pages.registration_record("profrace", "new-pw", "Start", "JP", "s@example.jp")]
         expected += [saved_record("profrace", "new-pw", n) for n in saved]
         self.assertIn(record, expected, cgi_harness.escape_bytes(record))
+
+    def test_wrong_passwords_from_one_address(self):
+        """Wrong passwords from one address through both servers at once: each is counted
+        exactly once, or refused when five were counted before it; the member at another
+        address is not refused."""
+        self.register(self.servers, "guessed", "right-pw")
+        guesses = [form_request(("session", "accounts"), ("command", "changeprof1"),
+                                ("id", "guessed"), ("pw", "guess-%02d" % n)) for n in range(RACERS)]
+        for env, _ in guesses:
+            env["REMOTE_ADDR"] = GUESSER
+        empty_form = b"Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n"
+        counts = self.tally(self.run_at_once(guesses), {
+            "wrong": empty_form, "refused": reply(pages.error_page(pages.TOO_MANY_WRONG))})
+        print("\nguesses from one address: %s" % counts, file=sys.stderr)
+        self.assertEqual(RACERS, counts.get("wrong", 0) + counts.get("refused", 0), counts)
+        count = self.read_site(self.servers, "members", ".guesses-%s+guessed.count" % GUESSER)
+        self.assertEqual(counts["wrong"], int(count.split()[0]), count)
+        self.assertGreaterEqual(counts["wrong"], 5)
+        (out,), _ = self.run_in_flight(self.servers, [form_request(
+            ("session", "accounts"), ("command", "changeprof1"), ("id", "guessed"),
+            ("pw", "right-pw"))])
+        self.assertIn(b'value="changeprof2"', out)
 
 
 def mix_queries(requests, member_id):
