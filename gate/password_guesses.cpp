@@ -1,11 +1,12 @@
 // The count files of wrong passwords, one per member id and client address, beside the
-// member records. Each is rewritten in place under its own lock, as the leaf counter is,
-// so every server over one shared directory counts the same failures exactly once.
+// member records. Each is created only where no file has its name and rewritten in place
+// under its own lock, as the leaf counter is, so no two processes count into one count
+// at once.
 //
 // | Step                          | On disk after it         | A kill here leaves; cleared by    |
 // |-------------------------------|--------------------------|-----------------------------------|
 // | check: open shared, read      | unchanged                | unchanged                         |
-// | failure: open or create, held | old count, or empty file | empty file (no failures); the     |
+// | failure: create new, or open  | old count, or empty file | empty file (no failures); the     |
 // |                               |                          | next failure writes its count     |
 // | failure: new count over old   | new count, spaces after  | new count, spaces ignored; the    |
 // |                               |                          | next rewrite cuts them            |
@@ -34,6 +35,9 @@ namespace {
 
 // Each repeat means another process removed the file while this one waited for it.
 constexpr int kOpenAttempts = 100;
+// A count is held for a moment; one held far longer than that is no count to wait for.
+// The wait asks again after short pauses rather than blocking, as the leaf counter's does.
+constexpr int kHoldWaitMilliseconds = 10000;
 
 // Far beyond any allowance; bounds what a hand-edited file can make the count.
 constexpr std::int64_t kMostFailures = 1000000;
@@ -65,16 +69,39 @@ std::optional<std::int64_t> NextNumber(std::string_view text, std::size_t& at) {
 }
 
 // The file at the name, opened in the mode, whose lock is held once it is still the file
-// at the name; none when there is no file.
+// at the name; none when every attempt found it replaced.
 std::optional<platform::File> OpenHeld(const std::string& path, platform::OpenMode mode) {
   for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
-    platform::File file = platform::File::Open(path, mode, platform::LockWait::Wait);
+    platform::File file = platform::File::OpenWaitingAtMost(path, mode, kHoldWaitMilliseconds);
     if (file.IsSameFileAs(path)) return file;
   }
-  if (mode == platform::OpenMode::OpenAlwaysExclusive) {
-    platform::ThrowFileCreateError(path, platform::kSharingViolation);
-  }
   return std::nullopt;
+}
+
+// The count file held for a rewrite, created when missing, and only where no file has
+// the name: clients of a network file system that create one name at once without that
+// check may each be left with a file of their own, and count apart.
+platform::File OpenForCounting(const std::string& path) {
+  for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
+    try {
+      platform::File made = platform::File::Open(path, platform::OpenMode::CreateNewExclusive);
+      if (made.IsSameFileAs(path)) return made;
+      continue;  // cleared by a right password before this request held it
+    } catch (const EOSFileError& error) {
+      // Taken, or made by another request that locked it first: that file is counted in.
+      if (error.ErrorCode() != platform::FileExistsErrorCode() && !error.IsSharingViolation()) {
+        throw;
+      }
+    }
+    try {
+      std::optional<platform::File> file = OpenHeld(path, platform::OpenMode::ReadWriteExclusive);
+      if (file) return std::move(*file);
+    } catch (const EOSFileError& error) {
+      // Cleared by a right password meanwhile: made anew.
+      if (platform::FileExists(path) && !platform::IsStaleFileError(error.ErrorCode())) throw;
+    }
+  }
+  platform::ThrowFileCreateError(path, platform::kSharingViolation);
 }
 
 }  // namespace
@@ -163,13 +190,13 @@ bool PasswordGuesses::Refused(std::int64_t now) {
 }
 
 void PasswordGuesses::CountFailure(std::int64_t now) {
-  std::optional<platform::File> file = OpenHeld(path_, platform::OpenMode::OpenAlwaysExclusive);
-  const std::string old_text = file->ReadAll();
+  platform::File file = OpenForCounting(path_);
+  const std::string old_text = file.ReadAll();
   std::string text = FormatGuessCount(CountedFailure(ParseGuessCount(old_text), now));
   const std::size_t length = text.size();
   if (old_text.size() > length) text.append(old_text.size() - length, ' ');
-  file->OverwriteAndCut(text, length);
-  file->Close();
+  file.OverwriteAndCut(text, length);
+  file.Close();
 }
 
 void PasswordGuesses::Clear() {
