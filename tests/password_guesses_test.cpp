@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,8 +11,6 @@
 
 namespace orvane {
 namespace {
-
-namespace fs = std::filesystem;
 
 using testing::ReadBytes;
 using testing::TempDir;
@@ -126,40 +123,9 @@ class PasswordGuessesTest : public ::testing::Test {
  protected:
   std::string CountPath() const { return temp_.Path(GuessFileName("203.0.113.9", "taro")); }
   PasswordGuesses Guesses() const { return PasswordGuesses(temp_.Dir(), "203.0.113.9", "taro"); }
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(temp_.Dir())) {
-      names.push_back(entry.path().filename().string());
-    }
-    return names;
-  }
 
   TempDir temp_;
 };
-
-TEST_F(PasswordGuessesTest, NoCountTouchesNothing) {
-  PasswordGuesses guesses = Guesses();
-  EXPECT_FALSE(guesses.Refused(kT));
-  guesses.Clear();
-  EXPECT_TRUE(Names().empty());
-}
-
-TEST_F(PasswordGuessesTest, FailuresAreCountedRefusedForAMinuteAndClearedByARightPassword) {
-  for (int n = 0; n < kWrongPasswordsAllowed; ++n) {
-    PasswordGuesses guesses = Guesses();
-    EXPECT_FALSE(guesses.Refused(kT + n));
-    guesses.CountFailure(kT + n);
-  }
-  EXPECT_EQ(ReadBytes(CountPath()), "5 1796000004\r\n");
-  EXPECT_TRUE(Guesses().Refused(kT + 4 + 59));
-  EXPECT_FALSE(PasswordGuesses(temp_.Dir(), "203.0.113.10", "taro").Refused(kT + 4));
-  EXPECT_FALSE(PasswordGuesses(temp_.Dir(), "203.0.113.9", "jiro").Refused(kT + 4));
-
-  PasswordGuesses aged = Guesses();
-  EXPECT_FALSE(aged.Refused(kT + 4 + 60));
-  aged.Clear();
-  EXPECT_TRUE(Names().empty());
-}
 
 TEST_F(PasswordGuessesTest, ALongerTextLeftBehindIsCutToTheNewCount) {
   WriteBytes(CountPath(), "4 99999999999999\r\n");
