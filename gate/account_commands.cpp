@@ -5,6 +5,7 @@
 #include "gate/entry_bounds.h"
 #include "gate/field_list.h"
 #include "gate/member_records.h"
+#include "gate/password_guesses.h"
 #include "gate/safe_name.h"
 #include "gate/web_module1.h"
 #include "platform/exception.h"
@@ -85,9 +86,16 @@ void TWebModule1::CommandChangePassword(TWebResponse& response) {
     return error("Password must be five or more characters. パスワードは５文字以上で");
   }
   if (FieldLineSize("pw", pw1) > kMostRecordSize) return error(kEntryTooLong);
-  if (!ChangeMemberPassword(membersdb, id, pw0, pw1)) {
-    return error("password was not changed. 変更できませんでした");
+  const std::string not_changed = "password was not changed. 変更できませんでした";
+  switch (CheckGuardedPassword(id, pw0, "changepw")) {
+    case PasswordCheck::TooManyWrong:
+      return error(kTooManyWrongPasswords);
+    case PasswordCheck::Wrong:
+      return error(not_changed);
+    default:
+      break;  // the change checks the password again while it holds the record
   }
+  if (!ChangeMemberPassword(membersdb, id, pw0, pw1)) return error(not_changed);
   response.SetContent(BuildRegistrationAcceptedPage());
 }
 
@@ -101,8 +109,14 @@ void TWebModule1::CommandChangeProfileForm(TWebResponse& response, const std::st
   if (!FindMemberRecord(membersdb, id)) {
     return response.SetContent(BuildErrorPage("ID does not exist. ＩＤが存在しません"));
   }
-  // A wrong password gives an empty form, so the page stays empty.
-  response.SetContent(BuildChangeProfileForm(session, membersdb, id, pw));
+  switch (CheckGuardedPassword(id, pw, "changeprof1")) {
+    case PasswordCheck::TooManyWrong:
+      return response.SetContent(BuildErrorPage(kTooManyWrongPasswords));
+    case PasswordCheck::Wrong:
+      return response.SetContent(std::string());  // an empty form: the page stays empty
+    default:
+      response.SetContent(BuildChangeProfileForm(session, membersdb, id, pw));
+  }
 }
 
 void TWebModule1::CommandChangeProfile(TWebResponse& response) {
@@ -122,10 +136,19 @@ void TWebModule1::CommandChangeProfile(TWebResponse& response) {
   std::size_t brought = FieldLineSize("id", id) + FieldLineSize("pw", pw);
   for (const std::string_view key : kProfileKeys) brought += FieldLineSize(key, field(key));
   if (brought > kMostRecordSize) return response.SetContent(BuildErrorPage(kEntryTooLong));
+  const std::string not_changed = "profile was not changed. 変更できませんでした";
+  switch (CheckGuardedPassword(id, std::string(pw), "changeprof2")) {
+    case PasswordCheck::TooManyWrong:
+      return response.SetContent(BuildErrorPage(kTooManyWrongPasswords));
+    case PasswordCheck::Wrong:
+      return response.SetContent(BuildErrorPage(not_changed));
+    default:
+      break;  // the save checks the password again while it holds the record
+  }
   if (!UpdateMemberProfile(membersdb, id, pw, field("realname"), field("mail"), field("comment"),
                            field("url1"), field("urlname1"), field("url2"), field("urlname2"),
                            field("url3"), field("urlname3"), field("country"))) {
-    return response.SetContent(BuildErrorPage("profile was not changed. 変更できませんでした"));
+    return response.SetContent(BuildErrorPage(not_changed));
   }
   const std::string member(id);
   // The page is built from the stored record; the form text is not needed any more and

@@ -5,6 +5,7 @@
 #include "gate/entry_bounds.h"
 #include "gate/file_text.h"
 #include "gate/leaf_naming.h"
+#include "gate/password_guesses.h"
 #include "gate/web_module1.h"
 #include "platform/platform.h"
 #include "platform/shift_jis.h"
@@ -109,12 +110,14 @@ void TWebModule1::CommandPostLeaf(TWebResponse& response) {
   const std::string id = GetFieldValue(FormText, "id");
   const std::string password = GetFieldValue(FormText, "pw");
   RemoveField(FormText, "pw");
-  switch (CheckMemberPassword(membersdb, id, password)) {
-    case 2:
+  switch (CheckGuardedPassword(id, password, "postleaf")) {
+    case PasswordCheck::NoRecord:
       return answer_error(kNoMember);
-    case 1:
+    case PasswordCheck::Wrong:
       return answer_error(kWrongPassword);
-    default:
+    case PasswordCheck::TooManyWrong:
+      return answer_error(kTooManyWrongPasswords);
+    case PasswordCheck::Match:
       break;
   }
   if (!CheckRequiredFields(FormText)) return answer_error(kBlankField);

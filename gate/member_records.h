@@ -60,6 +60,11 @@ TFieldList ReadMemberRecord(const std::string& path);
 // The same record as one text, for reading values as views into it.
 std::string ReadMemberRecordText(const std::string& path);
 
+// Whether the given password opens a record whose "pw" value is `stored`. A record
+// without a "pw" line (or with an empty one: hand-edited, a byte-order mark before it,
+// another key) is opened by no password at all, the empty one included.
+bool PasswordMatches(std::string_view stored, std::string_view given);
+
 // Creates a record with the text only when no file of that name exists yet; false
 // when one does. Other failures raise, and leave no record behind. Holds the members
 // directory's rewrite lock meanwhile, as rewrites do, for the helper file they share.
@@ -68,7 +73,8 @@ bool CreateMemberRecord(const std::string& path, std::string_view text);
 // Reads, changes and writes the record while holding the members directory's rewrite
 // lock, so concurrent saves follow one another, also from several machines that share
 // the directory. The change, made to edits of the record's text, returns false to leave
-// the record as it was.
+// the record as it was. A record holding a NUL byte is never rewritten: its lines after
+// the byte would be lost, so the rewrite raises an error naming the record instead.
 // False when there is no record or the change declined; true when it was rewritten.
 bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldEdits&)>& change);
 

@@ -179,6 +179,9 @@ struct LocalDateTime {
 LocalDateTime LocalNow();
 
 void SleepMilliseconds(int milliseconds);
+// The calendar clock in whole seconds since 1970-01-01 00:00 UTC: the same on every
+// machine that keeps its time, so times stored in a shared file compare across them.
+std::int64_t WallClockSeconds();
 // A clock for deadlines, in milliseconds from an arbitrary start; never set back.
 std::int64_t MonotonicMilliseconds();
 // A value of the clock that changes from call to call, to seed a random generator.

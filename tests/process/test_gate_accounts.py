@@ -2,13 +2,16 @@
 changeprof2, their messages in check order and the member records they leave."""
 
 import os
+import re
 import subprocess
 import tempfile
+import time
 import unittest
 
 import cgi_harness
 import gate_pages as pages
 from gate_site import GateSite, reply, split_reply
+from gate_pages import leaf_posting
 
 # A record as an older gate or an administrator may have left it: lone LF line ends,
 # a line without "=", an unknown key and no CR LF at the end.
@@ -367,6 +370,100 @@ class ChangeProfileTest(unittest.TestCase):
             self.assertIn(out, shown, out[:300])
         self.assertIn(site.read_member("taro"), records)
         self.assertEqual([b"taro.txt"], site.member_files())
+
+
+class GuessingTest(unittest.TestCase):
+    """Wrong passwords counted per id and client address: five in a row refuse that address
+    for the id until a minute after the last, without the password being checked."""
+    GUESSER = "203.0.113.9"
+    MEMBER = "2001:DB8::1"
+    RECORD = b"id=taro\r\npw=Secret1\r\nrealname=Taro\r\n"
+    COUNT_FILE = b".guesses-203.0.113.9+taro.count"
+
+    def send(self, site, address, name, pw):
+        """(stdout, stderr) of one command for taro with the password, from the address."""
+        if name == "postleaf":
+            body = pages.multipart(*leaf_posting(member=b"taro", password=pw.encode()))
+            env = site.post_env(body, content_type=pages.multipart_type())
+        else:
+            field = "pw0" if name == "changepw" else "pw"
+            body = pages.urlencoded(*command(name, ("id", "taro"), (field, pw), ("pw1", "NewPass1"),
+                                             ("pw2", "NewPass1"), ("realname", "New")))
+            env = site.post_env(body)
+        env["REMOTE_ADDR"] = address
+        result = site.run(env, body)
+        self.assertEqual(0, result.exit_code, result.stderr)
+        return result.stdout, result.stderr
+
+    def log_line(self, what, address, name):
+        return b"orvanegate: %s: address %s id taro command %s\n" % (
+            what.encode(), address.encode(), name.encode())
+
+    def assert_wrong(self, site, address, name):
+        wrong_page = {"changepw": pages.error_page(pages.PW_NOT_CHANGED), "changeprof1": b"",
+                      "changeprof2": pages.error_page(pages.PROF_NOT_CHANGED),
+                      "postleaf": pages.error_page(pages.LEAF_WRONG_PW)}[name]
+        out, err = self.send(site, address, name, "Wrong99")
+        site.assert_page(wrong_page, out)
+        self.assertEqual(self.log_line("wrong password", address, name), err)
+
+    def assert_refused(self, site, name):
+        out, err = self.send(site, self.GUESSER, name, "Secret1")
+        site.assert_error(pages.TOO_MANY_WRONG, out)
+        self.assertEqual(self.log_line("too many wrong passwords", self.GUESSER, name), err)
+
+    def count_file(self, site):
+        return os.path.join(os.fsencode(site.members), self.COUNT_FILE)
+
+    def test_five_wrong_refuse_that_address_alone_until_a_minute_after_the_last(self):
+        site = GateSite(self)
+        site.write_member("taro", self.RECORD)
+        for name in ("changepw", "changeprof1", "changeprof2", "postleaf", "changepw"):
+            with self.subTest("wrong, " + name):
+                self.assert_wrong(site, self.GUESSER, name)
+        for name in ("changepw", "changeprof1", "changeprof2", "postleaf"):
+            with self.subTest("refused, " + name):
+                self.assert_refused(site, name)
+        self.assertEqual(self.RECORD, site.read_member("taro"))
+        self.assertEqual({}, site.leaf_files())
+        self.assertEqual([self.COUNT_FILE, b"taro.txt"], site.member_files())
+
+        # The member at another address is not refused, and gets the right answer at once.
+        out, err = self.send(site, self.MEMBER, "changeprof1", "Secret1")
+        self.assertTrue(out.startswith(reply(b"x")[:25]) and b"changeprof2" in out, out[:200])
+        self.assertEqual(b"", err)
+
+        # A minute after the last failure the guesser's right password is checked again,
+        # and it clears the count.
+        with open(self.count_file(site), "rb") as f:
+            failures, last = f.read().split()
+        self.assertEqual(b"5", failures)
+        self.assertLessEqual(abs(int(last) - time.time()), 30)
+        with open(self.count_file(site), "wb") as f:
+            f.write(b"5 %d\r\n" % (int(last) - 60))
+        out, err = self.send(site, self.GUESSER, "changepw", "Secret1")
+        site.assert_page(pages.registration_accepted_page(), out)
+        self.assertEqual(b"", err)
+        self.assertEqual([b"taro.txt"], site.member_files())
+
+    def test_a_right_password_clears_the_count_of_its_address(self):
+        site = GateSite(self)
+        site.write_member("taro", self.RECORD)
+        for address in (self.GUESSER, self.MEMBER):
+            for _ in range(4):
+                self.assert_wrong(site, address, "changeprof1")
+        out, err = self.send(site, self.GUESSER, "changeprof1", "Secret1")
+        self.assertIn(b"changeprof2", out)
+        self.assertEqual(b"", err)
+        # Five more wrong ones before the guesser is refused, and the count of the other
+        # address is still its own.
+        for _ in range(5):
+            self.assert_wrong(site, self.GUESSER, "changeprof2")
+        self.assert_refused(site, "changeprof2")
+        self.assert_wrong(site, self.MEMBER, "changeprof2")
+        out, err = self.send(site, self.MEMBER, "changeprof2", "Secret1")
+        site.assert_error(pages.TOO_MANY_WRONG, out)
+        self.assertEqual(self.RECORD, site.read_member("taro"))
 
 
 if __name__ == "__main__":

@@ -35,6 +35,9 @@ class Refusals(PostLeafCase):
         # Records that an id leaving the member directory would otherwise reach.
         for name in ("a\\m1", "c:m1", "m\x01x"):
             site.write("members/%s.txt" % name, b"id=x\r\npw=secret\r\n")
+        # Records without a pw line: none of them is opened by any password.
+        site.write("members/nopw.txt", b"id=nopw\r\n")
+        site.write("members/bom.txt", b"\xef\xbb\xbfpw=secret\r\nid=bom\r\n")
         site.write("leaves/fixed.jpg", b"taken")
         site.write("counter.txt", b"7")
         # A counter that exists but refuses every open: a local socket.
@@ -54,6 +57,9 @@ class Refusals(PostLeafCase):
             ("id too long for a file name", posting(member=b"x" * 300), {}, pages.NO_MEMBER),
             ("wrong password", posting(password=b"Secret"), counter, pages.LEAF_WRONG_PW),
             ("password before blanks", posting(password=b"", extra=blank), {}, pages.LEAF_WRONG_PW),
+            ("no pw line, empty password", posting(member=b"nopw", password=b""), {},
+             pages.LEAF_WRONG_PW),
+            ("byte-order mark before pw=", posting(member=b"bom"), {}, pages.LEAF_WRONG_PW),
             ("blank before attachment", posting(upload=None, extra=blank), {}, pages.BLANK),
             ("no file part", posting(upload=None), {}, pages.NO_ATTACHMENT),
             ("image type not accepted", posting(upload=gif), {}, pages.NO_ATTACHMENT),
