@@ -42,9 +42,9 @@ LeafNamingResult ClaimTemplateName(std::string_view name_template, LeafDraft& dr
 // counter file is created holding "0" CR LF, and a failure to create it is raised; the
 // counter is unusable when other postings hold it through every attempt or its open
 // fails for another reason. A stored text that is no number raises EInOutError. The
-// rewrite writes the number beside the counter (".<counter name>.new") and renames it
-// over the counter, so the counter never reads short; when it fails the error is raised
-// and the draft is left published for its owner to withdraw.
+// rewrite goes through the held file, the new digits over the old text before the file is
+// cut, so the counter never reads short; when it fails the error is raised and the draft
+// is left published for its owner to withdraw.
 LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_view name_template,
                                   LeafDraft& draft, const CounterWaitPolicy& wait = {});
 
