@@ -4,6 +4,7 @@ same arguments ignored when a web server starts the program."""
 import hashlib
 import os
 import pwd
+import re
 import subprocess
 import unittest
 
@@ -11,6 +12,7 @@ import cgi_harness
 from gate_site import GateSite
 
 NOBODY = 65534
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
 def snapshot(root):
@@ -238,7 +240,10 @@ class SiteCheck(cgi_harness.CgiTestCase):
 
     def test_version_and_help(self):
         site = self.make_site()
-        for option, text in (("--version", "orvanegate "), ("--help", "Usage: orvanegate")):
+        with open(os.path.join(REPO, "CMakeLists.txt"), encoding="utf-8") as cmake:
+            version = re.search(r"project\(orvanegate VERSION (\S+)", cmake.read()).group(1)
+        for option, text in (("--version", "orvanegate %s\n" % version),
+                             ("--help", "Usage: orvanegate")):
             with self.subTest(option):
                 result = self.run_cgi(site, {}, args=(option,))
                 self.assertEqual(0, result.exit_code)
