@@ -94,18 +94,25 @@ void CheckOlderMemberDrafts(SiteReport& report, const std::string& dir) {
   ReportOlderHelpers(report, dir, older);
 }
 
+// The directory part of a path with its delimiter; a setting written with slashes on a
+// system whose delimiter is the backslash still ends at its last slash.
+std::string_view DirectoryOf(std::string_view path) {
+  const std::string_view by_system = DirectoryPart(path, platform::PathDelimiter());
+  const std::string_view by_slash = DirectoryPart(path, '/');
+  return by_slash.size() > by_system.size() ? by_slash : by_system;
+}
+
 }  // namespace
 
 std::string OlderCounterHelperPath(const std::string& counter) {
-  const char delimiter = platform::PathDelimiter();
-  const std::string_view dir = DirectoryPart(counter, delimiter);
+  const std::string_view dir = DirectoryOf(counter);
   return std::string(dir) + "." + counter.substr(dir.size()) + ".new";
 }
 
 void CheckOlderCounterHelper(SiteReport& report, const std::string& counter) {
   const std::string helper = OlderCounterHelperPath(counter);
   if (!platform::FileExists(helper)) return;
-  const std::string_view dir = DirectoryPart(helper, platform::PathDelimiter());
+  const std::string_view dir = DirectoryOf(helper);
   ReportOlderHelpers(report, std::string(dir), {helper.substr(dir.size())});
 }
 
