@@ -45,10 +45,17 @@ expect "--version of the installed executable is $VERSION" \
 # The executable reads config.txt beside itself: the link to the configuration in /etc.
 expect "the installed executable reads /etc/orvanegate/config.txt beside itself" \
   sh -c "env -u GATEWAY_INTERFACE '$EXE' --check | grep -q 'sessiondb = /srv/orvanegate/data/sessions'"
-echo "# kept by upgrades" >>/etc/orvanegate/config.txt
+# An operator's configuration naming no usable directory: the request logs that through the
+# error.txt link beside the executable.
+printf 'sessiondb=/nonexistent/orvanegate\r\n# kept by upgrades\r\n' >/etc/orvanegate/config.txt
 dpkg -i "$DEB"
 expect "reinstalling keeps the edited configuration" \
-  grep -qx "# kept by upgrades" /etc/orvanegate/config.txt
+  grep -q "^sessiondb=/nonexistent/orvanegate" /etc/orvanegate/config.txt
+env GATEWAY_INTERFACE=CGI/1.1 REQUEST_METHOD=GET QUERY_STRING='showuser=a&session=demo' \
+  "$EXE" >/dev/null
+expect "a request reads that configuration and logs into /var/log/orvanegate/error.txt" \
+  grep -q "sessiondb error" /var/log/orvanegate/error.txt
+rm -f /var/log/orvanegate/error.txt
 
 # The suite lays out its sites with a copy of the installed executable.
 e2e_status=0
