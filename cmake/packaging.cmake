@@ -30,9 +30,11 @@ if(WIN32)
   return()
 endif()
 
-# The sample site, as scripts/site-layout.sh finds it beside itself (../site).
+# The sample site, as scripts/site-layout.sh finds it beside itself (../site); never the
+# demo's run directories (site/run/), which hold members and their passwords.
 function(orvane_install_samples destination component)
-  install(DIRECTORY site/ DESTINATION ${destination}/site COMPONENT ${component} ${ARGN})
+  install(DIRECTORY site/ DESTINATION ${destination}/site COMPONENT ${component} ${ARGN}
+          PATTERN run EXCLUDE)
   install(PROGRAMS scripts/site-layout.sh DESTINATION ${destination}/scripts
           COMPONENT ${component} ${ARGN})
 endfunction()

@@ -37,6 +37,7 @@ expect "the archive holds the executable, the README and every server's sample" 
   sh -c "tar tzf '$TGZ' | sort | grep -c -e '/orvanegate.exe\$' -e '/README.md\$' \
     -e '/site/lighttpd.conf\$' -e '/site/apache2-site.conf\$' -e '/site/nginx-site.conf\$' \
     -e '/site/iis-web.config\$' -e '/scripts/site-layout.sh\$' | grep -qx 7"
+expect "the archive holds no demo run directory" sh -c "! tar tzf '$TGZ' | grep -q /site/run/"
 
 trap 'dpkg -P orvanegate >/dev/null 2>&1 || :' EXIT
 dpkg -i "$DEB"
