@@ -75,12 +75,12 @@ void CheckMemberLockFiles(SiteReport& report, const std::string& dir) {
 }
 
 void ReportOlderHelpers(SiteReport& report, const std::string& dir,
-                        const std::vector<std::string>& names) {
+                        const std::vector<std::string>& names, std::string_view fix) {
   if (names.empty()) return;
   report.Warning(std::to_string(names.size()) + " helper file(s) in " + dir +
                      " left by an older build and never used again (" + NameList(names) +
                      "): they can be deleted",
-                 "delete them (the next registration or save also deletes member drafts)");
+                 fix);
 }
 
 void CheckOlderMemberDrafts(SiteReport& report, const std::string& dir) {
@@ -91,7 +91,8 @@ void CheckOlderMemberDrafts(SiteReport& report, const std::string& dir) {
     if (IsOlderMemberDraftName(name)) older.push_back(name);
   }
   std::sort(older.begin(), older.end());
-  ReportOlderHelpers(report, dir, older);
+  ReportOlderHelpers(report, dir, older,
+                     "delete them (the next registration or save deletes them too)");
 }
 
 // The directory part of a path with its delimiter; a setting written with slashes on a
@@ -113,7 +114,7 @@ void CheckOlderCounterHelper(SiteReport& report, const std::string& counter) {
   const std::string helper = OlderCounterHelperPath(counter);
   if (!platform::FileExists(helper)) return;
   const std::string_view dir = DirectoryOf(helper);
-  ReportOlderHelpers(report, std::string(dir), {helper.substr(dir.size())});
+  ReportOlderHelpers(report, std::string(dir), {helper.substr(dir.size())}, "delete it");
 }
 
 void CheckHeldFiles(SiteReport& report, const std::string& directory, bool leaf_directory) {

@@ -127,8 +127,8 @@ void CheckCounterRange(SiteReport& report, const std::string& counter, std::int6
   if (number > kLargest - kCounterHeadroom) {
     const std::int64_t left = kLargest - number;
     report.Error(stored + ", " + std::to_string(left) + " below the largest number: " +
-                     (left == 0 ? "every posting" : "every posting after " + std::to_string(left)) +
-                     " answers \"No file name is available\"",
+                     (left == 0 ? "" : "after " + std::to_string(left) + " more posting(s) ") +
+                     "every posting answers \"No file name is available\"",
                  restart);
     return;
   }

@@ -118,11 +118,15 @@ CASES = [
     ("counter wraps past the template", lambda s: (setting("FileNameTemplate", "leaf###")(s),
                                                    s.write("leaves/counter.txt", b"999\r\n")),
      (), 1, ["holds 999, past the last number of leaf###", "(leaf000 next)"]),
-    ("counter at the largest numbers", lambda s: (
+    ("counter near the largest number", lambda s: (
         setting("FileNameTemplate", "n" + "#" * 19)(s),
         s.write("leaves/counter.txt", b"9223372036854775806\r\n")), (), 1,
-     ["holds 9223372036854775806, 1 below the largest number: every posting after 1 answers "
-      "\"No file name is available\""]),
+     ["holds 9223372036854775806, 1 below the largest number: after 1 more posting(s) every "
+      "posting answers \"No file name is available\""]),
+    ("counter at the largest number", lambda s: (
+        setting("FileNameTemplate", "n" + "#" * 19)(s),
+        s.write("leaves/counter.txt", b"9223372036854775807\r\n")), (), 1,
+     ["0 below the largest number: every posting answers \"No file name is available\""]),
     ("counter below the template's range", lambda s: (setting("FileNameTemplate", "leaf###")(s),
                                                       s.write("leaves/counter.txt", b"-5\r\n")),
      (), 0, ["WARNING: the counter file LEAVES/counter.txt holds -5", "like leaf0-4"]),
