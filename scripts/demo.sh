@@ -30,8 +30,6 @@ case "${1:-}" in
 esac
 
 if [ "$MODE" = check ]; then PORT=${PORT:-18080}; else PORT=${PORT:-8080}; fi
-SUDO=""
-[ "$(id -u)" = 0 ] || SUDO=sudo
 WEB_USER=""
 [ "$(id -u)" = 0 ] && WEB_USER=www-data
 

@@ -32,6 +32,7 @@ TEST_PACKAGES="ninja-build libgtest-dev libbenchmark-dev chromium fonts-noto-cjk
 packages=$DEMO_PACKAGES
 [ "$DEMO" = yes ] || packages="$packages $TEST_PACKAGES"
 if [ "$LIST" = yes ]; then
+  # shellcheck disable=SC2086 # one line of words
   echo $packages
   exit 0
 fi
