@@ -42,9 +42,10 @@ LeafNamingResult ClaimTemplateName(std::string_view name_template, LeafDraft& dr
 // counter file is created holding "0" CR LF, and a failure to create it is raised; the
 // counter is unusable when other postings hold it through every attempt or its open
 // fails for another reason. A stored text that is no number raises EInOutError. The
-// rewrite goes through the held file, the new digits over the old text before the file is
-// cut, so the counter never reads short; when it fails the error is raised and the draft
-// is left published for its owner to withdraw.
+// counter is rewritten in place through its hold (the digits padded with spaces to the
+// old text's length, then the file cut to the digits), so it never moves, never reads
+// short, and its lock means the same to every posting; when the rewrite fails the error
+// is raised and the draft is left published for its owner to withdraw.
 LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_view name_template,
                                   LeafDraft& draft, const CounterWaitPolicy& wait = {});
 
