@@ -27,7 +27,8 @@ std::optional<int> RunCommandLine(const std::vector<std::string>& arguments) {
   if (arguments.empty() || platform::GetEnvironment("GATEWAY_INTERFACE")) return std::nullopt;
   const std::string& option = arguments.front();
   if (option == "--version") {
-    Print(std::string("orvanegate ") + kVersion + "\n");
+    // ORVANEGATE_VERSION is the release's version, set once in the build.
+    Print(std::string("orvanegate ") + ORVANEGATE_VERSION + "\n");
     return 0;
   }
   if (option == "--help") {

@@ -7,8 +7,6 @@
 
 namespace orvane {
 
-inline constexpr char kVersion[] = "1.0.0";
-
 // Runs the option given as the first argument and returns the exit code; none when the
 // process is to answer a CGI request: the web server set GATEWAY_INTERFACE (its
 // arguments are words of a query string), or no option was given.

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "gate/file_text.h"
+#include "gate/older_member_drafts.h"
 #include "gate/path_text.h"
 #include "gate/safe_name.h"
 #include "gate/web_module1.h"
@@ -141,8 +142,12 @@ void ReplaceRecordFile(platform::File& record, const std::string& path, const TF
 // another file to its name: a process that waited for the old file would hold a lock
 // nobody else asks for.
 platform::File LockRecordRewrites(const std::string& record_path) {
-  return platform::File::Open(RecordDirectory(record_path) + std::string(kRewriteLockName),
-                              platform::OpenMode::OpenAlwaysExclusive, platform::LockWait::Wait);
+  const std::string directory = RecordDirectory(record_path);
+  platform::File lock = platform::File::Open(directory + std::string(kRewriteLockName),
+                                             platform::OpenMode::OpenAlwaysExclusive,
+                                             platform::LockWait::Wait);
+  RemoveOlderMemberDrafts(directory);
+  return lock;
 }
 
 // The same lock for writing a new record; a failure is reported as the record's.

@@ -180,6 +180,7 @@ void CheckRecordsOnce(SiteReport& report, ScannedDirectories& scanned, const std
                       bool leaf_records) {
   if (directory.empty() || !scanned.insert(directory).second) return;
   CheckRecordFiles(report, directory, leaf_records);
+  CheckHeldFiles(report, directory, leaf_records);
 }
 
 void CheckSession(SiteReport& report, const std::string& sessiondb, const std::string& session,

@@ -28,6 +28,21 @@ void CheckAbsolutePath(SiteReport& report, std::string_view key, const std::stri
 void CheckLeafNaming(SiteReport& report, const SessionSettings& settings,
                      const std::string& settings_file);
 
+// Whether the counter's next numbers still give the template's names: an error when they
+// wrap past the template's last number or run out of numbers, a warning when negative.
+void CheckCounterRange(SiteReport& report, const std::string& counter, std::int64_t number,
+                       std::string_view name_template);
+
+// The files the gate keeps in a leaf directory (leaf_directory) or a member directory:
+// slot files and the members' lock that the account cannot open, and helper files that
+// older builds left.
+void CheckHeldFiles(SiteReport& report, const std::string& directory, bool leaf_directory);
+
+// The helper an older build wrote beside the counter while rewriting it (".<name>.new"),
+// reported when it is there.
+std::string OlderCounterHelperPath(const std::string& counter);
+void CheckOlderCounterHelper(SiteReport& report, const std::string& counter);
+
 // How many different base names of the template the directory's entries take: an entry
 // takes the name it starts with when the rest is empty or an extension.
 std::uint64_t CountTakenTemplateNames(const std::vector<std::string>& entries,

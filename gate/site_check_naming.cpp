@@ -1,5 +1,6 @@
 // The site check of posting names: the naming mode, its counter file and how many of
 // its names are taken.
+#include <limits>
 #include <set>
 
 #include "gate/file_text.h"
@@ -15,6 +16,9 @@ namespace orvane {
 namespace {
 
 using platform::Answer;
+
+// A counter this close to the largest number it can hold is reported before it runs out.
+constexpr std::int64_t kCounterHeadroom = 1000;
 
 bool MatchesTemplate(std::string_view name, std::string_view name_template) {
   if (name.size() < name_template.size()) return false;
@@ -51,7 +55,8 @@ void CheckCapacity(SiteReport& report, const std::string& dir, std::string_view 
 }
 
 // The counter file must hold a number, or be creatable, and be readable and rewritable.
-void CheckCounterFile(SiteReport& report, const std::string& counter, const std::string& file) {
+void CheckCounterFile(SiteReport& report, const std::string& counter, const std::string& file,
+                      std::string_view name_template) {
   const std::string account = platform::AccountName();
   if (platform::DirectoryExists(counter)) {
     report.Error("a directory stands at the counter file " + counter +
@@ -83,6 +88,7 @@ void CheckCounterFile(SiteReport& report, const std::string& counter, const std:
             "write the number of the last posting into it (0 when there is none)");
       } else {
         report.Note("counter: " + std::to_string(*number));
+        CheckCounterRange(report, counter, *number, name_template);
       }
     } catch (const Exception& e) {
       report.Error("the counter file " + counter + " cannot be read: " + e.Message(), "");
@@ -103,11 +109,45 @@ void CheckCounterMode(SiteReport& report, const SessionSettings& settings,
       settings.FileNameCounter.empty() ? settings.path + "counter.txt" : settings.FileNameCounter;
   report.Setting("FileNameCounter", settings.FileNameCounter, counter);
   CheckAbsolutePath(report, "FileNameCounter", settings.FileNameCounter);
-  CheckCounterFile(report, counter, file);
+  CheckCounterFile(report, counter, file, settings.FileNameTemplate);
+  // The leaf directory's own ".counter.txt.new" is reported with the directory.
+  if (OlderCounterHelperPath(counter) != settings.path + ".counter.txt.new") {
+    CheckOlderCounterHelper(report, counter);
+  }
   CheckCapacity(report, settings.path, settings.FileNameTemplate);
 }
 
 }  // namespace
+
+void CheckCounterRange(SiteReport& report, const std::string& counter, std::int64_t number,
+                       std::string_view name_template) {
+  constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
+  const std::string stored = "the counter file " + counter + " holds " + std::to_string(number);
+  const std::string restart = "write the number of the last posting into it (0 to start again)";
+  if (number > kLargest - kCounterHeadroom) {
+    const std::int64_t left = kLargest - number;
+    report.Error(stored + ", " + std::to_string(left) + " below the largest number: " +
+                     (left == 0 ? "" : "after " + std::to_string(left) + " more posting(s) ") +
+                     "every posting answers \"No file name is available\"",
+                 restart);
+    return;
+  }
+  const std::uint64_t names = NumberTemplateNameCount(name_template);
+  if (number >= 0 && static_cast<std::uint64_t>(number) + 1 >= names) {
+    report.Error(stored + ", past the last number of " + std::string(name_template) +
+                     ": the next postings take names cut to its digits (" +
+                     ApplyNumberTemplate(number + 1, name_template) +
+                     " next), over the numbers of older leaves",
+                 "move old leaves out of the leaf directory and " + restart +
+                     ", or add a # to the template");
+  } else if (number < -1) {
+    report.Warning(stored +
+                       ", a negative number: the next postings take names with a minus "
+                       "sign, like " +
+                       ApplyNumberTemplate(number + 1, name_template),
+                   restart);
+  }
+}
 
 std::uint64_t CountTakenTemplateNames(const std::vector<std::string>& entries,
                                       std::string_view name_template) {

@@ -1,31 +1,58 @@
 #!/bin/sh
-# Installs what building and testing need on a fresh Debian machine: the toolchain, and
-# the web servers that the end-to-end tests and the demo run.
+# Installs what the demo, or building and testing, need on a fresh Debian machine.
+#
+#   sh scripts/install-deps.sh           everything the tests use (the demo's packages too)
+#   sh scripts/install-deps.sh --demo    only what the demo runs: compiler and build tools,
+#                                        lighttpd, curl (no recommended extras)
+#   sh scripts/install-deps.sh --list [--demo]   print the packages, install nothing
 set -eu
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+DEMO=no LIST=no
+for arg in "$@"; do
+  case "$arg" in
+    --demo) DEMO=yes ;;
+    --list) LIST=yes ;;
+    *) echo "usage: $0 [--demo] [--list]" >&2; exit 2 ;;
+  esac
+done
+# The demo builds the executable (g++, make, cmake), serves it with lighttpd, talks to it
+# with curl and probes its port with python3.
+DEMO_PACKAGES="g++ make cmake lighttpd curl python3"
+# ninja-build, GoogleTest and Google Benchmark: the test build; chromium and fonts-noto-cjk:
+# the real-browser suite (tests/browser) and its Japanese pages; apache2, nginx and fcgiwrap:
+# the end-to-end suite (tests/e2e); glusterfs-server and glusterfs-client: the two-server
+# suite (ctest -L gluster); clang and its runtime: the fuzz targets (scripts/fuzz.sh); time:
+# peak memory in bench/body_shape_bench.py. The Windows build: the x86-64 MinGW-w64
+# compiler with POSIX threads (std::mutex), the GoogleTest sources to build its unit tests
+# with, wine64 to run them, and the locale sources that give wine the Shift_JIS code page.
+TEST_PACKAGES="ninja-build libgtest-dev libbenchmark-dev chromium fonts-noto-cjk apache2 nginx \
+  fcgiwrap glusterfs-server glusterfs-client clang libclang-rt-14-dev time \
+  g++-mingw-w64-x86-64-posix googletest wine64 wine locales"
+packages=$DEMO_PACKAGES
+[ "$DEMO" = yes ] || packages="$packages $TEST_PACKAGES"
+if [ "$LIST" = yes ]; then
+  # shellcheck disable=SC2086 # one line of words
+  echo $packages
+  exit 0
+fi
 need=""
-# chromium and fonts-noto-cjk: the real-browser suite (tests/browser) and its Japanese pages;
-# the web servers and curl: the end-to-end suite (tests/e2e) and the demo;
-# glusterfs-server and glusterfs-client: the two-server suite (ctest -L gluster); clang and
-# its runtime: the fuzz targets (scripts/fuzz.sh); time: peak memory in bench/body_shape_bench.py.
-# The Windows build: the x86-64 MinGW-w64 compiler with POSIX threads (std::mutex), the
-# GoogleTest sources to build its unit tests with, wine64 to run them, and the locale
-# sources that give wine the Shift_JIS code page.
-for pkg in g++ cmake ninja-build libgtest-dev python3 libbenchmark-dev chromium fonts-noto-cjk \
-  lighttpd apache2 nginx fcgiwrap curl glusterfs-server glusterfs-client clang libclang-rt-14-dev \
-  time g++-mingw-w64-x86-64-posix googletest wine64 wine locales; do
+for pkg in $packages; do
   # A removed package whose configuration files stay is not installed.
   status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
   [ "$status" = installed ] || need="$need $pkg"
 done
-# The browser suite runs node with npm. A node installed from elsewhere often ships its own npm,
-# which Debian's npm package conflicts with: Debian's are installed only where the commands lack.
-command -v node >/dev/null 2>&1 || need="$need nodejs"
-command -v npm >/dev/null 2>&1 || need="$need npm"
+if [ "$DEMO" = no ]; then
+  # The browser suite runs node with npm. A node installed from elsewhere often ships its own
+  # npm, which Debian's npm package conflicts with: Debian's are installed only where the
+  # commands lack.
+  command -v node >/dev/null 2>&1 || need="$need nodejs"
+  command -v npm >/dev/null 2>&1 || need="$need npm"
+fi
 if [ -n "$need" ]; then
-  # The tests start the web servers themselves, each on a port of its own. Their packages
-  # must not start system services: two of them on port 80 would fail the installation.
+  # The demo and the tests start the web servers themselves, each on a port of its own.
+  # Their packages must not start system services: two of them on port 80 would fail the
+  # installation.
   policy=""
   if [ ! -e /usr/sbin/policy-rc.d ]; then
     policy=/usr/sbin/policy-rc.d
@@ -34,6 +61,8 @@ if [ -n "$need" ]; then
     trap '$SUDO rm -f "$policy"' EXIT
   fi
   $SUDO apt-get update
+  extras=""
+  [ "$DEMO" = no ] || extras=--no-install-recommends
   # shellcheck disable=SC2086 # one word per package
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y $need
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y $extras $need
 fi

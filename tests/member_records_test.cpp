@@ -243,6 +243,32 @@ TEST_F(MemberRecordsTest, AHelperLeftBehindIsClearedByTheNextWriter) {
   }
 }
 
+// Drafts that older builds left under random names are cleared by the next registration
+// or save in the directory; names that only look alike stay.
+TEST_F(MemberRecordsTest, OlderRandomDraftsAreClearedByTheNextWriter) {
+  const std::string older = members_ + ".member-0123456789abcdef.new";
+  const std::vector<std::string> kept = {".member-0123456789ABCDEF.new", ".member-0123.new",
+                                         ".member-0123456789abcdef.newer"};
+  const std::function<bool()> writers[] = {
+      [this] { return CreateMemberRecord(RecordPath("jiro"), "id=jiro\r\n"); },
+      [this] { return module_.ChangeMemberPassword(members_, "taro", "Secret1", "Secret1"); },
+  };
+  for (const auto& write : writers) {
+    fs::remove(RecordPath("jiro"));
+    WriteRecord("taro", "id=taro\r\npw=Secret1\r\n");
+    for (const std::string& name : kept) std::ofstream(members_ + name) << "x";
+    std::ofstream(older) << "id=half";
+    ASSERT_TRUE(write());
+    std::vector<std::string> expected = kept;
+    expected.push_back("taro.txt");
+    if (fs::exists(RecordPath("jiro"))) expected.push_back("jiro.txt");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(DirectoryNames(), expected);
+    for (const std::string& name : kept) fs::remove(members_ + name);
+    fs::remove(older);
+  }
+}
+
 // A record that cannot be made raises an error naming the record, never a helper file,
 // and leaves nothing behind; a directory at the record's name does not make the id taken.
 TEST_F(MemberRecordsTest, FailedCreationNamesTheRecordAndLeavesNothing) {

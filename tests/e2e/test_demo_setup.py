@@ -52,6 +52,22 @@ class DemoPortTest(SetupCase):
                     self.assertFalse(os.path.exists(self.run_dir))
 
 
+class DemoPackagesTest(unittest.TestCase):
+    def test_the_demo_installs_none_of_the_test_toolchain(self):
+        def listed(*args):
+            done = subprocess.run(["sh", os.path.join(REPO, "scripts", "install-deps.sh"),
+                                   "--list", *args], capture_output=True, check=True, timeout=30)
+            return set(done.stdout.decode().split())
+        demo, everything = listed("--demo"), listed()
+        self.assertEqual({"g++", "make", "cmake", "lighttpd", "curl", "python3"}, demo)
+        self.assertLessEqual(demo, everything)
+        for toolchain in ("wine64", "g++-mingw-w64-x86-64-posix", "glusterfs-server", "chromium",
+                          "clang", "apache2", "nginx", "libgtest-dev"):
+            with self.subTest(toolchain):
+                self.assertIn(toolchain, everything)
+                self.assertNotIn(toolchain, demo)
+
+
 class SiteLayoutTest(SetupCase):
     def test_settings_are_created_once_and_edits_kept(self):
         self.lay_out()

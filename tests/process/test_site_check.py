@@ -4,6 +4,7 @@ same arguments ignored when a web server starts the program."""
 import hashlib
 import os
 import pwd
+import re
 import subprocess
 import unittest
 
@@ -11,6 +12,7 @@ import cgi_harness
 from gate_site import GateSite
 
 NOBODY = 65534
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
 def snapshot(root):
@@ -117,21 +119,75 @@ CASES = [
     ("member record with markup", lambda s: s.write_member(
         "m2", b"id=m2\r\npw=x\r\nrealname=<script>\r\ncomment=\x81\x22x\r\n"), (), 0,
      ["m2.txt line 3 holds a raw \"<\"", "m2.txt line 4 holds a lead byte 0x81 before the byte 0x22"]),
+    ("counter wraps past the template", lambda s: (setting("FileNameTemplate", "leaf###")(s),
+                                                   s.write("leaves/counter.txt", b"999\r\n")),
+     (), 1, ["holds 999, past the last number of leaf###", "(leaf000 next)"]),
+    ("counter near the largest number", lambda s: (
+        setting("FileNameTemplate", "n" + "#" * 19)(s),
+        s.write("leaves/counter.txt", b"9223372036854775806\r\n")), (), 1,
+     ["holds 9223372036854775806, 1 below the largest number: after 1 more posting(s) every "
+      "posting answers \"No file name is available\""]),
+    ("counter at the largest number", lambda s: (
+        setting("FileNameTemplate", "n" + "#" * 19)(s),
+        s.write("leaves/counter.txt", b"9223372036854775807\r\n")), (), 1,
+     ["0 below the largest number: every posting answers \"No file name is available\""]),
+    ("counter below the template's range", lambda s: (setting("FileNameTemplate", "leaf###")(s),
+                                                      s.write("leaves/counter.txt", b"-5\r\n")),
+     (), 0, ["WARNING: the counter file LEAVES/counter.txt holds -5", "like leaf0-4"]),
+    ("counter of -1 starts at 0", lambda s: (setting("FileNameTemplate", "leaf###")(s),
+                                             s.write("leaves/counter.txt", b"-1\r\n")),
+     (), 0, ["counter: -1", "0 warnings"]),
+    ("member record with a NUL byte", lambda s: s.write_member(
+        "m2", b"id=m2\r\npw=x\r\nrealname=a\x00b\r\ncomment=c\r\n"), (), 0,
+     ["WARNING: MEMBERS/m2.txt holds a NUL byte in line 3"]),
+    ("member record without a pw line", lambda s: s.write_member(
+        "m2", b"\xef\xbb\xbfpw=x\r\nid=m2\r\n"), (), 0,
+     ["WARNING: MEMBERS/m2.txt has no pw line"]),
+    ("older member drafts", lambda s: (s.write("members/.member-0123456789abcdef.new", b"id=x"),
+                                       s.write("members/.member-draft.new", b"id=y")), (), 0,
+     ["WARNING: 1 helper file(s) in MEMBERS/ left by an older build",
+      "(.member-0123456789abcdef.new): they can be deleted"]),
+    ("older counter helper", lambda s: s.write("leaves/.counter.txt.new", b"5"), (), 0,
+     ["WARNING: 1 helper file(s) in LEAVES/ left by an older build", "(.counter.txt.new)"]),
+    ("older helper of a named counter", lambda s: (
+        os.mkdir(s.path("count")), s.write("count/hits", b"4\r\n"),
+        s.write("count/.hits.new", b"5"),
+        s.set_settings(FileNameTemplate="leaf###", FileNameCounter=s.path("count/hits"))), (), 0,
+     ["COUNT/ left by an older build and never used again (.hits.new): they can be deleted"]),
     ("leaf record with markup", lambda s: s.write(
         "leaves/001.txt", b"<qelkeys>\r\nupfile=<img src=x>.png\r\n\r\n</qelkeys>\r\n"), (), 0,
      ["001.txt line 2 holds a raw \"<\""]),
 ]
 
+def lock_out(site, name):
+    """A file the account that runs the check cannot write: root's when the check runs as
+    nobody, read-only otherwise."""
+    site.write(name, b"")
+    os.chmod(site.path(name), 0o444)
+
+
+CANNOT_CREATE = "the account ACCOUNT cannot create files"
+
 # Cases that take write access away; run as an account the modes bind.
 FORBIDDEN_CASES = [
+    ("slot file not writable", lambda s: (lock_out(s, "leaves/.leaf0"),
+                                          lock_out(s, "leaves/.leaf7")), 1,
+     ["2 posting slot file(s) in LEAVES/ cannot be opened for reading and writing by the "
+      "account ACCOUNT (.leaf0, .leaf7)", "chown ACCOUNT LEAVES/.leaf*"]),
+    ("members' lock not writable", lambda s: lock_out(s, "members/.members.lock"), 1,
+     ["the members' lock file MEMBERS/.members.lock cannot be opened for reading and writing "
+      "by the account ACCOUNT: every registration"]),
+    ("member draft not writable", lambda s: lock_out(s, "members/.member-draft.new"), 0,
+     ["WARNING: the leftover member draft MEMBERS/.member-draft.new cannot be opened for "
+      "writing by the account ACCOUNT"]),
     ("leaf directory not writable", lambda s: forbid(s.leaves), 1,
-     ["cannot create files in path LEAVES/", "every posting fails"]),
+     [CANNOT_CREATE, "cannot create files in path LEAVES/", "every posting fails"]),
     ("member directory not writable", lambda s: forbid(s.members), 1,
-     ["cannot create files in membersdb"]),
+     [CANNOT_CREATE, "cannot create files in membersdb"]),
     ("dump directory not writable", lambda s: (os.mkdir(s.dumps, 0o700), forbid(s.dumps),
                                                s.write_config(("sessiondb=%s\r\ndumppath=%s\r\n"
                                                                % (s.sessions, s.dumps)).encode())),
-     1, ["cannot create files in dumppath"]),
+     1, [CANNOT_CREATE, "cannot create files in dumppath"]),
 ]
 
 
@@ -154,7 +210,7 @@ class SiteCheck(cgi_harness.CgiTestCase):
     def expand(site, text):
         """The text with the site's directories in place of MEMBERS, DUMPS and LEAVES."""
         return (text.replace("MEMBERS", site.members).replace("DUMPS", site.dumps)
-                .replace("LEAVES", site.leaves))
+                .replace("LEAVES", site.leaves).replace("COUNT", site.path("count")))
 
     def assert_report(self, site, result, exit_code, texts):
         report = result.stdout.decode("cp932")
@@ -188,11 +244,14 @@ class SiteCheck(cgi_harness.CgiTestCase):
                 setup(site)
                 result = self.run_check(site, (), user=user)
                 self.assert_report(site, result, exit_code,
-                                   texts + ["the account " + account + " cannot create files"])
+                                   [text.replace("ACCOUNT", account) for text in texts])
 
     def test_version_and_help(self):
         site = self.make_site()
-        for option, text in (("--version", "orvanegate "), ("--help", "Usage: orvanegate")):
+        with open(os.path.join(REPO, "CMakeLists.txt"), encoding="utf-8") as cmake:
+            version = re.search(r"project\(orvanegate VERSION (\S+)", cmake.read()).group(1)
+        for option, text in (("--version", "orvanegate %s\n" % version),
+                             ("--help", "Usage: orvanegate")):
             with self.subTest(option):
                 result = self.run_cgi(site, {}, args=(option,))
                 self.assertEqual(0, result.exit_code)
