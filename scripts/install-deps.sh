@@ -11,10 +11,11 @@ need=""
 # its runtime: the fuzz targets (scripts/fuzz.sh); time: peak memory in bench/body_shape_bench.py.
 # The Windows build: the x86-64 MinGW-w64 compiler with POSIX threads (std::mutex), the
 # GoogleTest sources to build its unit tests with, wine64 to run them, and the locale
-# sources that give wine the Shift_JIS code page.
+# sources that give wine the Shift_JIS code page. libfcgi-dev: the persistent FastCGI
+# responder (linked statically); spawn-fcgi starts it for the FastCGI suites.
 for pkg in g++ cmake ninja-build libgtest-dev python3 libbenchmark-dev chromium fonts-noto-cjk \
   lighttpd apache2 nginx fcgiwrap curl glusterfs-server glusterfs-client clang libclang-rt-14-dev \
-  time g++-mingw-w64-x86-64-posix googletest wine64 wine locales; do
+  time g++-mingw-w64-x86-64-posix googletest wine64 wine locales libfcgi-dev spawn-fcgi; do
   # A removed package whose configuration files stay is not installed.
   status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
   [ "$status" = installed ] || need="$need $pkg"
