@@ -109,8 +109,7 @@ bool CanServeFastCgi() { return true; }
 
 int ServeFastCgi(const std::string& address, long max_requests,
                  const std::function<void()>& serve_one) {
-  if (FCGX_Init() != 0) return 1;
-  const int socket = ListeningSocket(address);
+  const int socket = FCGX_Init() == 0 ? ListeningSocket(address) : -1;
   if (socket < 0) {
     WriteStderr("orvanegate: cannot listen on " + address + "\n");
     return 1;

@@ -89,6 +89,11 @@ def site_files(site):
     return found
 
 
+def open_files(pid):
+    folder = "/proc/%d/fd" % pid
+    return [os.readlink(os.path.join(folder, fd)) for fd in os.listdir(folder)]
+
+
 def rss_bytes(pid):
     with open("/proc/%d/status" % pid) as status:
         for line in status:
@@ -124,6 +129,9 @@ class Persistent(cgi_harness.CgiTestCase):
                 self.assertEqual(expected.exit_code, actual.exit_code)
         self.assertIn(b"Status: 500", cgi_site.run(*request_of(cgi_site, INTERLEAVED[3][1])).stdout)
         self.assertEqual(site_files(cgi_site), site_files(fcgi_site))
+        # Between requests the process holds no file of the site, and so no lock.
+        self.assertEqual([], [path for path in open_files(responder.child.pid)
+                              if path.startswith(fcgi_site.root + "/")])
 
     def test_client_hanging_up_ends_only_its_request(self):
         site = leaf_site(self)
