@@ -103,6 +103,17 @@ def record_query(factor, _base):
     return b"", 0, 100000 * factor, "showuser=" + MEMBER + "&session=bench"
 
 
+def quotes_body(factor, base):
+    """A registration whose realname is all quotes: 16, 32 and 64 MiB at the default base.
+    It is refused before its escaped form (six times its size) is built, so the size to
+    compare with is the body's."""
+    fields = [(b"session", b"bench"), (b"command", b"registration"), (b"id", b"quoted"),
+              (b"pw", b"secret"), (b"pw2", b"secret"), (b"mail", b"m"),
+              (b"realname", b'"' * (2 * base * factor))]
+    body = multipart([part(name, value) for name, value in fields])
+    return body, len(body), 0, ""
+
+
 SHAPES = [
     ("amp", "N '&' (URL-encoded)", amp_body),
     ("escaping", "changeprof2, one ' <&' value", escaping_value_body),
@@ -111,6 +122,7 @@ SHAPES = [
     ("parts", "100,000 parts (multipart)", parts_body),
     ("record", "changeprof2, 100,000-line record", record_body),
     ("recquery", "profile query, 100,000-line record", record_query),
+    ("quotes", "registration, one all-'\"' value (refused)", quotes_body),
 ]
 
 

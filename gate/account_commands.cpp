@@ -2,10 +2,13 @@
 // the profile save. Every rejected input answers with an error page, in check order.
 #include <string>
 
+#include "gate/entry_bounds.h"
 #include "gate/field_list.h"
 #include "gate/member_records.h"
+#include "gate/password_guesses.h"
 #include "gate/safe_name.h"
 #include "gate/web_module1.h"
+#include "platform/exception.h"
 #include "platform/platform.h"
 
 namespace orvane {
@@ -13,6 +16,14 @@ namespace orvane {
 namespace {
 
 constexpr std::size_t kMinimumPasswordLength = 5;
+
+constexpr char kUnusableId[] =
+    "The ID contains characters that cannot be used. ＩＤに使用できない文字が含まれています";
+
+// The profile values a save brings.
+constexpr std::string_view kProfileKeys[] = {"realname", "mail",     "comment",  "country",
+                                             "url1",     "url2",     "url3",     "urlname1",
+                                             "urlname2", "urlname3"};
 
 }  // namespace
 
@@ -30,12 +41,15 @@ void TWebModule1::CommandRegistration(TWebResponse& response) {
   if (id.empty() || pw.empty() || pw2.empty() || realname.empty() || mail.empty()) {
     return error("There is a blank. 空欄があります");
   }
-  if (!IsSafeFileNamePart(id)) {
-    return error("The ID contains characters that cannot be used. ＩＤに使用できない文字が含まれています");
-  }
+  if (!IsSafeFileNamePart(id)) return error(kUnusableId);
   if (pw != pw2) return error("The password is wrong. パスワードの入力エラー");
   if (pw.size() < kMinimumPasswordLength) {
     return error("Password must be five or more characters. パスワードは５文字以上で");
+  }
+  if (FieldLineSize("id", id) + FieldLineSize("pw", pw) + FieldLineSize("realname", realname) +
+          FieldLineSize("country", country) + FieldLineSize("mail", mail) >
+      kMostRecordSize) {
+    return error(kEntryTooLong);
   }
   const std::string record_path = MemberRecordPath(membersdb, id);
   const std::string already = "The same ID is already registered. 同じＩＤが既に登録されています";
@@ -44,7 +58,13 @@ void TWebModule1::CommandRegistration(TWebResponse& response) {
   FormText = "id=" + id + "\r\npw=" + pw + "\r\nrealname=" + realname + "\r\ncountry=" +
              country + "\r\nmail=" + mail + "\r\n";
   // Created only when the name is free, so of two registrations at once one loses.
-  if (!CreateMemberRecord(record_path, FormText)) return error(already);
+  try {
+    if (!CreateMemberRecord(record_path, FormText)) return error(already);
+  } catch (const EOSFileError& failure) {
+    // Only making the record tells whether its name fits this file system.
+    if (!platform::IsNameTooLongError(failure.ErrorCode())) throw;
+    return error(kUnusableId);
+  }
   response.SetContent(BuildRegistrationAcceptedPage());
 }
 
@@ -65,9 +85,17 @@ void TWebModule1::CommandChangePassword(TWebResponse& response) {
   if (pw1.size() < kMinimumPasswordLength) {
     return error("Password must be five or more characters. パスワードは５文字以上で");
   }
-  if (!ChangeMemberPassword(membersdb, id, pw0, pw1)) {
-    return error("password was not changed. 変更できませんでした");
+  if (FieldLineSize("pw", pw1) > kMostRecordSize) return error(kEntryTooLong);
+  const std::string not_changed = "password was not changed. 変更できませんでした";
+  switch (CheckGuardedPassword(id, pw0, "changepw")) {
+    case PasswordCheck::TooManyWrong:
+      return error(kTooManyWrongPasswords);
+    case PasswordCheck::Wrong:
+      return error(not_changed);
+    default:
+      break;  // the change checks the password again while it holds the record
   }
+  if (!ChangeMemberPassword(membersdb, id, pw0, pw1)) return error(not_changed);
   response.SetContent(BuildRegistrationAcceptedPage());
 }
 
@@ -81,8 +109,14 @@ void TWebModule1::CommandChangeProfileForm(TWebResponse& response, const std::st
   if (!FindMemberRecord(membersdb, id)) {
     return response.SetContent(BuildErrorPage("ID does not exist. ＩＤが存在しません"));
   }
-  // A wrong password gives an empty form, so the page stays empty.
-  response.SetContent(BuildChangeProfileForm(session, membersdb, id, pw));
+  switch (CheckGuardedPassword(id, pw, "changeprof1")) {
+    case PasswordCheck::TooManyWrong:
+      return response.SetContent(BuildErrorPage(kTooManyWrongPasswords));
+    case PasswordCheck::Wrong:
+      return response.SetContent(std::string());  // an empty form: the page stays empty
+    default:
+      response.SetContent(BuildChangeProfileForm(session, membersdb, id, pw));
+  }
 }
 
 void TWebModule1::CommandChangeProfile(TWebResponse& response) {
@@ -97,10 +131,24 @@ void TWebModule1::CommandChangeProfile(TWebResponse& response) {
   if (!FindMemberRecord(membersdb, id)) {
     return response.SetContent(BuildErrorPage("ID does not exist. ＩＤが存在しません"));
   }
+  // What the save brings is bounded, not the record it goes into: a record written
+  // larger by hand or by an earlier gate still saves.
+  std::size_t brought = FieldLineSize("id", id) + FieldLineSize("pw", pw);
+  for (const std::string_view key : kProfileKeys) brought += FieldLineSize(key, field(key));
+  if (brought > kMostRecordSize) return response.SetContent(BuildErrorPage(kEntryTooLong));
+  const std::string not_changed = "profile was not changed. 変更できませんでした";
+  switch (CheckGuardedPassword(id, std::string(pw), "changeprof2")) {
+    case PasswordCheck::TooManyWrong:
+      return response.SetContent(BuildErrorPage(kTooManyWrongPasswords));
+    case PasswordCheck::Wrong:
+      return response.SetContent(BuildErrorPage(not_changed));
+    default:
+      break;  // the save checks the password again while it holds the record
+  }
   if (!UpdateMemberProfile(membersdb, id, pw, field("realname"), field("mail"), field("comment"),
                            field("url1"), field("urlname1"), field("url2"), field("urlname2"),
                            field("url3"), field("urlname3"), field("country"))) {
-    return response.SetContent(BuildErrorPage("profile was not changed. 変更できませんでした"));
+    return response.SetContent(BuildErrorPage(not_changed));
   }
   const std::string member(id);
   // The page is built from the stored record; the form text is not needed any more and

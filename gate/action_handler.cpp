@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "gate/cgi_text.h"
+#include "gate/entry_bounds.h"
 #include "gate/time_stamp.h"
 #include "gate/web_module1.h"
 #include "platform/platform.h"
@@ -64,8 +65,9 @@ void DecodeBody(TWebModule1& module, std::string_view body) {
   module.UploadFileName.clear();
   module.FormText.clear();
   module.UploadData = {};
+  module.EntryTooLong = false;
   module.ParseMultipartBody(body);
-  if (module.FormText.empty()) module.ParseUrlEncodedBody(body);
+  if (module.FormText.empty() && !module.EntryTooLong) module.ParseUrlEncodedBody(body);
 }
 
 }  // namespace
@@ -100,6 +102,11 @@ void TWebModule1::WebModule1WebActionItem1Action(TComponent* /*Sender*/, TWebReq
     std::string().swap(body_rest);
   }
 
+  // Refused before any field is read: the form text holds only part of the request.
+  if (EntryTooLong) {
+    Response.SetContent(BuildErrorPage(kEntryTooLong));
+    return;
+  }
   if (FormText.empty()) {
     Response.SetContent(BuildErrorPage("no data データがありません"));
     return;

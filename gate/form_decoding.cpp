@@ -7,6 +7,7 @@
 
 #include "gate/cgi_text.h"
 #include "gate/delimiter_searcher.h"
+#include "gate/entry_bounds.h"
 #include "gate/field_list.h"
 #include "gate/web_module1.h"
 #include "platform/shift_jis.h"
@@ -74,9 +75,26 @@ void ReserveMore(std::string& text, std::size_t extra) {
   text.reserve(std::max(text.size() + extra, 2 * text.capacity()));
 }
 
-// Plain appends grow the text geometrically; an exact reserve per line would not.
-void AppendLine(std::string& text, std::string_view name, std::string_view value) {
-  text.append(name).append(1, '=').append(value).append(kCrLf);
+// Whether a line of that size still fits the form text. When it does not, the request
+// is too long and decoding stops: the line is never escaped into memory.
+bool HasRoomFor(TWebModule1& module, std::size_t line_size) {
+  const std::size_t held = module.FormText.size();
+  if (held <= kMostFormTextSize && line_size <= kMostFormTextSize - held) return true;
+  module.EntryTooLong = true;
+  return false;
+}
+
+// The line name "=" value CR LF, both escaped, as URL-encoded items are: a name is
+// published in leaf records as it is stored.
+void AppendEscapedLine(std::string& text, std::string_view name, std::string_view value) {
+  AppendEscapedFieldText(text, name);
+  text.append(1, '=');
+  AppendEscapedFieldText(text, value);
+  text.append(kCrLf);
+}
+
+std::size_t EscapedLineSize(std::string_view name, std::string_view value) {
+  return EscapedFieldTextSize(name) + 1 + EscapedFieldTextSize(value) + kCrLf.size();
 }
 
 }  // namespace
@@ -95,6 +113,7 @@ void TWebModule1::ParseMultipartBody(std::string_view body) {
     std::string_view part = body.substr(position, at - position);
     if (part.ends_with(kCrLf)) part.remove_suffix(kCrLf.size());
     ParseMultipartPart(part);
+    if (EntryTooLong) return;
     position = at + delimiter.size();
     if (body.substr(position).starts_with(kCrLf)) position += kCrLf.size();
   }
@@ -112,27 +131,39 @@ void TWebModule1::ParseMultipartPart(std::string_view part) {
   if (!Contains(header, kContentType)) {
     // Escaped straight into the form text: a long value is never held twice.
     const std::string_view value = TrimTrailingControls(content);
-    ReserveMore(FormText, field_name->size() + 1 + EscapedFieldTextSize(value) + kCrLf.size());
-    FormText.append(*field_name).append(1, '=');
-    AppendEscapedFieldText(FormText, value);
-    FormText.append(kCrLf);
+    const std::size_t line_size = EscapedLineSize(*field_name, value);
+    if (!HasRoomFor(*this, line_size)) return;
+    ReserveMore(FormText, line_size);
+    AppendEscapedLine(FormText, *field_name, value);
     return;
   }
 
   const std::string_view file_name =
       LastPathComponent(QuotedAttribute(header, "filename=\"").value_or(std::string_view()));
   if (!HasImageType(header) || file_name.empty() || content.empty()) return;
+  if (!HasRoomFor(*this, EscapedLineSize(*field_name, file_name))) return;
   UploadFileName.assign(file_name);
   UploadData = content;  // a view into the body, which outlives the handler's use of it
   // The stored extension comes from the name as sent; the line is a value like any other.
-  AppendLine(FormText, *field_name, EscapeFieldText(file_name));
+  AppendEscapedLine(FormText, *field_name, file_name);
 }
 
 void TWebModule1::ParseUrlEncodedBody(std::string_view body) {
   FormText.clear();
+  // Every three bytes sent give at least one byte of form text (%XX gives one, "&" ends a
+  // line of two more), so a longer body is too long without any item of it decoded.
+  if (TrimTrailingControls(body).size() / 3 > kMostFormTextSize) {
+    EntryTooLong = true;
+    return;
+  }
+  const std::size_t size = QueryItemsEscapedSize(body);
+  if (size > kMostFormTextSize) {
+    EntryTooLong = true;
+    return;
+  }
   // Room for the final size at once: a growing text would hold its old and its new room
   // together, and a body of N "&" gives a text twice its size.
-  FormText.reserve(QueryItemsEscapedSize(body));
+  FormText.reserve(size);
   AppendQueryItemsEscaped(body, FormText);
 }
 

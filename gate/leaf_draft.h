@@ -3,11 +3,38 @@
 // only when it is free, so the claim is as exclusive as creating the files, and a
 // leaf's files under their own names are complete from the moment they appear.
 //
-// The helpers belong to a posting slot: ".leaf<k>" in the leaf directory, held locked
-// by one live posting, with the helpers ".leaf<k>i" (image) and ".leaf<k>r" (record).
-// The slot file notes the name being linked. A posting that is killed leaves its slot
-// file behind, unlocked; the next posting that takes the slot clears the helpers and
-// removes a record whose image was never linked, so no half leaf stays.
+// Every posting works in a slot of the leaf directory L: the slot file L/.leaf<k>, held
+// exclusively locked by one live posting, and its helpers L/.leaf<k>r (record) and
+// L/.leaf<k>i (image). Slot files are never removed: an empty slot file is an idle slot,
+// a slot file holding "<name> NUL <image extension>" (the note) belongs to a posting that
+// was linking that name. Locks die with their process, so a killed posting's slot is free
+// again at once. Files whose names begin with a dot are never leaves.
+//
+// The steps of one posting, with what a SIGKILL between a step and the next one leaves.
+// "Next taker" is the next posting, on any server, that takes the same slot: it reads the
+// note (ClearLeftovers) before it writes anything.
+//
+// | step                                   | on disk after it                          | a kill here leaves             | cleared by, when                      |
+// |----------------------------------------|-------------------------------------------|--------------------------------|---------------------------------------|
+// | 1 take slot k (open or create, locked) | .leaf<k>, note empty or an old note       | the slot file                  | nothing to clear; it stays as idle    |
+// | 2 write .leaf<k>r, then .leaf<k>i      | the helpers, each possibly cut short      | helpers under dot names        | next taker removes them               |
+// | 3 hold the counter (numbered names)    | counter locked, unchanged                 | the counter as it was          | the lock dies with the process        |
+// | 4 note the name in the slot file       | .leaf<k> = name NUL ext                   | helpers, the note              | next taker: helpers removed           |
+// | 5 link .leaf<k>r to name.txt           | name.txt (complete), no image yet         | a record without its image     | next taker removes name.txt, helpers  |
+// | 6 link .leaf<k>i to name.ext           | the whole leaf under its name             | a whole leaf never answered    | it stays, complete; next taker        |
+// |                                        |                                           | "accepted"                     | removes the helpers                   |
+// | 7 rewrite the counter in place         | the counter names the number taken        | the new number, maybe followed | nobody: spaces read as the number     |
+// |   (digits padded with spaces, then cut)|                                           | by spaces                      |                                       |
+// | 8 remove .leaf<k>r, then .leaf<k>i     | the leaf; helpers going                   | the note, maybe .leaf<k>i      | next taker removes what is left       |
+// | 9 empty the note, unlock (answer sent) | .leaf<k> empty (idle)                     | nothing                        | -                                     |
+//
+// A name that a killed posting left taken (steps 5 and 6) is skipped by the next posting,
+// which finds its files; with a counter, the number is then passed over. A posting that
+// fails without being killed withdraws its own published files (image first, then record)
+// and helpers before it empties the note. Across several servers over one volume the
+// slot file's lock and the exclusive link decide, the same on every client; a slot file
+// is looked at again after its open because a lagging name cache can lead to a file that
+// is no longer at its name (see OpenSlot).
 #pragma once
 
 #include <string>

@@ -25,19 +25,6 @@ bool ExtensionsCollide(const LeafDraft& draft) {
   return EqualsIgnoringAsciiCase(draft.Files().image_ext, draft.Files().record_ext);
 }
 
-// Creates the file exclusively; no file when the name is taken. Only a file takes a
-// name: a directory there means the file cannot be made, and that error is raised.
-std::optional<platform::File> CreateNew(const std::string& path) {
-  try {
-    return platform::File::Open(path, platform::OpenMode::CreateNewExclusive);
-  } catch (const EOSFileError& error) {
-    if (error.ErrorCode() == platform::FileExistsErrorCode() && !platform::DirectoryExists(path)) {
-      return std::nullopt;
-    }
-    throw;
-  }
-}
-
 LeafNamingResult Claimed(const std::string& name) {
   return LeafNamingResult{LeafNamingOutcome::Claimed, name};
 }
@@ -70,7 +57,7 @@ bool CreateMissingCounter(const std::string& counter_file) {
   if (platform::FileExists(counter_file)) return false;
   std::optional<platform::File> file;
   try {
-    file = CreateNew(counter_file);
+    file = CreateNewFile(counter_file);
   } catch (const EOSFileError& error) {
     // Made, but another posting found it and locked it before this one could: it is that
     // posting's counter now, read as 0 while empty, and this one waits for it as usual.
@@ -193,16 +180,36 @@ LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_v
   return result;
 }
 
-LeafNamingResult ClaimStampName(std::string_view stamp, LeafDraft& draft, int suffix_count) {
-  if (ExtensionsCollide(draft)) return NotClaimed(LeafNamingOutcome::NoNameLeft);
+std::optional<platform::File> CreateNewFile(const std::string& path) {
+  try {
+    return platform::File::Open(path, platform::OpenMode::CreateNewExclusive);
+  } catch (const EOSFileError& error) {
+    if (error.ErrorCode() == platform::FileExistsErrorCode() && !platform::DirectoryExists(path)) {
+      return std::nullopt;
+    }
+    throw;
+  }
+}
+
+std::optional<std::string> FirstFreeStampName(
+    std::string_view stamp, const std::function<bool(const std::string&)>& try_claim,
+    int suffix_count) {
   const std::string plain(stamp);
-  if (draft.TryPublish(plain)) return Claimed(plain);
+  if (try_claim(plain)) return plain;
   for (int suffix = 0; suffix < suffix_count; ++suffix) {
     char digits[16];
     std::snprintf(digits, sizeof digits, "%03d", suffix);
-    if (draft.TryPublish(plain + digits)) return Claimed(plain + digits);
+    if (try_claim(plain + digits)) return plain + digits;
   }
-  return NotClaimed(LeafNamingOutcome::NoNameLeft);
+  return std::nullopt;
+}
+
+LeafNamingResult ClaimStampName(std::string_view stamp, LeafDraft& draft, int suffix_count) {
+  if (ExtensionsCollide(draft)) return NotClaimed(LeafNamingOutcome::NoNameLeft);
+  const std::optional<std::string> name = FirstFreeStampName(
+      stamp, [&draft](const std::string& candidate) { return draft.TryPublish(candidate); },
+      suffix_count);
+  return name ? Claimed(*name) : NotClaimed(LeafNamingOutcome::NoNameLeft);
 }
 
 std::optional<std::int64_t> ParseCounterText(std::string_view text) {

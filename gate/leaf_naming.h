@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,11 +43,23 @@ LeafNamingResult ClaimTemplateName(std::string_view name_template, LeafDraft& dr
 // counter file is created holding "0" CR LF, and a failure to create it is raised; the
 // counter is unusable when other postings hold it through every attempt or its open
 // fails for another reason. A stored text that is no number raises EInOutError. The
-// rewrite writes the number beside the counter (".<counter name>.new") and renames it
-// over the counter, so the counter never reads short; when it fails the error is raised
-// and the draft is left published for its owner to withdraw.
+// counter is rewritten in place through its hold (the digits padded with spaces to the
+// old text's length, then the file cut to the digits), so it never moves, never reads
+// short, and its lock means the same to every posting; when the rewrite fails the error
+// is raised and the draft is left published for its owner to withdraw.
 LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_view name_template,
                                   LeafDraft& draft, const CounterWaitPolicy& wait = {});
+
+// Creates the file exclusively; no file when the name is taken. Only a file takes a
+// name: a directory there means the file cannot be made, and that error is raised.
+std::optional<platform::File> CreateNewFile(const std::string& path);
+
+// The first of the stamp itself and the stamp followed by 000, 001, ... (suffix_count
+// suffixes) that try_claim takes, or none when it refuses every one. Time-stamp leaves and
+// body dumps are named so: two requests of one millisecond never share a name.
+std::optional<std::string> FirstFreeStampName(
+    std::string_view stamp, const std::function<bool(const std::string&)>& try_claim,
+    int suffix_count = kStampSuffixCount);
 
 // The stamp itself or, when it is taken, the stamp followed by 000, 001, ...
 LeafNamingResult ClaimStampName(std::string_view stamp, LeafDraft& draft,

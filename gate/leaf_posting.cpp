@@ -2,8 +2,10 @@
 
 #include <optional>
 
+#include "gate/entry_bounds.h"
 #include "gate/file_text.h"
 #include "gate/leaf_naming.h"
+#include "gate/password_guesses.h"
 #include "gate/web_module1.h"
 #include "platform/platform.h"
 #include "platform/shift_jis.h"
@@ -47,8 +49,13 @@ bool TakeDefaultImage(TWebModule1& module) {
   return true;
 }
 
+constexpr std::string_view kLeafRecordStart = "<qelkeys>\r\n";
+constexpr std::string_view kLeafRecordEnd = "\r\n</qelkeys>\r\n";
+
 std::string LeafRecord(const std::string& form_text) {
-  return "<qelkeys>\r\n" + form_text + "\r\n</qelkeys>\r\n";
+  std::string record;
+  record.reserve(kLeafRecordStart.size() + form_text.size() + kLeafRecordEnd.size());
+  return record.append(kLeafRecordStart).append(form_text).append(kLeafRecordEnd);
 }
 
 }  // namespace
@@ -103,12 +110,14 @@ void TWebModule1::CommandPostLeaf(TWebResponse& response) {
   const std::string id = GetFieldValue(FormText, "id");
   const std::string password = GetFieldValue(FormText, "pw");
   RemoveField(FormText, "pw");
-  switch (CheckMemberPassword(membersdb, id, password)) {
-    case 2:
+  switch (CheckGuardedPassword(id, password, "postleaf")) {
+    case PasswordCheck::NoRecord:
       return answer_error(kNoMember);
-    case 1:
+    case PasswordCheck::Wrong:
       return answer_error(kWrongPassword);
-    default:
+    case PasswordCheck::TooManyWrong:
+      return answer_error(kTooManyWrongPasswords);
+    case PasswordCheck::Match:
       break;
   }
   if (!CheckRequiredFields(FormText)) return answer_error(kBlankField);
@@ -120,6 +129,10 @@ void TWebModule1::CommandPostLeaf(TWebResponse& response) {
   const std::string extension = LeafImageExtension(UploadFileName);
   if (!IsStorableImageExtension(extension) || (from_request && !IsImageExtension(extension))) {
     return answer_error(kUnstorableName);
+  }
+
+  if (kLeafRecordStart.size() + FormText.size() + kLeafRecordEnd.size() > kMostRecordSize) {
+    return answer_error(kEntryTooLong);
   }
 
   // Both files are written whole before a name is claimed and appear under it at once.

@@ -190,6 +190,10 @@ bool RewriteHeldRecord(const std::string& path, const std::function<bool(TFieldE
     }
     // The text is held once; the change is kept beside it, not in a list of its lines.
     const std::string text = record.ReadAll();
+    if (text.find('\0') != std::string::npos) {
+      throw EWriteError("Cannot rewrite \"" + platform::FullPath(path) +
+                        "\": the record holds a NUL byte, after which its lines would be lost");
+    }
     TFieldEdits edits(text);
     if (!change(edits)) return false;
     ReplaceRecordFile(record, path, edits);
@@ -256,6 +260,10 @@ bool CreateMemberRecord(const std::string& path, std::string_view text) {
   platform::ThrowFileCreateError(path, link_error);
 }
 
+bool PasswordMatches(std::string_view stored, std::string_view given) {
+  return !stored.empty() && stored == given;
+}
+
 bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldEdits&)>& change) {
   if (!platform::FileExists(path)) return false;
   const platform::File guard = LockRecordRewrites(path);
@@ -266,7 +274,7 @@ int TWebModule1::CheckMemberPassword(const std::string& members_dir, const std::
                                      const std::string& password) {
   const std::optional<std::string> record = LoadMemberRecordText(members_dir, id);
   if (!record) return 2;
-  return FieldValueInText(*record, "pw") == password ? 0 : 1;
+  return PasswordMatches(FieldValueInText(*record, "pw"), password) ? 0 : 1;
 }
 
 bool TWebModule1::ChangeMemberPassword(const std::string& members_dir, const std::string& id,
@@ -275,7 +283,7 @@ bool TWebModule1::ChangeMemberPassword(const std::string& members_dir, const std
   const std::optional<std::string> path = FindMemberRecord(members_dir, id);
   if (!path) return false;
   return RewriteMemberRecord(*path, [&](TFieldEdits& record) {
-    if (record.Value("pw") != old_password) return false;
+    if (!PasswordMatches(record.Value("pw"), old_password)) return false;
     record.Set("pw", new_password);
     return true;
   });
@@ -304,7 +312,7 @@ bool TWebModule1::UpdateMemberProfile(const std::string& members_dir, std::strin
       {"urlname3", urlname3},
   }};
   return RewriteMemberRecord(*path, [&](TFieldEdits& record) {
-    if (record.Value("pw") != password) return false;
+    if (!PasswordMatches(record.Value("pw"), password)) return false;
     for (const auto& [key, value] : items) {
       if (record.Value(key) != value) record.Set(key, value);
     }

@@ -1,6 +1,34 @@
 // Member record files: one field list per member, read under a shared lock, created
 // exclusively, and rewritten whole by replacing the file, under an exclusive lock on a
 // lock file beside the records that is never replaced.
+//
+// In the member directory M: records M/<id>.txt; the lock file M/.members.lock, created
+// empty by the first writer and never renamed or removed, so that every process and every
+// client of a shared volume locks the same file; the one helper file M/.member-draft.new,
+// written only by the lock's holder. Readers (profile page, password checks) open a record
+// shared and never wait for a writer: the record at a name is always whole. Locks die with
+// their process. The steps of a writer, with what a SIGKILL between a step and the next one
+// leaves ("next writer": the next registration, password change or profile save of the
+// directory, on any server, which clears the helper first while it holds the lock):
+//
+// | step                                      | on disk after it                     | a kill here leaves               | cleared by, when                   |
+// |-------------------------------------------|--------------------------------------|----------------------------------|------------------------------------|
+// | 1 lock .members.lock (waiting for others) | the lock file (made if missing)      | nothing: the lock dies           | -                                  |
+// | save 2 open and read <id>.txt (shared)    | unchanged                            | nothing                          | -                                  |
+// | 3 remove a leftover helper, create it     | .member-draft.new, empty             | an empty helper                  | next writer removes it             |
+// | 4 copy the record's access rights, write  | the helper with part of the new text | a partial helper; the record is  | next writer removes it             |
+// |   the new text, close                     |                                      | the old one, whole               |                                    |
+// | save 5 rename the helper over <id>.txt    | the new record, whole                | nothing                          | -                                  |
+// | reg. 5 link the helper to <id>.txt (only  | the new record, also as the helper   | the helper, linked to the record | next writer removes the name; the  |
+// |   when free), then remove the helper      |                                      |                                  | record keeps its data              |
+// | 6 unlock (close the lock file)            | the record                           | -                                | -                                  |
+//
+// A registration whose link finds the id taken removes its helper and answers that the id
+// is registered: of two registrations of one id exactly one wins. Across several servers
+// over one volume the lock, the exclusive link and the atomic rename are decided by the
+// file server; a client whose name cache still leads <id>.txt to the replaced file meets a
+// stale handle and looks the name up again for up to five seconds (RetryWhileStale). The
+// helper may be deleted by hand at any time no writer runs; it holds no state.
 #pragma once
 
 #include <functional>
@@ -32,6 +60,11 @@ TFieldList ReadMemberRecord(const std::string& path);
 // The same record as one text, for reading values as views into it.
 std::string ReadMemberRecordText(const std::string& path);
 
+// Whether the given password opens a record whose "pw" value is `stored`. A record
+// without a "pw" line (or with an empty one: hand-edited, a byte-order mark before it,
+// another key) is opened by no password at all, the empty one included.
+bool PasswordMatches(std::string_view stored, std::string_view given);
+
 // Creates a record with the text only when no file of that name exists yet; false
 // when one does. Other failures raise, and leave no record behind. Holds the members
 // directory's rewrite lock meanwhile, as rewrites do, for the helper file they share.
@@ -40,7 +73,8 @@ bool CreateMemberRecord(const std::string& path, std::string_view text);
 // Reads, changes and writes the record while holding the members directory's rewrite
 // lock, so concurrent saves follow one another, also from several machines that share
 // the directory. The change, made to edits of the record's text, returns false to leave
-// the record as it was.
+// the record as it was. A record holding a NUL byte is never rewritten: its lines after
+// the byte would be lost, so the rewrite raises an error naming the record instead.
 // False when there is no record or the change declined; true when it was rewritten.
 bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldEdits&)>& change);
 

@@ -169,7 +169,7 @@ std::string TWebModule1::BuildChangeProfileForm(const std::string& session,
   const std::optional<std::string> record = LoadRecordText(members_dir, id);
   if (!record) return std::string();
   const std::string_view stored_password = FieldValueInText(*record, "pw");
-  if (stored_password != password) return std::string();
+  if (!PasswordMatches(stored_password, password)) return std::string();
   const auto value = [&record](std::string_view key) { return FieldValueInText(*record, key); };
 
   std::string page;

@@ -1,5 +1,9 @@
 // The request's log files: body dumps by day and the error log beside the executable.
+#include <optional>
+#include <utility>
+
 #include "gate/file_text.h"
+#include "gate/leaf_naming.h"
 #include "gate/path_text.h"
 #include "gate/time_stamp.h"
 #include "gate/web_module1.h"
@@ -13,11 +17,17 @@ void TWebModule1::DumpBody(std::string_view body) {
       IncludeTrailingDelimiter(IncludeTrailingDelimiter(dumppath) + RequestDay);
   // A directory that cannot be made shows up as the failure to create the dump file.
   platform::CreateDirectories(day_directory);
-  // Two requests of the same millisecond share a dump name: the later one waits for the
-  // earlier write and replaces it, instead of failing the request.
-  const std::string dump = day_directory + RequestStamp + ".txt";
-  platform::File file =
-      platform::File::Open(dump, platform::OpenMode::CreateExclusive, platform::LockWait::Wait);
+  // Two requests of the same millisecond (or of a clock set back) would share a dump name:
+  // the later one takes the next free suffix, so no dump replaces another.
+  std::optional<platform::File> created;
+  const std::optional<std::string> name =
+      FirstFreeStampName(RequestStamp, [&](const std::string& candidate) {
+        created = CreateNewFile(day_directory + candidate + ".txt");
+        return created.has_value();
+      });
+  const std::string dump = day_directory + (name ? *name : RequestStamp) + ".txt";
+  if (!name) platform::ThrowFileCreateError(dump, platform::FileExistsErrorCode());
+  platform::File file = std::move(*created);
   try {
     file.WriteAll(body);
     file.Close();

@@ -54,8 +54,9 @@ bool IsSafeFileNamePart(std::string_view name, FileNameRules rules) {
   return !IsDeviceName(name);
 }
 
+// A name the system would store under other bytes could meet another member's file.
 bool IsSafeFileNamePart(std::string_view name) {
-  return IsSafeFileNamePart(name, SystemFileNameRules());
+  return IsSafeFileNamePart(name, SystemFileNameRules()) && platform::NameRoundTrips(name);
 }
 
 }  // namespace orvane

@@ -21,6 +21,8 @@ FileNameRules SystemFileNameRules();
 // case, also before an extension) and no dot or space at the end, which the system
 // drops, so that "taro." would reach another name.
 bool IsSafeFileNamePart(std::string_view name, FileNameRules rules);
-bool IsSafeFileNamePart(std::string_view name);  // with the system's rules
+// With the system's rules, and only when the system stores the name as these very bytes
+// (platform::NameRoundTrips).
+bool IsSafeFileNamePart(std::string_view name);
 
 }  // namespace orvane

@@ -71,6 +71,14 @@ void CheckErrorLog(SiteReport& report, const std::string& executable_directory) 
                      " create or rewrite error.txt beside the executable");
 }
 
+// The system's code page changes no name: names are converted from Shift_JIS explicitly.
+void CheckCodePage(SiteReport& report) {
+  const std::optional<int> code_page = platform::SystemCodePage();
+  if (!code_page) return;
+  report.Setting("system code page", std::to_string(*code_page),
+                 "names are read as Shift_JIS (932) under any code page");
+}
+
 void CheckDumpDirectory(SiteReport& report, const TFieldList& config,
                         const ConfigSettings& settings) {
   const std::string value = FieldValue(config, "dumppath");
@@ -84,6 +92,11 @@ void CheckDumpDirectory(SiteReport& report, const TFieldList& config,
     }
     return;
   }
+  // Dumps are for chasing a fault, not for a site left open: every anonymous body is
+  // kept whole, passwords included, and nothing bounds what they take on disk.
+  report.Warning("request bodies are dumped to " + settings.dumppath +
+                     ": they keep members' passwords, and any visitor can fill the disk",
+                 "remove the dumppath line from config.txt once the dumps are no longer needed");
   CheckWritableDirectory(report, settings.dumppath, "dumppath",
                          "every request but a profile query fails with status 500");
   CheckPrivateDirectory(report, settings.dumppath, "request bodies with their passwords");
@@ -175,8 +188,8 @@ void CheckSession(SiteReport& report, const std::string& sessiondb, const std::s
   report.Section("session " + session + " (" + file + ")");
   if (!IsSafeFileNamePart(session)) {
     report.Error(
-        "a request cannot name this session: the name holds a path delimiter, a colon "
-        "or a control character",
+        "a request cannot name this session: the name holds a path delimiter, a colon, "
+        "a control character or a code that the system would store under other bytes",
         "rename the settings file");
     return;
   }
@@ -217,6 +230,7 @@ SiteReport CheckSite(const std::string& executable_directory,
   const std::string config_file = executable_directory + "config.txt";
   report.Section("config.txt (" + config_file + ")");
   CheckErrorLog(report, executable_directory);
+  CheckCodePage(report);
   if (!platform::FileExists(config_file)) {
     report.Error(
         "config.txt does not exist: every request answers an empty page and logs "

@@ -59,6 +59,11 @@ std::vector<MarkupFinding> FindUnescapedMarkup(std::string_view record, bool lea
 void CheckRecordFiles(SiteReport& report, const std::string& directory, bool leaf_records) {
   auto entries = platform::ListDirectory(directory);
   if (!entries) return;  // an unlistable directory is reported with its setting
+  for (const std::string& name : platform::UnspellableNames(directory)) {
+    report.Warning(directory + name + " has a name that Shift_JIS cannot spell, so no request "
+                       "reaches it (an older build read names in the system's code page)",
+                   "rename it to the Shift_JIS name that its bytes in that code page spell");
+  }
   std::sort(entries->begin(), entries->end());
   std::size_t found = 0;
   for (const std::string& name : *entries) {

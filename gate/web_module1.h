@@ -32,6 +32,12 @@ class TWebModule1 : public TWebModule {
   // Member records. CheckMemberPassword: 0 match, 1 wrong password, 2 no record.
   int CheckMemberPassword(const std::string& members_dir, const std::string& id,
                           const std::string& password);
+  // The password checked as CheckMemberPassword does, unless the request's address
+  // (REMOTE_ADDR) sent too many wrong ones for the id in a row: a wrong one is counted,
+  // a right one clears the count, and both refusals write the operator's log line.
+  enum class PasswordCheck { Match, Wrong, NoRecord, TooManyWrong };
+  PasswordCheck CheckGuardedPassword(std::string_view id, const std::string& password,
+                                     std::string_view command);
   bool ChangeMemberPassword(const std::string& members_dir, const std::string& id,
                             const std::string& old_password, const std::string& new_password);
   bool UpdateMemberProfile(const std::string& members_dir, std::string_view id,
@@ -78,6 +84,9 @@ class TWebModule1 : public TWebModule {
 
   // The request's decoded fields (a field list text) and its accepted image.
   std::string FormText;
+  // Set by decoding when the fields would pass what the form text may hold; the form
+  // text then holds only the fields before the one that did not fit.
+  bool EntryTooLong = false;
   std::string UploadFileName;
   // A view of the image bytes: into the request body for an upload, into
   // UploadStorage for the default image; valid while the handler runs.

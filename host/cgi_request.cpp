@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <new>
+#include <string_view>
 
 #include "host/http_text.h"
 #include "platform/platform.h"
@@ -17,13 +19,23 @@ constexpr const char* kVariableNames[] = {
     "HTTP_CACHE_CONTROL",     "HTTP_DATE",            "HTTP_ACCEPT",
     "HTTP_FROM",              "HTTP_HOST",            "HTTP_IF_MODIFIED_SINCE",
     "HTTP_REFERER",           "HTTP_USER_AGENT",      "HTTP_CONTENT_ENCODING",
-    "HTTP_CONTENT_TYPE",      "HTTP_CONTENT_LENGTH",  "HTTP_CONTENT_VERSION",
+    "CONTENT_TYPE",           "CONTENT_LENGTH",       "HTTP_CONTENT_VERSION",
     "HTTP_DERIVED_FROM",      "HTTP_EXPIRES",         "HTTP_TITLE",
     "REMOTE_ADDR",            "REMOTE_HOST",          "SCRIPT_NAME",
     "SERVER_PORT",            nullptr,                "HTTP_CONNECTION",
     "HTTP_COOKIE",            "HTTP_AUTHORIZATION",
 };
 constexpr int kVariableCount = static_cast<int>(std::size(kVariableNames));
+
+// Variables only the web server sets. A server passes every client header as an HTTP_
+// variable, so an HTTP_ copy of these came from the client: a "Content-Length:" header
+// sent twice under another spelling would otherwise override the real body length.
+constexpr std::string_view kServerOnlyNames[] = {"CONTENT_LENGTH", "CONTENT_TYPE", "PATH_INFO"};
+
+bool IsServerOnly(std::string_view name) {
+  return std::find(std::begin(kServerOnlyNames), std::end(kServerOnlyNames), name) !=
+         std::end(kServerOnlyNames);
+}
 
 // First piece of a ReadString buffer; it doubles as bytes keep arriving.
 constexpr std::size_t kFirstReadChunk = 64 * 1024;
@@ -178,11 +190,14 @@ bool TCGIRequest::WriteResponse(int status_code, const std::string& status_text,
 }
 
 std::string TCGIRequest::GetHeaderField(const std::string& name) {
+  const bool http_form = name.starts_with("HTTP_");
+  if (IsServerOnly(http_form ? std::string_view(name).substr(5) : std::string_view(name))) {
+    return EnvironmentValue(http_form ? name.substr(5) : name);
+  }
   std::string value = EnvironmentValue(name);
   if (!value.empty()) return value;
   // Web servers set either the HTTP_ form of a name or the plain one.
-  const std::string other =
-      name.starts_with("HTTP_") ? name.substr(5) : "HTTP_" + name;
+  const std::string other = http_form ? name.substr(5) : "HTTP_" + name;
   return EnvironmentValue(other);
 }
 

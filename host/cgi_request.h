@@ -26,7 +26,8 @@ class TCGIRequest : public TWebRequest {
   bool WriteHeaders(int status_code, const std::string& status_text,
                     const std::string& headers) override;
   // Status line, headers and content in one write, so the web server gets the whole
-  // reply at once.
+  // reply at once; a content over 64 KiB goes in a second write behind the headers
+  // rather than being copied.
   bool WriteResponse(int status_code, const std::string& status_text, const std::string& headers,
                      std::string_view content) override;
   std::string GetHeaderField(const std::string& name) override;

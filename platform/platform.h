@@ -91,6 +91,20 @@ std::string AccountName();
 // when it cannot be listed.
 std::optional<std::vector<std::string>> ListDirectory(const std::string& directory);
 
+// Whether the system stores a file name as these very bytes. Windows names files in
+// UTF-16: a Shift_JIS name that does not convert there and back to the same bytes (an
+// undefined code, a lead byte at the end, the second code of a character that has two)
+// would share a file with another spelling or fail. Always true where names are bytes.
+bool NameRoundTrips(std::string_view name);
+// The code page in which the system reads the text of programs that name none (the ANSI
+// code page of Windows); no value where file names are bytes. The program names its
+// files in Shift_JIS whatever it is.
+std::optional<int> SystemCodePage();
+// The names in a directory that have no Shift_JIS spelling, and so no request reaches,
+// each with "?" for what it lacks: left by another program or by a build that read names
+// in the system's code page. ListDirectory leaves them out. Empty where names are bytes.
+std::vector<std::string> UnspellableNames(const std::string& directory);
+
 // How a file is opened, and whom it is shared with while open. Sharing follows the
 // Windows share modes: a reader shares with other readers only, a writer with nobody.
 // A conflict with another process's open is a sharing violation (EOSFileError with
@@ -118,6 +132,8 @@ int FileExistsErrorCode();
 // although its name was found a moment before. Looking the name up again tells: the file
 // that is there now is found, or the name is truly free.
 bool IsStaleFileError(int error_code);
+// Whether an error code means that a name is longer than the file system can hold.
+bool IsNameTooLongError(int error_code);
 
 // An open file. Movable, not copyable; closes (and so unlocks) in its destructor.
 class File {
@@ -182,6 +198,9 @@ struct LocalDateTime {
 LocalDateTime LocalNow();
 
 void SleepMilliseconds(int milliseconds);
+// The calendar clock in whole seconds since 1970-01-01 00:00 UTC: the same on every
+// machine that keeps its time, so times stored in a shared file compare across them.
+std::int64_t WallClockSeconds();
 // A clock for deadlines, in milliseconds from an arbitrary start; never set back.
 std::int64_t MonotonicMilliseconds();
 // A value of the clock that changes from call to call, to seed a random generator.

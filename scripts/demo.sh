@@ -12,9 +12,9 @@
 # settings in the run directory are created once: an operator's edits are kept. Once laid
 # out, the site is checked by the installed gate (--check) as the server's account: serve
 # mode shows the report and serves even a broken site, --check counts a failed site check
-# like every other check. The server refuses request bodies over 64 MiB. Request bodies,
-# passwords included, are dumped to data/dumps, which only the server's account can read
-# (mode 0700), like data/members.
+# like every other check. The server refuses request bodies over 64 MiB. DUMPS=1 dumps
+# request bodies, passwords included, to data/dumps, which only the server's account can
+# read (mode 0700), like data/members; without it nothing is dumped.
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -75,8 +75,11 @@ choose_run_dir() {
 layout() {
   sh scripts/site-layout.sh "$RUN" "$ROOT/build/orvanegate" "$PORT" ${WEB_USER:+"$WEB_USER"}
   CONF=$RUN/conf/lighttpd.conf
-  echo "note: request bodies, passwords included, are dumped to $RUN/data/dumps;" \
-    "only ${WEB_USER:-your account} can read them (and the members in $RUN/data/members)." >&2
+  if grep -q '^dumppath=' "$RUN/cgi/config.txt"; then
+    echo "note: request bodies, passwords included, are dumped to $RUN/data/dumps;" \
+      "only ${WEB_USER:-your account} can read them (and the members in $RUN/data/members);" \
+      "remove the dumppath line of $RUN/cgi/config.txt to stop." >&2
+  fi
 }
 
 LIGHTTPD=$(command -v lighttpd || echo /usr/sbin/lighttpd)
@@ -288,8 +291,13 @@ run_checks() {
   verdict eval "status_is put 200 && is_empty put"
   request nodata "$GATE" -X POST --data-binary ''
   page nodata "no data データがありません"
-  LABEL="request bodies are dumped under data/dumps"
-  verdict any_file "$RUN/data/dumps" '*'
+  if [ "${DUMPS:-}" = 1 ]; then
+    LABEL="request bodies are dumped under data/dumps (DUMPS=1)"
+    verdict any_file "$RUN/data/dumps" '*'
+  else
+    LABEL="no request body is dumped unless DUMPS=1 asks"
+    verdict eval "! any_file '$RUN/data/dumps' '*'"
+  fi
 }
 
 check() {

@@ -2,14 +2,16 @@
 # Lays out a gate site in a run directory, as the demo and the end-to-end suite serve it.
 #
 #   sh scripts/site-layout.sh RUN_DIR EXECUTABLE PORT [WEB_USER]
+#   DUMPS=1 sh scripts/site-layout.sh ...   the same, with request bodies dumped
 #
 # RUN_DIR (absolute) receives:
 #   htdocs/                    the pages of site/htdocs in Shift_JIS; leaves/, gallery/ and
 #                              stamps/ for posted images (static files only)
 #   cgi/orvanegate.exe         a copy of EXECUTABLE, config.txt, error.txt
 #   data/sessions/             one settings file per site (session)
-#   data/members/, data/dumps/ member records and request bodies: they hold passwords, so
-#                              only the web server's account may read them (mode 0700)
+#   data/members/, data/dumps/ member records and request bodies (dumped only with DUMPS=1):
+#                              they hold passwords, so only the web server's account may
+#                              read them (mode 0700)
 #   conf/                      lighttpd.conf, apache2-site.conf and nginx-site.conf of site/
 #                              with the run directory and PORT filled in
 #   run/                       the server's working files: fcgiwrap.sock (nginx-site.conf's
@@ -17,10 +19,13 @@
 #   logs/
 # config.txt and the settings files are created when missing and never overwritten, so
 # an operator's edits survive; pages, executable and server configurations are refreshed.
+# Dumps keep every body whole, passwords included, with no bound on disk use: they are off
+# unless DUMPS=1 asks for them, which adds the dumppath line to config.txt when it has none
+# (removing that line turns them off again).
 # With WEB_USER (as root) that account owns what the gate writes, and lighttpd drops to it.
 set -eu
 [ $# -ge 3 ] || { echo "usage: $0 RUN_DIR EXECUTABLE PORT [WEB_USER]" >&2; exit 2; }
-RUN=$1 EXE=$2 PORT=$3 WEB_USER=${4:-}
+RUN=$1 EXE=$2 PORT=$3 WEB_USER=${4:-} DUMPS=${DUMPS:-}
 SITE="$(cd "$(dirname "$0")/.." && pwd)/site"
 case "$RUN" in /*) ;; *) echo "$0: RUN_DIR must be absolute: $RUN" >&2; exit 2 ;; esac
 
@@ -49,6 +54,9 @@ cp "$EXE" "$RUN/cgi/orvanegate.exe.new"
 chmod 0755 "$RUN/cgi/orvanegate.exe.new"
 mv -f "$RUN/cgi/orvanegate.exe.new" "$RUN/cgi/orvanegate.exe"
 fill_once "$SITE/config.txt" "$RUN/cgi/config.txt"
+if [ "$DUMPS" = 1 ] && ! grep -q '^dumppath=' "$RUN/cgi/config.txt"; then
+  printf 'dumppath=%s/data/dumps\n' "$RUN" >>"$RUN/cgi/config.txt"
+fi
 for settings in "$SITE"/sessions/*.txt; do
   fill_once "$settings" "$RUN/data/sessions/$(basename "$settings")"
 done

@@ -1,12 +1,13 @@
 #!/bin/sh
 # Prepares and ends the wine session that the Windows build's tests run in:
-#   wine-session.sh start STATE_DIR   a wine prefix and a Japanese locale under STATE_DIR
+#   wine-session.sh start STATE_DIR   a wine prefix and the locales under STATE_DIR
 #                                     (made once, then reused) and a wineserver that stays
 #                                     up, so that each test process starts in a fraction of
 #                                     a second instead of seconds
 #   wine-session.sh stop STATE_DIR    ends that wineserver
-# The locale gives the Windows programs the code page 932 (Shift_JIS) as their ANSI code
-# page; it is compiled into STATE_DIR, so the system's locales stay untouched.
+# The Japanese locale gives the Windows programs the code page 932 (Shift_JIS) as their
+# ANSI code page, the English one 1252; they are compiled into STATE_DIR, so the system's
+# locales stay untouched.
 set -eu
 action=$1
 state=$(mkdir -p "$2" && cd "$2" && pwd)
@@ -17,11 +18,14 @@ wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 
 case $action in
 start)
-  if [ ! -d "$LOCPATH/ja_JP.UTF-8" ]; then
-    mkdir -p "$LOCPATH"
-    # localedef reports warnings with exit code 1 while still writing the locale.
-    localedef -i ja_JP -f UTF-8 "$LOCPATH/ja_JP.UTF-8" || [ -d "$LOCPATH/ja_JP.UTF-8" ]
-  fi
+  # An English locale too, whose code page 1252 some tests run the programs under.
+  for locale in ja_JP en_US; do
+    if [ ! -d "$LOCPATH/$locale.UTF-8" ]; then
+      mkdir -p "$LOCPATH"
+      # localedef reports warnings with exit code 1 while still writing the locale.
+      localedef -i $locale -f UTF-8 "$LOCPATH/$locale.UTF-8" || [ -d "$LOCPATH/$locale.UTF-8" ]
+    fi
+  done
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$wine" wineboot --init </dev/null >/dev/null 2>&1
     "$wineserver" -w  # the prefix is complete once wineboot's processes have ended

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "exact_bytes.h"
+#include "gate/entry_bounds.h"
 #include "gate/web_module1.h"
 
 namespace orvane {
@@ -89,10 +90,10 @@ TEST(MultipartDecoding, TextValueIsTrimmedAtItsEndThenEscaped) {
   }
 }
 
-TEST(MultipartDecoding, FieldsKeepTheirBodyOrderAndNamesStayUnescaped) {
+TEST(MultipartDecoding, FieldsKeepTheirBodyOrderAndNamesAreEscapedAsValuesAre) {
   const Decoded decoded = DecodeMultipart(
       Body({TextPart("session", "s1"), TextPart("a b&", "1"), TextPart("session", "s2")}));
-  EXPECT_EQ(decoded.form_text, "session=s1\r\na b&=1\r\nsession=s2\r\n");
+  EXPECT_EQ(decoded.form_text, "session=s1\r\na&nbsp;b&amp;=1\r\nsession=s2\r\n");
 }
 
 TEST(MultipartDecoding, ImagePartSetsTheUploadAndAddsItsLine) {
@@ -245,6 +246,11 @@ TEST(MultipartDecoding, NameAttributeQuirks) {
       {"first occurrence, inside filename", "X: filename=\"f\"; name=\"a\"", "f=v\r\n"},
       {"NUL byte in the header before the name", "\0Content-Disposition: form-data; name=\"ab\""s,
        "ab=v\r\n"},
+      {"markup in a text field's name", "Content-Disposition: form-data; name=\"<script>x</script><b\"",
+       "&lt;script&gt;x&lt;/script&gt;&lt;b=v\r\n"},
+      {"markup in an image's name",
+       "Content-Disposition: form-data; name=\"<i> &\"; filename=\"a.png\"\r\nContent-Type: image/png",
+       "&lt;i&gt;&nbsp;&amp;=a.png\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -281,9 +287,16 @@ TEST(MultipartDecoding, PartNamedWithAnEqualsSignOrAControlByteIsIgnored) {
 }
 
 TEST(MultipartDecoding, NamesWithOtherBytesStayUsable) {
-  for (const std::string name : {"a b", "\x83\x5C\x83\x40", "x-y_z.1", "\x7F\xFF", "<i>"}) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(DecodeMultipart(Body({TextPart(name, "v")})).form_text, name + "=v\r\n");
+  const struct {
+    std::string name, stored;
+  } cases[] = {{"a b", "a&nbsp;b"},
+               {"\x83\x5C\x83\x40", "\x83\x5C\x83\x40"},
+               {"x-y_z.1", "x-y_z.1"},
+               {"\x7F\xFF", "\x7F\xFF"},
+               {"<i>", "&lt;i&gt;"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(DecodeMultipart(Body({TextPart(c.name, "v")})).form_text, c.stored + "=v\r\n");
   }
 }
 
@@ -403,6 +416,67 @@ TEST(MultipartDecoding, HostileDelimiterDecodesInLinearTime) {
   const std::clock_t start = std::clock();
   EXPECT_EQ(DecodeMultipart(wire).form_text, "");
   EXPECT_LT(static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC, 1.0);
+}
+
+std::string Repeated(std::string_view piece, std::size_t count) {
+  std::string text;
+  text.reserve(piece.size() * count);
+  for (std::size_t i = 0; i < count; ++i) text.append(piece);
+  return text;
+}
+
+// Fields are held escaped up to a bound: the one that would pass it stops decoding before
+// it is escaped, so a value of quotes never grows to six times its size in memory.
+TEST(FormDecoding, AFieldPassingTheFormTextBoundStopsDecoding) {
+  constexpr std::size_t kBound = kMostFormTextSize;
+  const std::string fits(kBound - 4, 'x');            // "a=" value CR LF: the bound exactly
+  const std::string quotes_fit((kBound - 4) / 6, '"');  // each escaped to six bytes
+  static_assert((kBound - 4) % 6 == 0);
+  const std::string two_lines_fit(kBound - 4 - 5, 'x');  // after "s=1" CR LF
+  const struct {
+    const char* label;
+    std::string body;
+    bool multipart;
+    bool too_long;
+    std::size_t form_text_size;
+  } cases[] = {
+      {"value at the bound", Body({TextPart("a", fits)}), true, false, kBound},
+      {"one byte more", Body({TextPart("a", fits + "x")}), true, true, 0},
+      {"quotes at the bound", Body({TextPart("a", quotes_fit)}), true, false, kBound},
+      {"one quote more", Body({TextPart("a", quotes_fit + "\"")}), true, true, 0},
+      {"second field at the bound", Body({TextPart("s", "1"), TextPart("a", two_lines_fit)}),
+       true, false, kBound},
+      {"second field one byte over, the first kept",
+       Body({TextPart("s", "1"), TextPart("a", two_lines_fit + "x"), TextPart("b", "2")}), true,
+       true, 5},
+      {"8 MiB of quotes", Body({TextPart("s", "1"), TextPart("realname", std::string(8 << 20, '"'))}),
+       true, true, 5},
+      {"escaped name over", Body({TextPart(std::string(kBound / 4, '<'), "v")}), true, true, 0},
+      {"image's file name over",
+       Body({FilePart("up", std::string(kBound / 4, '<') + ".png", "image/png", "d")}), true, true,
+       0},
+      {"encoded item at the bound", "a=" + fits, false, false, kBound},
+      {"encoded item one byte more", "a=" + fits + "x", false, true, 0},
+      {"encoded quotes over", "a=" + std::string(kBound / 3, '"'), false, true, 0},
+      {"ampersands over", std::string(kBound, '&'), false, true, 0},
+      {"escapes at the bound", Repeated("%41", kBound - 2), false, false, kBound},
+      {"one escape more", Repeated("%41", kBound - 1), false, true, 0},
+      {"8 MiB of encoded quotes", Repeated("%22", (8 << 20) / 3), false, true, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const ExactBytes body(c.body);
+    TWebModule1 module;
+    if (c.multipart) {
+      module.ParseMultipartBody(body.View());
+    } else {
+      module.ParseUrlEncodedBody(body.View());
+    }
+    EXPECT_EQ(module.EntryTooLong, c.too_long);
+    EXPECT_EQ(module.FormText.size(), c.form_text_size);
+    EXPECT_LE(module.FormText.capacity(), 2 * kBound);
+    EXPECT_TRUE(module.UploadData.empty());
+  }
 }
 
 TEST(UrlEncodedDecoding, ItemsBecomeEscapedLines) {

@@ -76,6 +76,9 @@ TEST(MemberRecordPath, AddsADelimiterOnlyWhenMissing) {
 TEST_F(MemberRecordsTest, PasswordCheckIsExactAndTellsAMissingRecord) {
   WriteRecord("taro", "id=taro\r\nPW=Secret1\r\nrealname=Taro\r\n");
   WriteRecord("nopw", "id=nopw\r\n");
+  WriteRecord("bom", "\xEF\xBB\xBFpw=Secret1\r\nid=bom\r\n");
+  WriteRecord("other", "id=other\r\npassword=Secret1\r\n");
+  WriteRecord("blank", "id=blank\r\npw=\r\n");
   fs::create_directory(RecordPath("folder"));
   struct Case {
     const char* label;
@@ -88,7 +91,11 @@ TEST_F(MemberRecordsTest, PasswordCheckIsExactAndTellsAMissingRecord) {
       {"one letter in another case", members_, "taro", "secret1", 1},
       {"trailing space", members_, "taro", "Secret1 ", 1},
       {"empty password", members_, "taro", "", 1},
-      {"record without pw line has the empty password", members_, "nopw", "", 0},
+      {"record without pw line matches no empty password", members_, "nopw", "", 1},
+      {"byte-order mark before pw= is no pw line", members_, "bom", "Secret1", 1},
+      {"byte-order mark record and the empty password", members_, "bom", "", 1},
+      {"password= is no pw line", members_, "other", "Secret1", 1},
+      {"empty pw line matches no empty password", members_, "blank", "", 1},
       {"unknown id", members_, "jiro", "Secret1", 2},
       {"a directory is no record", members_, "folder", "Secret1", 2},
       {"empty id without .txt", members_, "", "Secret1", 2},
@@ -118,7 +125,38 @@ TEST_F(MemberRecordsTest, RefusedChangesLeaveTheRecordByteIdentical) {
   EXPECT_FALSE(module_.ChangeMemberPassword(members_, "jiro", "Secret1", "newpass"));
   EXPECT_FALSE(UpdateProfile("jiro", "Secret1", {"X", "m", "c", "", "", "", "", "", "", ""}));
   EXPECT_EQ(ReadRecord("taro"), original);
-  EXPECT_EQ(DirectoryNames(), (std::vector<std::string>{"taro.txt"}));
+  const std::string no_pw = "id=nopw\n\xEF\xBB\xBFpw=Secret1\n";
+  WriteRecord("nopw", no_pw);
+  for (const char* password : {"", "Secret1"}) {
+    SCOPED_TRACE(password);
+    EXPECT_FALSE(module_.ChangeMemberPassword(members_, "nopw", password, "newpass"));
+    EXPECT_FALSE(UpdateProfile("nopw", password, {"X", "m", "c", "", "", "", "", "", "", ""}));
+  }
+  EXPECT_EQ(ReadRecord("nopw"), no_pw);
+  EXPECT_EQ(DirectoryNames(), (std::vector<std::string>{"nopw.txt", "taro.txt"}));
+}
+
+// The lines after a NUL byte are invisible to the line reader, so a rewrite would drop
+// them: the save fails naming the record, which keeps every byte.
+TEST_F(MemberRecordsTest, ARecordHoldingANulByteIsNeverRewrittenShort) {
+  const std::string original =
+      std::string("id=taro\r\npw=Secret1\r\nrealname=A") + '\0' + "B\r\nmail=m\r\n";
+  const std::function<bool()> saves[] = {
+      [this] { return module_.ChangeMemberPassword(members_, "taro", "Secret1", "Secret2"); },
+      [this] { return UpdateProfile("taro", "Secret1", {"T", "m", "", "", "", "", "", "", "", ""}); },
+  };
+  WriteRecord("taro", original);
+  for (const auto& save : saves) {
+    try {
+      save();
+      ADD_FAILURE() << "the record was rewritten";
+    } catch (const EWriteError& error) {
+      EXPECT_NE(error.Message().find("\"" + RecordPath("taro") + "\""), std::string::npos)
+          << error.Message();
+    }
+    EXPECT_EQ(ReadRecord("taro"), original);
+    EXPECT_EQ(DirectoryNames(), (std::vector<std::string>{"taro.txt"}));
+  }
 }
 
 TEST_F(MemberRecordsTest, FirstProfileSaveAppendsKeysInTheirFixedOrder) {

@@ -374,8 +374,11 @@ TEST_F(PagesTest, ChangeProfileFormNeedsTheExactPassword) {
     SCOPED_TRACE(wrong);
     EXPECT_EQ(module_.BuildChangeProfileForm("site1", members_, "taro", wrong), "");
   }
+  // A record without a pw line is opened by no password, the empty one included.
   WriteRecord("nopw", "id=nopw\r\n");
-  EXPECT_NE(module_.BuildChangeProfileForm("site1", members_, "nopw", ""), "");
+  EXPECT_EQ(module_.BuildChangeProfileForm("site1", members_, "nopw", ""), "");
+  WriteRecord("bom", "\xEF\xBB\xBFpw=Secret1\r\n");
+  EXPECT_EQ(module_.BuildChangeProfileForm("site1", members_, "bom", "Secret1"), "");
 }
 
 }  // namespace

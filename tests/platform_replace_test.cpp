@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/exception.h"
 #include "platform/platform.h"
@@ -167,6 +168,35 @@ TEST(PlatformNames, DirectoriesWithADoubleByteBackslashAreCreated) {
   ASSERT_TRUE(platform::CreateDirectories(nested));
   EXPECT_TRUE(platform::DirectoryExists(dir.Path("\x95\x5c")));
   EXPECT_TRUE(platform::DirectoryExists(nested));
+}
+
+// A path far past 260 characters, through a name that holds the byte of a backslash:
+// created, renamed, linked, listed and removed as any other.
+TEST(PlatformNames, LongPathsWork) {
+  ScratchDir dir;
+  const std::string deep = dir.Path(std::string(120, 'd')) + platform::PathDelimiter() +
+                           std::string(120, 'e') + platform::PathDelimiter();
+  ASSERT_TRUE(platform::CreateDirectories(deep));
+  const std::string name = "\x95\x5c" + std::string(240, 'a') + ".txt";
+  Save(deep + name, "x");
+  ASSERT_EQ(platform::RenameFile(deep + name, deep + "b" + name), 0);
+  ASSERT_EQ(platform::CreateHardLink(deep + "b" + name, deep + "c" + name), 0);
+  EXPECT_EQ(Load(deep + "c" + name), "x");
+  EXPECT_TRUE(platform::RemoveFile(deep + "b" + name));
+  EXPECT_EQ(platform::ListDirectory(deep), std::vector<std::string>{"c" + name});
+}
+
+// A name the system would store under other bytes is no file of its own: it is refused,
+// and nothing is created.
+TEST(PlatformNames, NamesWithoutTheirOwnUtf16SpellingAreRefused) {
+  if (platform::PathDelimiter() != '\\') GTEST_SKIP() << "names are bytes here";
+  ScratchDir dir;
+  for (const char* name : {"x\x81", "\xed\x40", "a\x85\x40"}) {
+    SCOPED_TRACE(name);
+    EXPECT_THROW(File::Open(dir.Path(name), OpenMode::CreateExclusive), EFCreateError);
+    EXPECT_FALSE(platform::CreateDirectories(dir.Path(name)));
+  }
+  EXPECT_EQ(platform::ListDirectory(dir.Path("")), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -57,11 +57,43 @@ TEST(IsSafeFileNamePart, PosixAndWindowsRules) {
       {"question mark", "a?", true, false},
       {"asterisk", "*", true, false},
       {"entities of escaped text", "a&lt;b&nbsp;", true, true},
+      // The bytes of COM¹ in code page 1252 and in UTF-8 spell COMﾙ and COMﾂﾙ in
+      // Shift_JIS, which names reach the system in: no device.
+      {"COM and a superscript one of code page 1252", "COM\xb9", true, true},
+      {"LPT and a superscript two of UTF-8", "LPT\xc2\xb2.txt", true, true},
   };
   for (const NameCase& c : cases) {
     SCOPED_TRACE(c.label);
     EXPECT_EQ(IsSafeFileNamePart(c.name, FileNameRules::Posix), c.posix_safe);
     EXPECT_EQ(IsSafeFileNamePart(c.name, FileNameRules::Windows), c.windows_safe);
+  }
+}
+
+// Where names reach the system in UTF-16, a name that converts to another spelling
+// (or to none) would share a file with another name or fail; where names are bytes,
+// each spelling is a file of its own.
+TEST(IsSafeFileNamePart, RefusesOnWindowsNamesStoredUnderOtherBytes) {
+  const struct {
+    const char* label;
+    std::string name;
+    bool windows_safe;
+  } cases[] = {
+      {"hiragana", "\x82\xbd\x82\xeb\x82\xa4", true},
+      {"second bytes of a backslash and a bar", "\x95\x5c\x83\x5c\x83\x7c", true},
+      {"half-width katakana", "\xb1\xdd", true},
+      {"the code a character converts back to", "\xfa\x5c", true},
+      {"the other code of that character", "\xed\x40", false},
+      {"a row-13 code of a character with a standard code", "\x87\x90", false},
+      {"an undefined code", "a\x85\x40", false},
+      {"a lead byte at the end", "x\x81", false},
+      {"a lead byte before no second byte", "\x81\x7f", false},
+      {"a byte that is no character", "\xa0x", false},
+  };
+  const bool windows = SystemFileNameRules() == FileNameRules::Windows;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(IsSafeFileNamePart(c.name), !windows || c.windows_safe);
+    EXPECT_EQ(platform::NameRoundTrips(c.name), !windows || c.windows_safe);
   }
 }
 

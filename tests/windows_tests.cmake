@@ -98,3 +98,26 @@ function(orvane_windows_heavy_process_tests)
     set_tests_properties(${prefix}.test_fault_sweep PROPERTIES DISABLED TRUE)
   endif()
 endfunction()
+
+# The suites whose requests name members, sites and stored files run once more under the
+# code page of an English system (1252): the program names its files in Shift_JIS whatever
+# the system's code page, so they expect the same replies and the same names on disk; so do
+# the unit tests of names and file operations.
+# test_code_pages itself moves one site between 932, 1252 and 65001.
+function(orvane_windows_code_page_tests)
+  string(REPLACE "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8" "LANG=en_US.UTF-8;LC_ALL=en_US.UTF-8"
+    english "${ORVANEGATE_WINE_ENVIRONMENT}")
+  foreach(name test_gate_accounts test_postleaf test_profile_round_trip)
+    add_test(NAME windows.process.cp1252.${name}
+      COMMAND ${Python3_EXECUTABLE} -m unittest -v ${name}
+      WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/process)
+    set_tests_properties(windows.process.cp1252.${name} PROPERTIES
+      ENVIRONMENT "ORVANEGATE_EXE=$<TARGET_FILE:orvanegate>;ORVANEGATE_LAUNCHER=${ORVANEGATE_WINE};PYTHONDONTWRITEBYTECODE=1;${english}"
+      FIXTURES_REQUIRED wine_session LABELS windows TIMEOUT 300)
+  endforeach()
+  foreach(name platform_replace_test safe_name_test)
+    add_test(NAME windows.unit.cp1252.${name} COMMAND ${name})
+    set_tests_properties(windows.unit.cp1252.${name} PROPERTIES ENVIRONMENT "${english}"
+      FIXTURES_REQUIRED wine_session LABELS windows TIMEOUT 120)
+  endforeach()
+endfunction()

@@ -24,6 +24,12 @@ void SleepMilliseconds(int milliseconds) {
   }
 }
 
+std::int64_t WallClockSeconds() {
+  struct timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::int64_t>(now.tv_sec);
+}
+
 std::int64_t MonotonicMilliseconds() {
   struct timespec now {};
   clock_gettime(CLOCK_MONOTONIC, &now);

@@ -66,4 +66,6 @@ int FileExistsErrorCode() { return EEXIST; }
 
 bool IsStaleFileError(int error_code) { return error_code == ESTALE || error_code == ENOENT; }
 
+bool IsNameTooLongError(int error_code) { return error_code == ENAMETOOLONG; }
+
 }  // namespace orvane::platform

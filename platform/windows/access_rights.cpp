@@ -19,8 +19,9 @@ namespace {
 // that nobody else's open changes the answer. Access denied or a missing object says No;
 // any other failure (a sharing conflict) cannot tell.
 Answer TryAccess(const std::string& path, DWORD access) {
-  if (!IsUsablePath(path)) return Answer::No;
-  HANDLE handle = CreateFileA(path.c_str(), access,
+  const std::optional<std::wstring> wide = windows::SystemPath(path);
+  if (!wide) return Answer::No;
+  HANDLE handle = CreateFileW(wide->c_str(), access,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle != INVALID_HANDLE_VALUE) {
@@ -41,7 +42,9 @@ Answer TryAccess(const std::string& path, DWORD access) {
 Answer MayCreateFilesIn(const std::string& directory) {
   if (!IsUsablePath(directory) || !DirectoryExists(directory)) return Answer::No;
   const std::string probe = windows::WithTrailingSeparator(directory) + ".orvanegate-check-" + std::to_string(GetCurrentProcessId());
-  HANDLE handle = CreateFileA(probe.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+  const std::optional<std::wstring> wide = windows::SystemPath(probe);
+  if (!wide) return Answer::Unknown;
+  HANDLE handle = CreateFileW(wide->c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (handle != INVALID_HANDLE_VALUE) {
     CloseHandle(handle);
@@ -58,9 +61,11 @@ Answer MayWrite(const std::string& path) { return TryAccess(path, GENERIC_WRITE)
 Answer OpenToOtherAccounts(const std::string&) { return Answer::Unknown; }
 
 std::string AccountName() {
-  char name[UNLEN + 1];
-  DWORD size = sizeof name;
-  if (GetUserNameA(name, &size) && size > 0) return std::string(name, size - 1);
+  wchar_t name[UNLEN + 1];
+  DWORD size = UNLEN + 1;
+  if (GetUserNameW(name, &size) && size > 1) {
+    return windows::ShiftJisShown(std::wstring_view(name, size - 1));
+  }
   return "unknown";
 }
 

@@ -18,6 +18,16 @@ void SleepMilliseconds(int milliseconds) {
   if (milliseconds > 0) Sleep(static_cast<DWORD>(milliseconds));
 }
 
+// FILETIME counts 100 ns steps from 1601-01-01; 1970-01-01 is this many of them later.
+constexpr std::uint64_t kUnixEpochInFileTime = 116444736000000000ULL;
+
+std::int64_t WallClockSeconds() {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const std::uint64_t wall = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return static_cast<std::int64_t>((wall - kUnixEpochInFileTime) / 10000000ULL);
+}
+
 std::uint64_t ClockSeed() {
   LARGE_INTEGER counter{};
   QueryPerformanceCounter(&counter);

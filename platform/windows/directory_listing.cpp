@@ -6,25 +6,49 @@
 #include "platform/windows/windows_support.h"
 
 namespace orvane::platform {
+namespace {
 
-std::optional<std::vector<std::string>> ListDirectory(const std::string& directory) {
-  if (!windows::IsUsablePath(directory) || !DirectoryExists(directory)) return std::nullopt;
-  const std::string pattern = windows::WithTrailingSeparator(directory) + '*';
-  WIN32_FIND_DATAA entry{};
-  HANDLE search = FindFirstFileA(pattern.c_str(), &entry);
-  std::vector<std::string> names;
+// Calls the visitor with each name of the directory but "." and ".."; false when the
+// directory cannot be listed whole.
+template <typename Visitor>
+bool VisitNames(const std::string& directory, Visitor visit) {
+  if (!DirectoryExists(directory)) return false;
+  const std::optional<std::wstring> path = windows::SystemPath(directory);
+  if (!path) return false;
+  std::wstring pattern = *path;
+  if (pattern.back() != L'\\') pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW entry{};
+  HANDLE search = FindFirstFileW(pattern.c_str(), &entry);
   if (search == INVALID_HANDLE_VALUE) {
     // An empty directory has no entry at all on some volumes; anything else failed.
-    if (GetLastError() == ERROR_FILE_NOT_FOUND) return names;
-    return std::nullopt;
+    return GetLastError() == ERROR_FILE_NOT_FOUND;
   }
   do {
-    const std::string name = entry.cFileName;
-    if (name != "." && name != "..") names.push_back(name);
-  } while (FindNextFileA(search, &entry));
+    const std::wstring_view name = entry.cFileName;
+    if (name != L"." && name != L"..") visit(name);
+  } while (FindNextFileW(search, &entry));
   const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
   FindClose(search);
-  if (!complete) return std::nullopt;
+  return complete;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> ListDirectory(const std::string& directory) {
+  std::vector<std::string> names;
+  const bool listed = VisitNames(directory, [&names](std::wstring_view name) {
+    if (auto spelled = windows::ShiftJisFromWide(name)) names.push_back(std::move(*spelled));
+  });
+  if (!listed) return std::nullopt;
+  return names;
+}
+
+std::vector<std::string> UnspellableNames(const std::string& directory) {
+  std::vector<std::string> names;
+  VisitNames(directory, [&names](std::wstring_view name) {
+    if (!windows::ShiftJisFromWide(name)) names.push_back(windows::ShiftJisShown(name));
+  });
   return names;
 }
 

@@ -15,7 +15,6 @@ namespace orvane::platform {
 
 using windows::FromHandle;
 using windows::InjectedError;
-using windows::IsUsablePath;
 using windows::ToHandle;
 
 namespace {
@@ -50,9 +49,9 @@ DWORD NormalizedError(DWORD code) {
   return code == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : code;
 }
 
-HANDLE OpenHandle(const std::string& path, const OpenRequest& request, LockWait wait) {
+HANDLE OpenHandle(const std::wstring& path, const OpenRequest& request, LockWait wait) {
   for (int waited = 0;; waited += kWaitPollMilliseconds) {
-    HANDLE handle = CreateFileA(path.c_str(), request.access, request.share, nullptr,
+    HANDLE handle = CreateFileW(path.c_str(), request.access, request.share, nullptr,
                                 request.disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) return handle;
     if (wait == LockWait::Fail || GetLastError() != ERROR_SHARING_VIOLATION ||
@@ -81,16 +80,15 @@ bool WriteFully(HANDLE handle, std::string_view bytes) {
 int FileExistsErrorCode() { return ERROR_FILE_EXISTS; }
 
 File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
-  if (!IsUsablePath(path)) {
-    ThrowOpenFailure(path, mode, path.empty() ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_NAME);
-  }
+  const std::optional<std::wstring> wide = windows::SystemPath(path);
+  if (!wide) ThrowOpenFailure(path, mode, static_cast<int>(windows::UnusablePathError(path)));
   // The share mode is taken with the open itself: a refused hold is a refused open.
   for (FileOperation operation : {FileOperation::Open, FileOperation::Lock}) {
     if (const DWORD injected = InjectedError(operation, path)) {
       ThrowOpenFailure(path, mode, static_cast<int>(injected));
     }
   }
-  HANDLE handle = OpenHandle(path, RequestFor(mode), wait);
+  HANDLE handle = OpenHandle(*wide, RequestFor(mode), wait);
   if (handle == INVALID_HANDLE_VALUE) {
     ThrowOpenFailure(path, mode, static_cast<int>(NormalizedError(GetLastError())));
   }
@@ -197,9 +195,11 @@ void File::OverwriteAndCut(std::string_view bytes, std::size_t length) {
 
 // The same volume and file index: the path still leads to this open file.
 bool File::IsSameFileAs(const std::string& path) const {
-  if (!IsUsablePath(path)) return false;
-  HANDLE other = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const std::optional<std::wstring> wide = windows::SystemPath(path);
+  if (!wide) return false;
+  HANDLE other =
+      CreateFileW(wide->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (other == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION open_info{}, path_info{};
   const bool same = GetFileInformationByHandle(ToHandle(fd_), &open_info) &&
@@ -226,8 +226,10 @@ void File::CopyAccessFrom(const File& other) {
       DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0
                                        ? PROTECTED_DACL_SECURITY_INFORMATION
                                        : UNPROTECTED_DACL_SECURITY_INFORMATION);
-  code = SetNamedSecurityInfoA(const_cast<char*>(path_.c_str()), SE_FILE_OBJECT, what, nullptr,
-                               nullptr, dacl, nullptr);
+  std::optional<std::wstring> wide = windows::SystemPath(path_);
+  code = wide ? SetNamedSecurityInfoW(wide->data(), SE_FILE_OBJECT, what, nullptr, nullptr, dacl,
+                                      nullptr)
+              : windows::UnusablePathError(path_);
   LocalFree(descriptor);
   if (code != ERROR_SUCCESS) ThrowInOut(path_, code);
 }

@@ -1,6 +1,7 @@
 // Files and directories by name.
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -11,11 +12,24 @@ namespace orvane::platform {
 
 using windows::InjectedError;
 using windows::IsUsablePath;
+using windows::SystemPath;
 
 namespace {
 
 DWORD Attributes(const std::string& path) {
-  return IsUsablePath(path) ? GetFileAttributesA(path.c_str()) : INVALID_FILE_ATTRIBUTES;
+  const std::optional<std::wstring> wide = SystemPath(path);
+  return wide ? GetFileAttributesW(wide->c_str()) : INVALID_FILE_ATTRIBUTES;
+}
+
+// Each call of the file functions below names its paths through SystemPath; a path that
+// has no system form is refused before any of them is called.
+bool Move(const std::wstring& from, const std::wstring& to, DWORD flags) {
+  return MoveFileExW(from.c_str(), to.c_str(), flags);
+}
+
+bool Delete(const std::string& path) {
+  const std::optional<std::wstring> wide = SystemPath(path);
+  return wide && DeleteFileW(wide->c_str());
 }
 
 bool IsSeparator(char byte) { return byte == '\\' || byte == '/'; }
@@ -63,7 +77,9 @@ bool CreateDirectories(const std::string& path) {
     CreateDirectories(trimmed.substr(0, separator));
   }
   if (InjectedError(FileOperation::MakeDirectory, trimmed) != 0) return false;
-  if (CreateDirectoryA(trimmed.c_str(), nullptr)) return true;
+  const std::optional<std::wstring> wide = SystemPath(trimmed);
+  if (!wide) return false;
+  if (CreateDirectoryW(wide->c_str(), nullptr)) return true;
   return DirectoryExists(trimmed);  // another process may have made it meanwhile
 }
 
@@ -74,7 +90,9 @@ bool CreateDirectories(const std::string& path) {
 // (leaving a moment without it), and the old one is deleted, which completes when its
 // last holder closes it.
 int RenameFile(const std::string& from, const std::string& to) {
-  if (!IsUsablePath(from) || !IsUsablePath(to)) return ERROR_INVALID_NAME;
+  const std::optional<std::wstring> wide_from = SystemPath(from), wide_to = SystemPath(to);
+  if (!wide_from) return static_cast<int>(windows::UnusablePathError(from));
+  if (!wide_to) return static_cast<int>(windows::UnusablePathError(to));
   if (const DWORD injected = InjectedError(FileOperation::Rename, to)) {
     return static_cast<int>(injected);
   }
@@ -83,7 +101,7 @@ int RenameFile(const std::string& from, const std::string& to) {
   const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
   DWORD code = 0;
   for (int waited = 0;; waited += kReaderPollMilliseconds) {
-    if (MoveFileExA(from.c_str(), to.c_str(), flags)) return 0;
+    if (Move(*wide_from, *wide_to, flags)) return 0;
     code = GetLastError();
     if (code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) {
       return static_cast<int>(code);
@@ -93,14 +111,15 @@ int RenameFile(const std::string& from, const std::string& to) {
   }
   char unique[32];
   std::snprintf(unique, sizeof unique, ".%016llx.old", static_cast<unsigned long long>(ClockSeed()));
-  const std::string aside = to + unique;
-  if (!MoveFileExA(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) return static_cast<int>(code);
-  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+  // The suffix is ASCII: the aside name converts whenever the target's does.
+  const std::wstring aside = *wide_to + std::wstring(unique, unique + std::strlen(unique));
+  if (!Move(*wide_to, aside, MOVEFILE_WRITE_THROUGH)) return static_cast<int>(code);
+  if (!Move(*wide_from, *wide_to, MOVEFILE_WRITE_THROUGH)) {
     const DWORD failure = GetLastError();
-    MoveFileExA(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+    Move(aside, *wide_to, MOVEFILE_WRITE_THROUGH);
     return static_cast<int>(failure);
   }
-  DeleteFileA(aside.c_str());
+  DeleteFileW(aside.c_str());
   return 0;
 }
 
@@ -112,9 +131,11 @@ bool IsStaleFileError(int error_code) {
   return error_code == ERROR_FILE_NOT_FOUND || error_code == ERROR_PATH_NOT_FOUND;
 }
 
+bool IsNameTooLongError(int error_code) { return error_code == ERROR_FILENAME_EXCED_RANGE; }
+
 bool RemoveFile(const std::string& path) {
   if (!IsUsablePath(path) || InjectedError(FileOperation::Unlink, path) != 0) return false;
-  return DeleteFileA(path.c_str());
+  return Delete(path);
 }
 
 // A deleted file that is still open keeps its name, which can neither be opened nor
@@ -135,10 +156,12 @@ std::string AsideName(const std::string& path, int n) {
 
 bool RemoveHeldFile(const std::string& path) {
   if (!IsUsablePath(path) || InjectedError(FileOperation::Unlink, path) != 0) return false;
+  const std::optional<std::wstring> wide = SystemPath(path);
+  if (!wide) return false;
   for (int n = 0; n < kAsideNames; ++n) {
-    const std::string aside = AsideName(path, n);
-    if (MoveFileExA(path.c_str(), aside.c_str(), 0)) {
-      DeleteFileA(aside.c_str());
+    const std::optional<std::wstring> aside = SystemPath(AsideName(path, n));
+    if (aside && Move(*wide, *aside, 0)) {
+      DeleteFileW(aside->c_str());
       return true;
     }
     const DWORD code = GetLastError();
@@ -146,25 +169,41 @@ bool RemoveHeldFile(const std::string& path) {
       break;
     }
   }
-  return DeleteFileA(path.c_str());
+  return DeleteFileW(wide->c_str());
 }
 
 void ClearHeldFileRemovals(const std::string& path) {
   if (!IsUsablePath(path)) return;
-  for (int n = 0; n < kAsideNames; ++n) DeleteFileA(AsideName(path, n).c_str());
+  for (int n = 0; n < kAsideNames; ++n) Delete(AsideName(path, n));
 }
+
+namespace {
+
+// Every Windows file system stops a name at 255 UTF-16 units; some report a longer one
+// as a file not found, which would hide why the name cannot be made.
+bool LastNameIsTooLong(const std::wstring& path) {
+  constexpr std::size_t kLongestName = 255;
+  const std::size_t separator = path.find_last_of(L"\\/");
+  return path.size() - (separator == std::wstring::npos ? 0 : separator + 1) > kLongestName;
+}
+
+}  // namespace
 
 // A volume without hard links (FAT) gets the file moved to the new name instead, which
 // also fails when the name is taken; callers remove the first name afterwards anyway.
 int CreateHardLink(const std::string& existing, const std::string& new_name) {
-  if (!IsUsablePath(existing) || !IsUsablePath(new_name)) return ERROR_INVALID_NAME;
+  const std::optional<std::wstring> wide_existing = SystemPath(existing);
+  const std::optional<std::wstring> wide_new = SystemPath(new_name);
+  if (!wide_existing) return static_cast<int>(windows::UnusablePathError(existing));
+  if (!wide_new) return static_cast<int>(windows::UnusablePathError(new_name));
+  if (LastNameIsTooLong(*wide_new)) return ERROR_FILENAME_EXCED_RANGE;
   if (const DWORD injected = InjectedError(FileOperation::Link, new_name)) {
     return static_cast<int>(injected);
   }
-  if (CreateHardLinkA(new_name.c_str(), existing.c_str(), nullptr)) return 0;
+  if (CreateHardLinkW(wide_new->c_str(), wide_existing->c_str(), nullptr)) return 0;
   DWORD code = GetLastError();
   if (code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED) {
-    if (MoveFileExA(existing.c_str(), new_name.c_str(), MOVEFILE_WRITE_THROUGH)) return 0;
+    if (Move(*wide_existing, *wide_new, MOVEFILE_WRITE_THROUGH)) return 0;
     code = GetLastError();
   }
   return static_cast<int>(code == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : code);

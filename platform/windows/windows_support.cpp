@@ -35,16 +35,18 @@ std::string WithTrailingSeparator(const std::string& path) {
 
 namespace orvane::platform {
 
-// In the system's ANSI code page, without the line break the system puts after it; a
-// fixed text when the system has none for the code.
+// In Shift_JIS, as every text of the program, without the line break the system puts
+// after it; a fixed text when the system has none for the code.
 std::string ErrorCodeText(int error_code) {
   const DWORD code = static_cast<DWORD>(error_code);
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string message;
-  if (length > 0 && text != nullptr) message.assign(text, length);
+  if (length > 0 && text != nullptr) {
+    message = windows::ShiftJisShown(std::wstring_view(text, length));
+  }
   if (text != nullptr) LocalFree(text);
   while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
                               message.back() == ' ')) {

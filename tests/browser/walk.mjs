@@ -1,5 +1,6 @@
 // Walks the demo site in a real browser: registration, a posting with an image, the
-// profile page, profile changes, a password change and the error pages. Every page's text
+// profile page, profile changes, a password change, the error pages, and a page of another
+// site that may neither post to the gate nor frame it. Every page's text
 // is compared with the Japanese text it must show, and every page is saved as a screenshot.
 //
 //   node walk.mjs   (ARTIFACT_DIR= where the screenshots go; CHROMIUM= the browser)
@@ -10,6 +11,7 @@ import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { Checks, visible } from './checks.mjs';
+import { crossSiteStep } from './cross_site.mjs';
 import { DemoSite } from './demo_site.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
@@ -89,7 +91,7 @@ async function submitToNewTab(page, submit) {
   await page.click(submit);
   const [tab, response] = await Promise.all([opened, answered]);
   await tab.waitForLoadState('load');
-  return { tab, status: response.status() };
+  return { tab, status: response.status(), cacheControl: await response.headerValue('cache-control') };
 }
 
 // A gate page of one heading: the error page and the two acceptance pages.
@@ -157,6 +159,8 @@ async function openProfileForm(page, name, values) {
   await page.fill('input[name=pw]', FIRST_PW);
   const answer = await submitToNewTab(page, 'input[type=submit]');
   checks.equal(`${name}: status`, answer.status, 200);
+  // The form holds the stored password: no browser may keep it on disk.
+  checks.equal(`${name}: the answer is not kept`, answer.cacheControl, 'no-store');
   const form = await answer.tab.evaluate(() => ({
     title: document.title,
     heading: document.querySelector('h4')?.innerText,
@@ -248,6 +252,8 @@ const steps = [
       ['profile', ''], ['', ''], ['', ''], ['', '']]);
     await answer.tab.close();
   }],
+
+  ['another site', (page) => crossSiteStep(page, { site, checks, shoot, member: MEMBER })],
 
   ['unchanged profile saves', async (page) => {
     const before = record();

@@ -109,7 +109,7 @@ class ServedSite:
                 return "running as root without a %s account for the server" % WEB_USER
         return None
 
-    def __init__(self):
+    def __init__(self, dumps=False):
         # As root the server's account must reach the run directory: a TMPDIR below root's
         # home would not do.
         self.run = tempfile.mkdtemp(prefix="orvanegate-e2e-%s-" % self.name,
@@ -117,6 +117,9 @@ class ServedSite:
         self.port = None
         self.children = []
         self.token = secrets.token_hex(16)
+        # The shipped configuration keeps no dumps; a suite that wants to see what the gate
+        # received asks for them as an operator would (DUMPS=1 to the layout).
+        self.dumps = dumps
 
     # --- paths -----------------------------------------------------------------
     def path(self, *parts):
@@ -194,7 +197,8 @@ class ServedSite:
         command = ["sh", LAYOUT, self.run, exe, str(self.port)]
         if as_root():
             command.append(WEB_USER)
-        subprocess.run(command, check=True, timeout=60)
+        subprocess.run(command, check=True, timeout=60,
+                       env=dict(os.environ, DUMPS="1" if self.dumps else ""))
         with open(self.path("htdocs", "ready.txt"), "w") as f:
             f.write(self.token)
 
@@ -343,6 +347,9 @@ class Apache(ServedSite):
 class Nginx(ServedSite):
     name = "nginx"
     programs = ("nginx", "fcgiwrap")
+    # fcgiwrap's processes; its forked ones live in the server's process group and end
+    # with it.
+    fcgi_children = 1
 
     def launch(self):
         conf = self.path("conf", "nginx.conf")
@@ -359,9 +366,10 @@ class Nginx(ServedSite):
         socket_path = self.path("run", "fcgiwrap.sock")
         if os.path.exists(socket_path):
             os.unlink(socket_path)
-        # -f: the gate's standard error goes to nginx's error log. One process, no forked
-        # workers that would outlive it: the suite sends one request at a time.
-        self.spawn([program("fcgiwrap"), "-f", "-c", "1", "-s", "unix:" + socket_path],
+        # -f: the gate's standard error goes to nginx's error log. One process by default:
+        # the end-to-end suite sends one request at a time.
+        self.spawn([program("fcgiwrap"), "-f", "-c", str(self.fcgi_children),
+                    "-s", "unix:" + socket_path],
                    **server_account())
         deadline = time.monotonic() + START_SECONDS
         while not os.path.exists(socket_path) and time.monotonic() < deadline:

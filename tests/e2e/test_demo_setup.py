@@ -22,11 +22,11 @@ class SetupCase(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.top, True)
         self.run_dir = os.path.join(self.top, "run")
 
-    def lay_out(self, port="8080"):
+    def lay_out(self, port="8080", dumps=""):
         command = ["sh", served_site.LAYOUT, self.run_dir, os.environ["ORVANEGATE_EXE"], port]
         if served_site.as_root():
             command.append(served_site.WEB_USER)
-        subprocess.run(command, check=True, timeout=60)
+        subprocess.run(command, check=True, timeout=60, env=dict(os.environ, DUMPS=dumps))
 
     def path(self, *parts):
         return os.path.join(self.run_dir, *parts)
@@ -72,6 +72,15 @@ class SiteLayoutTest(SetupCase):
         with open(os.environ["ORVANEGATE_EXE"], "rb") as f:
             self.assertEqual(f.read(), self.read("cgi", "orvanegate.exe"))
         self.assertIn(b"server.port = 8081", self.read("conf", "lighttpd.conf"))
+
+    def test_dumps_only_when_the_operator_asks(self):
+        # Asked twice, one line; not asked later, the operator's line stays.
+        for dumps, lines in (("", 0), ("1", 1), ("1", 1), ("", 1)):
+            with self.subTest(dumps=dumps, lines=lines):
+                self.lay_out(dumps=dumps)
+                config = self.read("cgi", "config.txt")
+                self.assertEqual(lines, config.count(b"dumppath="), config)
+        self.assertIn(b"dumppath=%s/data/dumps\n" % self.run_dir.encode(), config)
 
     def test_password_holding_directories_are_the_server_accounts_alone(self):
         self.lay_out()

@@ -6,9 +6,11 @@ standard error reaching the server's error log.
 Run one server's cases with ``python3 -m unittest test_servers.LighttpdTest`` (also
 ApacheTest, NginxTest) and ORVANEGATE_EXE naming the built executable."""
 
+import configparser
 import http.client
 import os
 import random
+import re
 import socket
 import time
 import unittest
@@ -49,7 +51,8 @@ class ServerCases:
         problem = cls.SITE.unavailable()
         if problem:
             raise unittest.SkipTest(problem)
-        cls.site = cls.SITE()
+        # Dumps on: they show what reached the gate, and that they are never delivered.
+        cls.site = cls.SITE(dumps=True)
         try:
             cls.site.start()
             cls.lay_out_locked_session()
@@ -368,6 +371,46 @@ class ServerCases:
         # The line also says which request failed: its method and the gate's script name.
         self.assertIn(b"POST", lines[0])
         self.assertIn(b"/cgi/orvanegate.exe", lines[0])
+
+    def test_wrong_passwords_reach_the_error_log_as_the_shipped_filter_reads_them(self):
+        self.assertEqual(200, self.register("guess1").status)
+        for pw in ("wrong1", "wrong2", "wrong3", "wrong4", "wrong5", "secret1"):
+            answer = self.post_form(("session", "demo"), ("command", "changepw"), ("id", "guess1"),
+                                    ("pw0", pw), ("pw1", "secret2"), ("pw2", "secret2"))
+            self.assertEqual(200, answer.status)
+        self.assertIn(pages.sj(pages.TOO_MANY_WRONG), answer.body)
+        failregex = fail2ban_failregex()
+        deadline = time.monotonic() + 10
+        while True:
+            lines = [line for line in self.site.error_log().decode("latin-1").splitlines()
+                     if "id guess1 " in line]
+            if len(lines) >= 6 or time.monotonic() > deadline:
+                break
+            time.sleep(0.1)
+        if os.environ.get("ORVANEGATE_SHOW_LOG_LINES"):
+            print("\n".join(lines))
+        hosts = []
+        for line in lines:
+            line = LOG_DATE.sub("", line)
+            match = next((m for m in (r.search(line) for r in failregex) if m), None)
+            if match:
+                hosts.append(match.group("host"))
+        self.assertEqual(["127.0.0.1"] * 6, hosts, lines)
+
+
+def fail2ban_failregex():
+    """The shipped filter's failregex lines as Python patterns, <ADDR> an IPv4 or IPv6
+    address in a group "host"."""
+    parser = configparser.ConfigParser()
+    parser.read(os.path.join(os.path.dirname(__file__), "..", "..", "site",
+                             "fail2ban-orvanegate.conf"), encoding="utf-8")
+    lines = parser.get("Definition", "failregex").splitlines()
+    return [re.compile(line.strip().replace("<ADDR>", r"(?P<host>[0-9A-Fa-f.:]+)"))
+            for line in lines if line.strip()]
+
+
+# The date that fail2ban takes off a line before its failregex is tried.
+LOG_DATE = re.compile(r"^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d|^\[\w{3} \w{3} \d\d [\d:.]+ \d{4}\]")
 
 
 class LighttpdTest(ServerCases, unittest.TestCase):

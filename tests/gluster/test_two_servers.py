@@ -7,6 +7,8 @@ Requests alternate between the servers and run at the same time; every result mu
 as exact as on one machine. The volume and the mounts keep GlusterFS's default settings.
 """
 
+import errno
+import itertools
 import os
 import re
 import shutil
@@ -68,9 +70,24 @@ def overrun(signal_number, _frame):
     raise TimeoutError("the suite was stopped by signal %d before it ended" % signal_number)
 
 
+REFUSED_PASSWORD_LINE = re.compile(
+    rb"orvanegate: (?:wrong password|too many wrong passwords): address \S+ id \S+ command \S+\n")
+GUESSER = "203.0.113.9"
+
+# Every request comes from an address of its own: the races below are many clients, and
+# their refused passwords must not add up as one address's guessing.
+CLIENTS = itertools.count()
+
+
+def client_address():
+    n = next(CLIENTS)
+    return "10.%d.%d.%d" % (n // 62500 % 250, n // 250 % 250, n % 250 + 1)
+
+
 def post_env(body, content_type):
     return cgi_harness.cgi_env("POST", query=None, content_length=len(body),
-                               CONTENT_TYPE=content_type, SCRIPT_NAME="/cgi/orvanegate.exe")
+                               CONTENT_TYPE=content_type, SCRIPT_NAME="/cgi/orvanegate.exe",
+                               REMOTE_ADDR=client_address())
 
 
 def form_request(*pairs):
@@ -94,9 +111,25 @@ def profile_query(member_id):
 def finish(child, body):
     """Sends the body to a started process; its reply, or a note of how it failed."""
     result = cgi_harness.finish(child, body, timeout=PROCESS_TIMEOUT)
+    # The lines of refused passwords are the operator's: the replies tell those requests.
+    result.stderr = REFUSED_PASSWORD_LINE.sub(b"", result.stderr)
     if result.exit_code != 0 or result.stderr:
         return b"exit code %d, stderr: %s" % (result.exit_code, result.stderr[:600])
     return result.stdout
+
+
+def read_fresh(path):
+    """A file's bytes. A mount may lead the name to the file that the other mount's rename
+    has just replaced (a stale handle) until it looks the name up again, as the gate does."""
+    deadline = time.monotonic() + 5
+    while True:
+        try:
+            with open(path, "rb") as handle:
+                return handle.read()
+        except OSError as error:
+            if error.errno != errno.ESTALE or time.monotonic() > deadline:
+                raise
+        time.sleep(0.05)
 
 
 def reply(page):
@@ -162,10 +195,7 @@ class TwoServersOverOneVolume(unittest.TestCase):
 
     def read_site(self, servers, *names):
         """A site file as both servers see it; they must agree."""
-        seen = []
-        for server in servers:
-            with open(os.path.join(server.site_root, *names), "rb") as handle:
-                seen.append(handle.read())
+        seen = [read_fresh(os.path.join(server.site_root, *names)) for server in servers]
         cgi_harness.assert_bytes_equal(seen[0], seen[1], "/".join(names) + " across the mounts")
         return seen[0]
 
@@ -331,6 +361,26 @@ class TwoServersOverOneVolume(unittest.TestCase):
         expected = [pages.registration_record("profrace", "new-pw", "Start", "JP", "s@example.jp")]
         expected += [saved_record("profrace", "new-pw", n) for n in saved]
         self.assertIn(record, expected, cgi_harness.escape_bytes(record))
+
+    def test_wrong_passwords_from_one_address(self):
+        """Wrong passwords from one address through both servers at once: every one is
+        answered as wrong or refused, none fails; afterwards that address is refused even
+        its right password, and the member at another address is not."""
+        self.register(self.servers, "guessed", "right-pw")
+        guesses = [form_request(("session", "accounts"), ("command", "changeprof1"),
+                                ("id", "guessed"), ("pw", "guess-%02d" % n)) for n in range(RACERS)]
+        right = [form_request(("session", "accounts"), ("command", "changeprof1"),
+                              ("id", "guessed"), ("pw", "right-pw")) for _ in range(2)]
+        for env, _ in guesses + right[:1]:
+            env["REMOTE_ADDR"] = GUESSER
+        empty_form = b"Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n"
+        refused = reply(pages.error_page(pages.TOO_MANY_WRONG))
+        counts = self.tally(self.run_at_once(guesses), {"wrong": empty_form, "refused": refused})
+        print("\nguesses from one address: %s" % counts, file=sys.stderr)
+        self.assertEqual(RACERS, counts.get("wrong", 0) + counts.get("refused", 0), counts)
+        (guesser, member), _ = self.run_in_flight(self.servers, right)
+        cgi_harness.assert_bytes_equal(refused, guesser)
+        self.assertIn(b'value="changeprof2"', member)
 
 
 def mix_queries(requests, member_id):

@@ -29,6 +29,9 @@ NO_ATTACHMENT = "There is no attached file. 添付ファイルがありません
 UNSTORABLE = "The attached file cannot be stored under this name. この名前の添付ファイルは保存できません"
 NO_FILE_NAME = "No file name is available. ファイル名を割り当てられません"
 COUNTER_UNUSABLE = "The file counter cannot be used now. カウンターファイルを使用できません"
+ENTRY_TOO_LONG = "The entry is too long. 入力が長すぎます"
+TOO_MANY_WRONG = ("Too many wrong passwords. Try again in a minute. "
+                  "パスワードの誤りが続きました。1分後にもう一度お試しください")
 
 
 def sj(text):

@@ -2,11 +2,16 @@
 changeprof2, their messages in check order and the member records they leave."""
 
 import os
+import re
+import subprocess
+import tempfile
+import time
 import unittest
 
 import cgi_harness
 import gate_pages as pages
 from gate_site import GateSite, reply, split_reply
+from gate_pages import leaf_posting
 
 # A record as an older gate or an administrator may have left it: lone LF line ends,
 # a line without "=", an unknown key and no CR LF at the end.
@@ -28,6 +33,11 @@ SAVE_ORDER = ("realname", "country", "mail", "comment", "url1", "url2", "url3",
 
 def command(name, *pairs):
     return (("session", "site1"), ("command", name)) + tuple(pairs)
+
+
+# A realname one byte too long for the registration record of RegistrationTest.VALID,
+# which holds 56 bytes besides it.
+OVER = "x" * ((64 << 10) - 56 + 1)
 
 
 class RegistrationTest(unittest.TestCase):
@@ -54,25 +64,36 @@ class RegistrationTest(unittest.TestCase):
             ("passwords differ before short", dict(pw="abc", pw2="abd"), pages.PW_MISMATCH),
             ("four bytes", dict(pw="abcd", pw2="abcd"), pages.PW_SHORT),
             ("two double-byte characters", dict(pw="表示", pw2="表示"), pages.PW_SHORT),
+            ("short before too long", dict(pw="abcd", pw2="abcd", realname=OVER), pages.PW_SHORT),
+            ("record one byte over the bound", dict(realname=OVER), pages.ENTRY_TOO_LONG),
+            ("escaped quotes over the bound", dict(realname='"' * 10914), pages.ENTRY_TOO_LONG),
+            ("too long before a taken id", dict(id="taken", realname=OVER), pages.ENTRY_TOO_LONG),
+            ("id too long for a file name", dict(id="x" * 300), pages.BAD_ID_CHARS),
         )
         site = GateSite(self)
+        site.write_member("taken", HAND_RECORD)
         for label, changes, message in cases:
             with self.subTest(label):
                 site.assert_error(message, self.register(site, **changes))
-        self.assertEqual([], site.member_files())
+        self.assertEqual([b"taken.txt"], site.member_files())
         self.assertEqual(sorted(os.listdir(site.sessions)), ["site1.txt"])
 
     def test_names_windows_treats_specially(self):
         # Harmless where the system has no device names and keeps every name as written;
         # on Windows each would reach a device or another member's file.
-        names = ("NUL", "con", "Aux.txt", "COM1", "lpt9.x", "taro.", "a|b", "a?b", "a*b")
+        # Shift_JIS bytes that Windows stores under other bytes: the other code of a
+        # character with two (its first code names the same file), an undefined code,
+        # a lead byte that would take the dot of ".txt".
+        names = ("NUL", "con", "Aux.txt", "COM1", "lpt9.x", "taro.", "a|b", "a?b", "a*b",
+                 b"\xed\x40", b"a\x85\x40", b"x\x81")
         site = GateSite(self)
         for name in names:
             with self.subTest(name):
                 answer = self.register(site, id=name)
                 if cgi_harness.under_wine():
                     site.assert_error(pages.BAD_ID_CHARS, answer)
-                    site.assert_page(b"", site.get("showuser=%s&session=site1" % name))
+                    query = "".join("%%25%02X" % byte for byte in pages.sj(name))
+                    site.assert_page(b"", site.get("showuser=%s&session=site1" % query))
                 else:
                     site.assert_page(pages.registration_accepted_page(), answer)
                     self.assertTrue(os.path.isfile(site.member_path(name)))
@@ -118,12 +139,13 @@ class RegistrationTest(unittest.TestCase):
                          site.get("showuser=%s&session=site1"
                                   % "".join("%%25%02X" % b for b in pages.sj(member))))
 
-    def test_huge_value_is_stored_whole(self):
+    def test_record_at_the_bound_is_stored_whole(self):
         site = GateSite(self)
-        huge = "x" * 300000
+        huge = OVER[1:]
         site.assert_page(pages.registration_accepted_page(), self.register(site, realname=huge))
         self.assertEqual(pages.registration_record("taro", "secret", huge, "JP", "t@x.jp"),
                          site.read_member("taro"))
+        self.assertEqual(64 << 10, len(site.read_member("taro")))
         # A page of several hundred KiB goes out whole behind its headers.
         site.assert_page(pages.profile_page("taro", {"realname": huge.encode(), "country": b"JP"}),
                          site.get("showuser=taro&session=site1"))
@@ -146,6 +168,42 @@ class RegistrationTest(unittest.TestCase):
         self.assertEqual([b"race.txt"], site.member_files())
 
 
+TIME = "/usr/bin/time"
+
+
+@unittest.skipIf(cgi_harness.under_wine(), "the peak is read for the process itself")
+@unittest.skipUnless(os.access(TIME, os.X_OK), "reading the peak memory needs " + TIME)
+class HostileBodyTest(unittest.TestCase):
+    """The body that would once have stored a 384 MiB record: refused, in bounded memory."""
+
+    def peak(self, site, body, content_type):
+        """(standard output, peak resident bytes) of one POST. The peak is read by a small
+        parent: a child of this process would inherit its high-water mark."""
+        with tempfile.NamedTemporaryFile() as figures:
+            env = dict(cgi_harness.sanitizer_environment(), **site.post_env(body, content_type=content_type))
+            child = subprocess.run([TIME, "-f", "%M", "-o", figures.name, site.exe], env=env,
+                                   cwd=site.root, input=body, capture_output=True, timeout=120)
+            self.assertEqual(b"", child.stderr)
+            return child.stdout, int(figures.read().split()[-1]) * 1024
+
+    def test_64_mib_of_quotes_is_refused_in_bounded_memory_writing_nothing(self):
+        quotes = b'"' * (64 << 20)
+        fields = command("registration", ("id", "taro"), ("pw", "secret"), ("pw2", "secret"),
+                         ("mail", "m"))
+        for label, body, content_type in (
+                ("multipart", pages.multipart(*fields, ("realname", quotes)), pages.multipart_type()),
+                ("url-encoded", pages.urlencoded(*fields) + b"&realname=" + quotes,
+                 "application/x-www-form-urlencoded")):
+            with self.subTest(label):
+                site = GateSite(self)
+                _, idle = self.peak(site, b"", "text/plain")
+                out, peak = self.peak(site, body, content_type)
+                site.assert_error(pages.ENTRY_TOO_LONG, out)
+                self.assertEqual([], os.listdir(site.members))
+                self.assertLessEqual(peak - idle, 2 * len(body) + (4 << 20),
+                                     "peak %d MiB above idle" % ((peak - idle) >> 20))
+
+
 class ChangePasswordTest(unittest.TestCase):
     def change(self, site, member="taro", pw0="Secret1", pw1="NewPass", pw2="NewPass"):
         pairs = [(k, v) for k, v in (("id", member), ("pw0", pw0), ("pw1", pw1), ("pw2", pw2))
@@ -163,8 +221,11 @@ class ChangePasswordTest(unittest.TestCase):
             ("unknown id before new passwords", dict(member="jiro", pw2="other"), pages.PW_ID_MISSING),
             ("id leaving the directory", dict(member="sub/taro"), pages.PW_ID_MISSING),
             ("id with a backslash", dict(member="sub\\taro"), pages.PW_ID_MISSING),
+            ("id too long for a file name", dict(member="x" * 300), pages.PW_ID_MISSING),
             ("new passwords differ before short", dict(pw1="abc", pw2="abd"), pages.NEW_PW_MISMATCH),
             ("new password short", dict(pw1="abcd", pw2="abcd"), pages.PW_SHORT),
+            ("new password over the bound", dict(pw1="p" * 65532, pw2="p" * 65532),
+             pages.ENTRY_TOO_LONG),
             ("wrong old password", dict(pw0="Secret2"), pages.PW_NOT_CHANGED),
             ("old password in another case", dict(pw0="secret1"), pages.PW_NOT_CHANGED),
         )
@@ -211,6 +272,8 @@ class ChangeProfileFormTest(unittest.TestCase):
                 ("unknown id", (("id", "jiro"), ("pw", "x")), pages.error_page(pages.PROF_ID_MISSING)),
                 ("id leaving the directory", (("id", "sub/taro"), ("pw", "Secret1")),
                  pages.error_page(pages.PROF_ID_MISSING)),
+                ("id too long for a file name", (("id", "x" * 300), ("pw", "Secret1")),
+                 pages.error_page(pages.PROF_ID_MISSING)),
                 ("wrong password", (("id", "taro"), ("pw", "secret1")), b"")):
             with self.subTest(label):
                 site.assert_page(page, site.post_form(*command("changeprof1", *pairs)))
@@ -222,6 +285,11 @@ class ChangeProfileFormTest(unittest.TestCase):
         site.write_member("taro", pages.record(("id", "taro"), *record.items()))
         self.assert_form(pages.change_profile_form_lines("site1", "taro", record),
                          site.post_form(*command("changeprof1", ("id", "taro"), ("pw", "Secret1"))))
+
+
+# A comment one byte too long for a save by taro with password Secret1: the lines the
+# save brings (id, pw and the ten profile keys, all else empty) take 113 bytes besides.
+SAVE_ROOM = (64 << 10) - 113 + 1
 
 
 class ChangeProfileTest(unittest.TestCase):
@@ -240,6 +308,10 @@ class ChangeProfileTest(unittest.TestCase):
                 ("unknown id", dict(member="jiro"), pages.PROF_ID_MISSING),
                 ("id leaving the directory", dict(member="sub/taro", pw="Secret1"), pages.PROF_ID_MISSING),
                 ("id with a colon", dict(member="sub:taro", pw="Secret1"), pages.PROF_ID_MISSING),
+                ("id too long for a file name", dict(member="x" * 300), pages.PROF_ID_MISSING),
+                ("profile one byte over the bound",
+                 dict(pw="Secret1", profile=(("comment", "c" * SAVE_ROOM),)),
+                 pages.ENTRY_TOO_LONG),
                 ("wrong password", dict(pw="secret1"), pages.PROF_NOT_CHANGED)):
             with self.subTest(label):
                 site.assert_error(message, self.save(site, **kwargs))
@@ -256,6 +328,16 @@ class ChangeProfileTest(unittest.TestCase):
                 self.assertEqual(pages.record(("id", "taro"), ("pw", "secret"),
                                               *((k, FULL_PROFILE_STORED[k]) for k in SAVE_ORDER)),
                                  site.read_member("taro"))
+
+    def test_a_save_at_the_bound_goes_into_a_larger_stored_record(self):
+        # What a save brings is bounded, not the record: one written larger earlier saves.
+        site = GateSite(self)
+        stored = b"id=taro\r\npw=secret\r\nnote=" + b"n" * 200000 + b"\r\n"
+        site.write_member("taro", stored)
+        comment = "c" * (SAVE_ROOM - 1)  # its password is one byte shorter than Secret1
+        site.assert_page(pages.profile_page("taro", {"comment": comment.encode()}),
+                         self.save(site, profile=(("comment", comment),)))
+        self.assertEqual(stored + b"comment=" + comment.encode() + b"\r\n", site.read_member("taro"))
 
     def test_missing_or_empty_values_delete_their_lines(self):
         site = GateSite(self)
@@ -288,6 +370,100 @@ class ChangeProfileTest(unittest.TestCase):
             self.assertIn(out, shown, out[:300])
         self.assertIn(site.read_member("taro"), records)
         self.assertEqual([b"taro.txt"], site.member_files())
+
+
+class GuessingTest(unittest.TestCase):
+    """Wrong passwords counted per id and client address: five in a row refuse that address
+    for the id until a minute after the last, without the password being checked."""
+    GUESSER = "203.0.113.9"
+    MEMBER = "2001:DB8::1"
+    RECORD = b"id=taro\r\npw=Secret1\r\nrealname=Taro\r\n"
+    COUNT_FILE = b".guesses-203.0.113.9+taro.count"
+
+    def send(self, site, address, name, pw):
+        """(stdout, stderr) of one command for taro with the password, from the address."""
+        if name == "postleaf":
+            body = pages.multipart(*leaf_posting(member=b"taro", password=pw.encode()))
+            env = site.post_env(body, content_type=pages.multipart_type())
+        else:
+            field = "pw0" if name == "changepw" else "pw"
+            body = pages.urlencoded(*command(name, ("id", "taro"), (field, pw), ("pw1", "NewPass1"),
+                                             ("pw2", "NewPass1"), ("realname", "New")))
+            env = site.post_env(body)
+        env["REMOTE_ADDR"] = address
+        result = site.run(env, body)
+        self.assertEqual(0, result.exit_code, result.stderr)
+        return result.stdout, result.stderr
+
+    def log_line(self, what, address, name):
+        return b"orvanegate: %s: address %s id taro command %s\n" % (
+            what.encode(), address.encode(), name.encode())
+
+    def assert_wrong(self, site, address, name):
+        wrong_page = {"changepw": pages.error_page(pages.PW_NOT_CHANGED), "changeprof1": b"",
+                      "changeprof2": pages.error_page(pages.PROF_NOT_CHANGED),
+                      "postleaf": pages.error_page(pages.LEAF_WRONG_PW)}[name]
+        out, err = self.send(site, address, name, "Wrong99")
+        site.assert_page(wrong_page, out)
+        self.assertEqual(self.log_line("wrong password", address, name), err)
+
+    def assert_refused(self, site, name):
+        out, err = self.send(site, self.GUESSER, name, "Secret1")
+        site.assert_error(pages.TOO_MANY_WRONG, out)
+        self.assertEqual(self.log_line("too many wrong passwords", self.GUESSER, name), err)
+
+    def count_file(self, site):
+        return os.path.join(os.fsencode(site.members), self.COUNT_FILE)
+
+    def test_five_wrong_refuse_that_address_alone_until_a_minute_after_the_last(self):
+        site = GateSite(self)
+        site.write_member("taro", self.RECORD)
+        for name in ("changepw", "changeprof1", "changeprof2", "postleaf", "changepw"):
+            with self.subTest("wrong, " + name):
+                self.assert_wrong(site, self.GUESSER, name)
+        for name in ("changepw", "changeprof1", "changeprof2", "postleaf"):
+            with self.subTest("refused, " + name):
+                self.assert_refused(site, name)
+        self.assertEqual(self.RECORD, site.read_member("taro"))
+        self.assertEqual({}, site.leaf_files())
+        self.assertEqual([self.COUNT_FILE, b"taro.txt"], site.member_files())
+
+        # The member at another address is not refused, and gets the right answer at once.
+        out, err = self.send(site, self.MEMBER, "changeprof1", "Secret1")
+        self.assertTrue(out.startswith(reply(b"x")[:25]) and b"changeprof2" in out, out[:200])
+        self.assertEqual(b"", err)
+
+        # A minute after the last failure the guesser's right password is checked again,
+        # and it clears the count.
+        with open(self.count_file(site), "rb") as f:
+            failures, last = f.read().split()
+        self.assertEqual(b"5", failures)
+        self.assertLessEqual(abs(int(last) - time.time()), 30)
+        with open(self.count_file(site), "wb") as f:
+            f.write(b"5 %d\r\n" % (int(last) - 60))
+        out, err = self.send(site, self.GUESSER, "changepw", "Secret1")
+        site.assert_page(pages.registration_accepted_page(), out)
+        self.assertEqual(b"", err)
+        self.assertEqual([b"taro.txt"], site.member_files())
+
+    def test_a_right_password_clears_the_count_of_its_address(self):
+        site = GateSite(self)
+        site.write_member("taro", self.RECORD)
+        for address in (self.GUESSER, self.MEMBER):
+            for _ in range(4):
+                self.assert_wrong(site, address, "changeprof1")
+        out, err = self.send(site, self.GUESSER, "changeprof1", "Secret1")
+        self.assertIn(b"changeprof2", out)
+        self.assertEqual(b"", err)
+        # Five more wrong ones before the guesser is refused, and the count of the other
+        # address is still its own.
+        for _ in range(5):
+            self.assert_wrong(site, self.GUESSER, "changeprof2")
+        self.assert_refused(site, "changeprof2")
+        self.assert_wrong(site, self.MEMBER, "changeprof2")
+        out, err = self.send(site, self.MEMBER, "changeprof2", "Secret1")
+        site.assert_error(pages.TOO_MANY_WRONG, out)
+        self.assertEqual(self.RECORD, site.read_member("taro"))
 
 
 if __name__ == "__main__":

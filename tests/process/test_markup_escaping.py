@@ -2,6 +2,7 @@
 nothing after it, a multipart name holding "=" is no name, an image's file name is a
 value like any other, and the status-500 page quotes its message escaped."""
 
+import os
 import re
 import unittest
 
@@ -146,8 +147,9 @@ class FieldNameTest(MarkupCase):
 
 
 class ErrorPageTest(MarkupCase):
-    # Too long a file name for the file system: creating the record fails.
-    MEMBER = "<svg onload=alert(6)>" + "A" * 300
+    # A directory stands at the record's name: creating the record fails.
+    MEMBER = "<svg onload=alert(6)>" + "A" * 30
+    STORED = b"&lt;svg&nbsp;onload=alert(6)&gt;" + b"A" * 30
 
     def test_internal_error_page_quotes_request_data_escaped(self):
         fields = command("registration", ("id", self.MEMBER), ("pw", "secret"),
@@ -158,19 +160,21 @@ class ErrorPageTest(MarkupCase):
                 ("multipart sent as text/plain", pages.multipart(*fields), "text/plain")):
             with self.subTest(label):
                 site = GateSite(self)
+                os.mkdir(site.member_path(self.STORED))
                 stdout, stderr = site.post_logged(body, content_type=content_type)
                 head, page = split_reply(stdout)
                 self.assertTrue(head.startswith(b"Status: 500 "), head)
                 self.assertNoInjectedMarkup(page, "error page")
                 # The path in the message holds the escaped id, quoted escaped once more.
                 self.assertIn(cgi_harness.native_separator().encode()
-                              + b"&amp;lt;svg&amp;nbsp;onload=alert(6)&amp;gt;" + b"A" * 300, page)
+                              + b"&amp;lt;svg&amp;nbsp;onload=alert(6)&amp;gt;" + b"A" * 30, page)
                 self.assertNotIn(b'"', page.partition(b"<p>")[2].partition(b"\r\n")[0])
                 self.assertEqual(1, stderr.count(b"\n"), stderr)
                 self.assertTrue(stderr.startswith(b"orvanegate: status 500: EFCreateError: "),
                                 stderr)
                 self.assertTrue(stderr.endswith(b" (request: POST /cgi/orvanegate.exe)\n"), stderr)
-                self.assertEqual([], site.member_files())
+                self.assertEqual([os.path.basename(site.member_path(self.STORED))],
+                                 site.member_files())
 
     def test_id_sent_under_a_name_holding_equals_never_reaches_a_path(self):
         site = GateSite(self)

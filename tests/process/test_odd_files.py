@@ -92,6 +92,21 @@ class Fifos(OddFileCase):
                 self.assertEqual([], [n for n in site.leaf_files() if n != "counter.txt"])
 
 
+class NulBytes(OddFileCase):
+    """A record holding a NUL byte would lose its lines after the byte when rewritten."""
+
+    def test_saves_of_a_record_with_a_nul_byte_fail_and_keep_every_byte(self):
+        record = b"id=taro\r\npw=secret\r\nrealname=A\0B\r\nmail=m\r\n"
+        for label, request in (("changepw", CHANGE_PW), ("profile save", PROFILE_SAVE)):
+            with self.subTest(label):
+                site = GateSite(self)
+                site.write_member("taro", record)
+                self.assert_server_error(site, request)
+                self.assertIn(os.path.basename(site.member_path("taro")), self.last_stderr)
+                self.assertEqual(record, site.read_member("taro"))
+                self.assertEqual([b"taro.txt"], site.member_files())
+
+
 class Directories(OddFileCase):
     """A directory is no file: it neither makes a name taken nor serves as one."""
 

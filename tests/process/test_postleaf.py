@@ -13,6 +13,9 @@ from gate_site import leaf_site
 
 STAMP = re.compile(rb"\d{8}-\d{6}-\d{3}")
 ACCEPTED = pages.file_accepted_page()
+# A title one byte too long for the leaf record of a default posting, which holds 73
+# bytes besides the title's value.
+OVER = b"t" * ((64 << 10) - 73 + 1)
 
 
 class PostLeafCase(cgi_harness.CgiTestCase):
@@ -32,6 +35,9 @@ class Refusals(PostLeafCase):
         # Records that an id leaving the member directory would otherwise reach.
         for name in ("a\\m1", "c:m1", "m\x01x"):
             site.write("members/%s.txt" % name, b"id=x\r\npw=secret\r\n")
+        # Records without a pw line: none of them is opened by any password.
+        site.write("members/nopw.txt", b"id=nopw\r\n")
+        site.write("members/bom.txt", b"\xef\xbb\xbfpw=secret\r\nid=bom\r\n")
         site.write("leaves/fixed.jpg", b"taken")
         site.write("counter.txt", b"7")
         # A counter that exists but refuses every open: a local socket.
@@ -48,13 +54,21 @@ class Refusals(PostLeafCase):
             ("id with a backslash", posting(member=b"a\\m1"), {}, pages.NO_MEMBER),
             ("id with a colon", posting(member=b"c:m1"), {}, pages.NO_MEMBER),
             ("id with a control byte", posting(member=b"m\x01x"), {}, pages.NO_MEMBER),
+            ("id too long for a file name", posting(member=b"x" * 300), {}, pages.NO_MEMBER),
             ("wrong password", posting(password=b"Secret"), counter, pages.LEAF_WRONG_PW),
             ("password before blanks", posting(password=b"", extra=blank), {}, pages.LEAF_WRONG_PW),
+            ("no pw line, empty password", posting(member=b"nopw", password=b""), {},
+             pages.LEAF_WRONG_PW),
+            ("byte-order mark before pw=", posting(member=b"bom"), {}, pages.LEAF_WRONG_PW),
             ("blank before attachment", posting(upload=None, extra=blank), {}, pages.BLANK),
             ("no file part", posting(upload=None), {}, pages.NO_ATTACHMENT),
             ("image type not accepted", posting(upload=gif), {}, pages.NO_ATTACHMENT),
             ("empty file", posting(upload=(b"a.jpg", b"image/jpeg", b"")), {}, pages.NO_ATTACHMENT),
             ("no file name", posting(upload=(b"", b"image/png", IMAGE)), {}, pages.NO_ATTACHMENT),
+            ("leaf record one byte over the bound", posting(extra=[(b"title", OVER)]), counter,
+             pages.ENTRY_TOO_LONG),
+            ("escaped quotes over the bound", posting(extra=[(b"title", b'"' * 10911)]), counter,
+             pages.ENTRY_TOO_LONG),
             ("text upload", posting(upload=(b"notes.TXT", b"image/png", IMAGE)), counter,
              pages.UNSTORABLE),
             ("text default image", posting(upload=None),
@@ -113,6 +127,14 @@ class Naming(PostLeafCase):
 
 
 class StoredBytes(PostLeafCase):
+    def test_leaf_record_at_the_bound_is_stored_whole(self):
+        site = leaf_site(self, nameorder="num3d")
+        self.post(site, posting(extra=[(b"title", OVER[1:])]), ACCEPTED)
+        record = site.leaf_files()["001.txt"]
+        self.assertEqual(64 << 10, len(record))
+        self.assertBytesEqual(leaf_record(b"session=site1", b"id=m1", b"upfile=photo.jpg",
+                                          b"title=" + OVER[1:]), record, "record")
+
     def test_image_and_record_bytes_are_stored_exactly(self):
         site = leaf_site(self, nameorder="num3d")
         form = [(b"title", b"a b <c>&\"d\" \r\n\t"), (b"pw", b"again"), (b"Note", b"x\r\ny"),

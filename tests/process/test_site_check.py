@@ -103,6 +103,10 @@ CASES = [
     ("dumps readable by others", lambda s: (os.mkdir(s.dumps, 0o755), s.write_config(
         ("sessiondb=%s\r\ndumppath=%s\r\n" % (s.sessions, s.dumps)).encode())), (), 0,
      ["WARNING: DUMPS/ is readable by other accounts"]),
+    ("dumps kept", lambda s: (os.mkdir(s.dumps, 0o700), s.write_config(
+        ("sessiondb=%s\r\ndumppath=%s\r\n" % (s.sessions, s.dumps)).encode())), (), 0,
+     ["WARNING: request bodies are dumped to DUMPS/: they keep members' passwords",
+      "Fix: remove the dumppath line from config.txt", "0 errors, 1 warning:"]),
     ("dumppath names no directory", lambda s: s.write_config(
         ("sessiondb=%s\r\ndumppath=%s/none\r\n" % (s.sessions, s.root)).encode()), (), 0,
      ["WARNING: dumppath names no directory"]),

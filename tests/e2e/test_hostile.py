@@ -1,0 +1,423 @@
+"""An anonymous visitor on the open internet, through each real server with the shipped
+configuration: a 64 MiB registration of quotes refused in bounded memory, the largest
+record a member may have queried, junk bodies that leave nothing on disk, password guesses
+slowed for the guessing address only, client headers posing as the server's variables,
+cross-site posts, framing and caching, and the gate's dot files in the leaf directories.
+
+The gate runs behind a small wrapper that records each run's peak resident size through
+/usr/bin/time; the figures (memory, times, sizes) are printed for the record. Run one
+server's cases with ``python3 -m unittest test_hostile.LighttpdHostileTest`` (also Apache,
+Nginx) and ORVANEGATE_EXE naming the built executable."""
+
+import http.client
+import os
+import random
+import sys
+import time
+import unittest
+
+import cgi_harness
+import gate_pages as pages
+import served_site
+
+MIB = 1 << 20
+# What every server lets through (larger bodies are answered 413 before the gate runs).
+LIMIT = 64 * MIB
+# The bound of a command's peak memory: twice its body plus this much, above the gate's
+# own peak for an empty request.
+ALLOWANCE = 4 * MIB
+TIMEOUT = 120
+TIME = "/usr/bin/time"
+TOO_LONG = "The entry is too long. 入力が長すぎます"
+TOO_MANY_GUESSES = ("Too many wrong passwords. Try again in a minute. "
+                    "パスワードの誤りが続きました。1分後にもう一度お試しください")
+GUESSES_ALLOWED = 5
+# A second address of this machine: the server sees it as REMOTE_ADDR.
+ATTACKER = "127.0.0.2"
+FRAMING = {"X-Frame-Options": "SAMEORIGIN",
+           "Content-Security-Policy": "frame-ancestors 'self'",
+           "Cache-Control": "no-store"}
+LEAF_DIRECTORIES = ("leaves", "gallery", "stamps")
+
+
+def figure(text):
+    """A measured figure, printed for the record."""
+    print("figure: " + text, file=sys.stderr, flush=True)
+
+
+def mib(count):
+    return "%.1f MiB" % (count / MIB)
+
+
+def quotes_registration(member_id, quotes):
+    """A multipart registration whose realname is `quotes` bytes of '"'."""
+    return pages.multipart(("session", "demo"), ("command", "registration"),
+                           ("id", member_id), ("pw", "secret1"), ("pw2", "secret1"),
+                           ("mail", "m@example.com"), ("country", "日本"),
+                           ("realname", b'"' * quotes))
+
+
+class Answer:
+    def __init__(self, response, seconds):
+        self.status = response.status
+        self.headers = response.headers
+        self.body = response.read()
+        self.seconds = seconds
+
+    def header(self, name):
+        return self.headers.get(name)
+
+
+class HostileCases:
+    """The cases every server passes; a subclass names the server in SITE."""
+
+    SITE = None
+    site = None
+    sanitized = False
+    # The largest body sent: the servers' limit through one server, less through the others,
+    # as a sanitizer build reads 64 MiB for many seconds and the cases are the same.
+    BIG = 8 * MIB
+
+    @classmethod
+    def setUpClass(cls):
+        problem = cls.SITE.unavailable() or cls.unmeasurable()
+        if problem:
+            raise unittest.SkipTest(problem)
+        cls.site = cls.SITE()  # the shipped configuration: no dumps
+        try:
+            cls.site.start()
+            cls.wrap_gate()
+        except BaseException:
+            cls.site.remove()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.site is None:
+            return
+        try:
+            cls.site.stop()
+            reports = cls.site.sanitizer_reports()
+            if reports:
+                raise AssertionError("the gate reported faults:\n" + b"\n".join(
+                    reports).decode("utf-8", "replace"))
+        finally:
+            cls.site.remove()
+
+    @staticmethod
+    def unmeasurable():
+        if not os.access(TIME, os.X_OK):
+            return "%s is needed to read the gate's peak memory (Debian package time)" % TIME
+        return None
+
+    @classmethod
+    def wrap_gate(cls):
+        """Puts a script in the gate's place that runs it under /usr/bin/time, appending
+        each run's peak resident size (KiB) to logs/gate-peak.txt. The gate stays in cgi/,
+        so it finds its config.txt as before. lighttpd ends a CGI program that is still
+        there once its answer is whole: the wrapper ignores that, so that time writes its
+        figure."""
+        gate = cls.site.path("cgi", "orvanegate.exe")
+        real = cls.site.path("cgi", "orvanegate.real")
+        with open(gate, "rb") as f:
+            # A sanitizer build keeps freed blocks aside and shadows the heap by an eighth:
+            # its figures get that eighth, and no quarantine.
+            cls.sanitized = b"AddressSanitizer" in f.read()
+        os.rename(gate, real)
+        script = ("#!/bin/sh\ntrap '' TERM\n"
+                  "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=0\n"
+                  "export ASAN_OPTIONS\nexec %s -f %%M -a -o %s %s\n"
+                  % (TIME, cls.site.path("logs", "gate-peak.txt"), real))
+        with open(gate + ".new", "w") as f:
+            f.write(script)
+        os.chmod(gate + ".new", 0o755)
+        os.rename(gate + ".new", gate)
+
+    # --- client ----------------------------------------------------------------
+    def request(self, method, path, body=None, headers=None, source=None):
+        conn = http.client.HTTPConnection("127.0.0.1", self.site.port, timeout=TIMEOUT,
+                                          source_address=(source, 0) if source else None)
+        try:
+            started = time.monotonic()
+            conn.request(method, path, body=body, headers=headers or {})
+            return Answer(conn.getresponse(), time.monotonic() - started)
+        finally:
+            conn.close()
+
+    def post_form(self, *pairs, headers=None, source=None):
+        return self.request("POST", "/cgi/orvanegate.exe", pages.urlencoded(*pairs),
+                            dict({"Content-Type": "application/x-www-form-urlencoded"},
+                                 **(headers or {})), source)
+
+    def post_multipart(self, body, headers=None):
+        return self.request("POST", "/cgi/orvanegate.exe", body,
+                            dict({"Content-Type": pages.multipart_type()}, **(headers or {})))
+
+    def register(self, member_id, headers=None):
+        return self.post_form(("session", "demo"), ("command", "registration"),
+                              ("id", member_id), ("pw", "secret1"), ("pw2", "secret1"),
+                              ("realname", "山田花子"), ("mail", "m@example.com"),
+                              ("country", "日本"), headers=headers)
+
+    # --- measures --------------------------------------------------------------
+    def peaks(self):
+        """The peaks recorded so far, one a gate run (time adds a line of its own before
+        the figure when the gate's exit code is not 0)."""
+        try:
+            with open(self.site.path("logs", "gate-peak.txt")) as f:
+                return [int(line) * 1024 for line in f.read().splitlines() if line.isdigit()]
+        except FileNotFoundError:
+            return []
+
+    def settle(self):
+        """Waits until no gate run is being timed: each writes its figure as it ends, which
+        may follow its answer."""
+        mark = self.site.path("logs", "gate-peak.txt").encode()
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            timing = False
+            for pid in filter(str.isdigit, os.listdir("/proc")):
+                try:
+                    with open("/proc/%s/cmdline" % pid, "rb") as f:
+                        timing = timing or mark in f.read()
+                except OSError:
+                    pass
+            if not timing:
+                return
+            time.sleep(0.05)
+        self.fail("a timed gate run did not end")
+
+    def measured(self, send):
+        """The answer of send() and the largest peak of the gate runs it caused."""
+        self.settle()
+        before = len(self.peaks())
+        answer = send()
+        self.settle()
+        new = self.peaks()[before:]
+        self.assertTrue(new, "the gate did not run")
+        return answer, max(new)
+
+    def idle_peak(self):
+        return self.measured(lambda: self.request("GET", "/cgi/orvanegate.exe"))[1]
+
+    def assert_memory_bounded(self, label, body_size, peak):
+        idle = self.idle_peak()
+        bound = 2 * body_size + ALLOWANCE
+        if self.sanitized:
+            bound += bound // 8
+        figure("%s %s: body %s, peak %s, %s above the idle %s (bound %s%s)" % (
+            self.site.name, label, mib(body_size), mib(peak), mib(peak - idle), mib(idle),
+            mib(bound), ", sanitizer build" if self.sanitized else ""))
+        self.assertLessEqual(peak - idle, bound, label)
+
+    def disk(self):
+        """Every file the gate or the server may write, with its size: the data, the
+        published leaves and the server's working files."""
+        found = {}
+        for top in ("data", "htdocs", "run"):
+            for name in self.site.files(top):
+                path = self.site.path(top, name)
+                if os.path.isfile(path) and not name.endswith((".pid", ".sock")):
+                    found[os.path.join(top, name)] = os.path.getsize(path)
+        return found
+
+    def log_bytes(self):
+        return sum(os.path.getsize(self.site.path("logs", n))
+                   for n in os.listdir(self.site.path("logs")))
+
+    def assert_disk_unchanged(self, before, label):
+        # A server may remove its buffer file of a body a moment after it answered.
+        deadline = time.monotonic() + 10
+        while self.disk() != before and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(before, self.disk(), label)
+
+    def assert_gate_error(self, message, answer):
+        self.assertEqual(200, answer.status)
+        cgi_harness.assert_bytes_equal(pages.error_page(message), answer.body, "page")
+
+    # --- cases -----------------------------------------------------------------
+    def test_quotes_registration_is_refused_in_bounded_memory(self):
+        overhead = len(quotes_registration("quotes1", 0))
+        body = quotes_registration("quotes1", self.BIG - 4096 - overhead)
+        label = "%s registration of quotes" % mib(len(body))
+        before = self.disk()
+        answer, peak = self.measured(lambda: self.post_multipart(body))
+        figure("%s %s: answered in %.2f s" % (self.site.name, label, answer.seconds))
+        self.assert_memory_bounded(label, len(body), peak)
+        self.assert_gate_error(TOO_LONG, answer)
+        self.assert_disk_unchanged(before, "the refused registration wrote something")
+
+    def test_largest_allowed_record_is_queried_within_its_bound(self):
+        # About 60,000 bytes escaped: a record just below the 64 KiB a record may take.
+        body = quotes_registration("largest1", 10000)
+        self.assertEqual(200, self.post_multipart(body).status)
+        record = self.site.read("data", "members", "largest1.txt")
+        self.assertIn(b"&quot;" * 10000, record)
+        answer, peak = self.measured(
+            lambda: self.request("GET", "/cgi/orvanegate.exe?showuser=largest1&session=demo"))
+        self.assertEqual(200, answer.status)
+        self.assertIn(b"&quot;" * 10000, answer.body)
+        figure("%s query of the largest record (%d bytes): %d bytes sent in %.3f s" % (
+            self.site.name, len(record), len(answer.body), answer.seconds))
+        self.assert_memory_bounded("query of the largest record", 0, peak)
+
+    def test_anonymous_junk_bodies_add_nothing_to_disk(self):
+        bodies = (
+            ("random bytes", random.Random(23).randbytes(self.BIG - 4096),
+             pages.multipart_type()),
+            ("form for no session", b"session=nosuch&command=registration&id=x&realname="
+             + b"%22" * MIB, "application/x-www-form-urlencoded"),
+            ("form without a command", b"session=demo&" + b"a=b&" * 100000,
+             "application/x-www-form-urlencoded"),
+        )
+        before, logs = self.disk(), self.log_bytes()
+        started = time.monotonic()
+        for label, body, content_type in bodies:
+            with self.subTest(label):
+                answer = self.request("POST", "/cgi/orvanegate.exe", body,
+                                      {"Content-Type": content_type})
+                self.assertEqual(200, answer.status)
+        self.assert_disk_unchanged(before, "anonymous junk was kept")
+        grown = self.log_bytes() - logs
+        figure("%s %d junk bodies (%s) in %.1f s: nothing kept, logs grew %d bytes" % (
+            self.site.name, len(bodies), mib(sum(len(b) for _, b, _ in bodies)),
+            time.monotonic() - started, grown))
+        self.assertLess(grown, 64 * 1024, "the bodies reached a log")
+
+    def test_guesses_are_slowed_for_the_guessing_address_only(self):
+        self.assertEqual(200, self.register("guess1").status)
+
+        def changepw(old, source):
+            return self.post_form(("session", "demo"), ("command", "changepw"), ("id", "guess1"),
+                                  ("pw0", old), ("pw1", "secret9"), ("pw2", "secret9"),
+                                  source=source)
+
+        def change_profile_form(source):
+            return self.post_form(("session", "demo"), ("command", "changeprof1"),
+                                  ("id", "guess1"), ("pw", "secret1"), source=source)
+
+        tries = 30
+        started = time.monotonic()
+        answers = [changepw("guess%03d" % n, ATTACKER) for n in range(tries)]
+        seconds = time.monotonic() - started
+        checked = [a for a in answers if a.body == pages.error_page(pages.PW_NOT_CHANGED)]
+        refused = [a for a in answers if a.body == pages.error_page(TOO_MANY_GUESSES)]
+        figure("%s %d guesses from %s in %.2f s: %d checked, %d refused unchecked" % (
+            self.site.name, tries, ATTACKER, seconds, len(checked), len(refused)))
+        self.assertEqual(GUESSES_ALLOWED, len(checked))
+        self.assertEqual(tries - GUESSES_ALLOWED, len(refused))
+        # The right password from the guessing address is not even checked.
+        self.assert_gate_error(TOO_MANY_GUESSES, changepw("secret1", ATTACKER))
+        self.assertIn(b'name="command" value="changeprof2"',
+                      change_profile_form("127.0.0.1").body)
+        self.assertIn(b"orvanegate: too many wrong passwords", self.site.error_log())
+
+    def test_client_headers_posing_as_server_variables_are_ignored(self):
+        # lighttpd passes "Content.Length:" on as HTTP_CONTENT_LENGTH, and every server
+        # passes "Path-Info:" as HTTP_PATH_INFO.
+        for label, headers in (("Content.Length short", {"Content.Length": "5"}),
+                               ("Content.Length huge", {"Content.Length": "2000000000"}),
+                               ("Content.Type", {"Content.Type": "text/plain"}),
+                               ("Path-Info", {"Path-Info": "/cgi/orvanegate.exe/x"})):
+            with self.subTest(label):
+                member_id = "hdr" + "".join(c for c in label.lower() if c.isalpha())
+                answer = self.register(member_id, headers)
+                self.assertEqual(200, answer.status)
+                cgi_harness.assert_bytes_equal(pages.registration_accepted_page(),
+                                               answer.body, "page")
+                self.assertEqual(pages.registration_record(
+                    member_id, "secret1", "山田花子", "日本", "m@example.com"),
+                    self.site.read("data", "members", member_id + ".txt"))
+
+    def test_cross_site_posts_are_refused_before_the_gate(self):
+        self.settle()
+        before, started = self.disk(), len(self.peaks())
+        posting = pages.multipart(("session", "demo"), ("command", "postleaf"), ("id", "x1"),
+                                  ("pw", "secret1"), ("upfile", "a.png", "image/png",
+                                                      pages.LEAF_IMAGE))
+        for label, send in (
+                ("registration", lambda h: self.register("cross1", h)),
+                ("posting", lambda h: self.post_multipart(posting, h)),
+                ("text/plain shaped as multipart", lambda h: self.request(
+                    "POST", "/cgi/orvanegate.exe", posting, dict(h, **{
+                        "Content-Type": "text/plain"})))):
+            with self.subTest(label):
+                self.assertEqual(403, send({"Sec-Fetch-Site": "cross-site"}).status)
+        self.assert_disk_unchanged(before, "a cross-site post was stored")
+        self.settle()
+        self.assertEqual(started, len(self.peaks()), "the gate ran for a cross-site post")
+        for site in ("same-origin", "same-site", "none", None):
+            with self.subTest(site):
+                headers = {"Sec-Fetch-Site": site} if site else {}
+                answer = self.register("cross%s" % (site or "absent").replace("-", ""), headers)
+                cgi_harness.assert_bytes_equal(pages.registration_accepted_page(),
+                                               answer.body, "page")
+        # A link from another site still shows a profile.
+        answer = self.request("GET", "/cgi/orvanegate.exe?showuser=crossnone&session=demo",
+                              headers={"Sec-Fetch-Site": "cross-site"})
+        self.assertEqual(200, answer.status)
+        self.assertIn(b"crossnone", answer.body)
+
+    def test_answers_and_forms_may_not_be_framed_or_kept(self):
+        self.assertEqual(200, self.register("frame1").status)
+        requests = (
+            ("index", lambda: self.request("GET", "/")),
+            ("registration form", lambda: self.request("GET", "/register.html")),
+            ("change-profile form", lambda: self.request("GET", "/changeprof.html")),
+            ("profile query", lambda: self.request(
+                "GET", "/cgi/orvanegate.exe?showuser=frame1&session=demo")),
+            ("change-profile answer", lambda: self.post_form(
+                ("session", "demo"), ("command", "changeprof1"), ("id", "frame1"),
+                ("pw", "secret1"))),
+            ("error page", lambda: self.post_form(("session", "nosuch"),
+                                                  ("command", "registration"))),
+        )
+        for label, send in requests:
+            with self.subTest(label):
+                answer = send()
+                for name, value in FRAMING.items():
+                    self.assertEqual(value, answer.header(name), name)
+
+    def test_dot_files_in_leaf_directories_are_never_delivered(self):
+        secret = b"slot note of the gate"
+        paths = []
+        for directory in LEAF_DIRECTORIES:
+            top = self.site.path("htdocs", directory)
+            os.makedirs(os.path.join(top, ".dir"), exist_ok=True)
+            for name in (".leaf0", ".leaf0i", ".hidden.png", ".dir/x.png"):
+                with open(os.path.join(top, name), "wb") as f:
+                    f.write(secret)
+            paths += ["/%s/.leaf0" % directory, "/%s/%%2eleaf0i" % directory,
+                      "/%s/.hidden.png" % directory, "/%s/.dir/x.png" % directory,
+                      "/%s/x/../.leaf0" % directory]
+        for path in paths:
+            with self.subTest(path):
+                answer = self.request("GET", path)
+                self.assertIn(answer.status, (403, 404))
+                self.assertNotIn(secret, answer.body)
+        for directory in LEAF_DIRECTORIES:
+            with self.subTest(listing=directory):
+                self.assertNotIn(b".leaf0", self.request("GET", "/%s/" % directory).body)
+
+
+class LighttpdHostileTest(HostileCases, unittest.TestCase):
+    SITE = served_site.Lighttpd
+    BIG = LIMIT
+
+
+class ApacheHostileTest(HostileCases, unittest.TestCase):
+    SITE = served_site.Apache
+
+
+class NginxWithChildren(served_site.Nginx):
+    """fcgiwrap as the guide starts it: one slow request does not hold up the others."""
+    fcgi_children = 4
+
+
+class NginxHostileTest(HostileCases, unittest.TestCase):
+    SITE = NginxWithChildren
+
+
+if __name__ == "__main__":
+    unittest.main()
