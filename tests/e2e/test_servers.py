@@ -410,7 +410,8 @@ def fail2ban_failregex():
 
 
 # The date that fail2ban takes off a line before its failregex is tried.
-LOG_DATE = re.compile(r"^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d|^\[\w{3} \w{3} \d\d [\d:.]+ \d{4}\]")
+LOG_DATE = re.compile(r"^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d|^\[\w{3} \w{3} \d\d [\d:.]+ \d{4}\]"
+                      r"|^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:")
 
 
 class LighttpdTest(ServerCases, unittest.TestCase):
