@@ -15,7 +15,7 @@ struct ResponderMode {
   bool fastcgi = false;
   std::string address;  // empty: the listening socket handed over as standard input
   long max_requests = kDefaultMaxRequests;  // 0: no bound
-  std::string error;    // not empty: the options are wrong; nothing is answered
+  std::string error;                        // not empty: the options are wrong; nothing is answered
 };
 
 // What the process was started for. A web server's CGI request (GATEWAY_INTERFACE set)

@@ -24,6 +24,8 @@ struct ModeCase {
 TEST(ResponderMode, ArgumentsSocketAndVariableChooseTheMode) {
   const long d = kDefaultMaxRequests;
   const std::optional<std::string> none;
+  // One case a line.
+  // clang-format off
   const ModeCase cases[] = {
       {"plain CGI run", {}, false, false, none, false, "", d, false},
       {"CGI ignores a bad bound", {}, false, false, "x", false, "", d, false},
@@ -51,11 +53,11 @@ TEST(ResponderMode, ArgumentsSocketAndVariableChooseTheMode) {
       {"bad variable", {}, false, true, "5x", false, "", d, true},
       {"empty variable", {}, false, true, "", false, "", d, true},
   };
+  // clang-format on
   for (const ModeCase& c : cases) {
     SCOPED_TRACE(c.label);
-    const ResponderMode mode = ChooseResponderMode(c.arguments, c.gateway_interface_set,
-                                                   c.standard_input_listens,
-                                                   c.max_requests_variable);
+    const ResponderMode mode = ChooseResponderMode(
+        c.arguments, c.gateway_interface_set, c.standard_input_listens, c.max_requests_variable);
     EXPECT_EQ(c.fails, !mode.error.empty()) << mode.error;
     if (c.fails) continue;
     EXPECT_EQ(c.fastcgi, mode.fastcgi);

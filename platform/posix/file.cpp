@@ -69,11 +69,13 @@ void IgnoreSignal(int) {}
 // signal that came before the request began to wait is followed by another.
 int LockBlockingUntil(int fd, bool exclusive, int milliseconds) {
   const std::int64_t deadline = MonotonicMilliseconds() + milliseconds;
-  struct sigaction interrupt {}, previous {};
+  struct sigaction interrupt {};
+  struct sigaction previous {};
   interrupt.sa_handler = IgnoreSignal;  // no SA_RESTART: the request returns EINTR
   sigemptyset(&interrupt.sa_mask);
   sigaction(SIGALRM, &interrupt, &previous);
-  struct itimerval timer {}, stopped {};
+  struct itimerval timer {};
+  struct itimerval stopped {};
   timer.it_value.tv_sec = milliseconds / 1000;
   timer.it_value.tv_usec = (milliseconds % 1000) * 1000 + 1;
   timer.it_interval.tv_usec = 1000;
