@@ -191,12 +191,20 @@ def main():
     parser.add_argument("--scratch", default="/dev/shm" if os.path.isdir("/dev/shm") else None,
                         help="a tmpfs directory for the site (default /dev/shm)")
     parser.add_argument("--quick", action="store_true", help="fewer runs, for a first look")
+    parser.add_argument("--servers", action="store_true",
+                        help="also the server-level table (server_bench.py): nginx, wrk, php-fpm")
+    parser.add_argument("--servers-only", action="store_true",
+                        help="only the server-level table")
     args = parser.parse_args()
     small_runs, large_runs, burst_runs = (40, 8, 2) if args.quick else (240, 20, 5)
 
     exe = build_gate(args.build)
-    with tempfile.TemporaryDirectory(prefix="orvanegate-bench-", dir=args.scratch) as root:
-        report(root, exe, small_runs, large_runs, burst_runs)
+    if not args.servers_only:
+        with tempfile.TemporaryDirectory(prefix="orvanegate-bench-", dir=args.scratch) as root:
+            report(root, exe, small_runs, large_runs, burst_runs)
+    if args.servers or args.servers_only:
+        rounds = ["--rounds", "1", "--seconds", "2"] if args.quick else ["--rounds", "4"]
+        run([sys.executable, os.path.join(HERE, "server_bench.py"), exe] + rounds)
 
 
 def gate_cases(site, small_bodies, registration):

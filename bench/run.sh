@@ -1,7 +1,7 @@
 #!/bin/sh
 # One command for the request benchmark: installs what it needs when it can, builds the
 # release gate and the C floors, and prints the table (see bench/README.md).
-#   sh bench/run.sh [--quick]
+#   sh bench/run.sh [--quick] [--servers | --servers-only]
 set -eu
 cd "$(dirname "$0")/.."
 SUDO=""
@@ -24,6 +24,8 @@ sh scripts/install-deps.sh
 # which are skipped with a message when they cannot be installed.
 install hyperfine time gcc libc6-dev
 install php-cgi libcgi-pm-perl python3 strace valgrind
+# The server-level table (--servers): nginx in front of every program, wrk for load.
+case " $* " in *" --servers"*) install nginx fcgiwrap spawn-fcgi libfcgi-dev php-fpm wrk ;; esac
 for tool in hyperfine /usr/bin/time cc; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing and could not be installed" >&2; exit 1; }
 done

@@ -86,8 +86,10 @@ void TWebModule1::WebModule1WebActionItem1Action(TComponent* /*Sender*/, TWebReq
   std::string body_rest;
   const std::string_view body = ReadWholeBody(Request, body_rest);
 
-  RequestStamp = FormatRequestStamp(platform::LocalNow());
-  RequestDay = FormatRequestDay(platform::LocalNow());
+  // One reading for both, so that a dump never lands in the day directory after its own.
+  const platform::LocalDateTime now = DistinctRequestTime();
+  RequestStamp = FormatRequestStamp(now);
+  RequestDay = FormatRequestDay(now);
 
   const UploadDataReset upload_reset(UploadData);
   DecodeBody(*this, body);

@@ -16,6 +16,11 @@ constexpr char kUsage[] =
     "                        named sessions (default: every settings file) and their\n"
     "                        directories and files; changes nothing. Exit code 0 when the\n"
     "                        site can serve every command, 1 otherwise.\n"
+    "  --fastcgi ADDRESS     answer FastCGI requests on ADDRESS (:PORT, HOST:PORT or a\n"
+    "                        socket path) until --max-requests N were answered (default\n"
+    "                        500, 0: no bound; or ORVANEGATE_MAX_REQUESTS). Started by a\n"
+    "                        process manager with a listening socket as standard input,\n"
+    "                        it answers FastCGI requests without this option.\n"
     "  --version             print the version\n"
     "  --help                print this text\n";
 

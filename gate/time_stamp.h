@@ -12,4 +12,9 @@ std::string FormatRequestStamp(const platform::LocalDateTime& time);  // "yyyymm
 std::string FormatRequestDay(const platform::LocalDateTime& time);    // "yyyymmdd"
 std::string FormatLogTime(const platform::LocalDateTime& time);       // "yyyymmdd-hh:mm:ss"
 
+// The time of a request that reads its body: never the millisecond of this process's
+// previous one. A persistent process answers requests faster than one a millisecond, and
+// two requests of one stamp would share a dump name, the later replacing the earlier.
+platform::LocalDateTime DistinctRequestTime();
+
 }  // namespace orvane

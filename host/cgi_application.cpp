@@ -21,6 +21,10 @@ TCGIFactory& TCGIApplication::RequestFactory() {
 
 void TCGIApplication::Run() {
   platform::PrepareStandardChannels();
+  ServeRequest();
+}
+
+void TCGIApplication::ServeRequest() {
   try {
     // Declared in this order so that the response goes first, before the handler runs.
     std::unique_ptr<TCGIRequest> request = RequestFactory().CreateRequest();

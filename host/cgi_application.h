@@ -1,4 +1,5 @@
-// The CGI application: one request per process, from reading it to the reply.
+// The CGI application: a request's cycle from reading it to the reply, once per process or,
+// in a persistent process, once per request.
 #pragma once
 
 #include <memory>
@@ -18,6 +19,10 @@ class TCGIApplication : public TWebApplication {
   // The whole request cycle; never lets an exception out, answers with the
   // last-resort reply when the cycle itself fails.
   void Run() override;
+  // One request cycle on standard channels already prepared; a persistent process calls
+  // it for each of its requests, with KeepModuleLists off so that no request meets a
+  // module that an earlier one has used.
+  void ServeRequest();
 
   // Created on first use; creating it installs RelayException as the exception hook.
   TCGIFactory& RequestFactory();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,7 +30,25 @@ long ReadStdin(char* buffer, std::size_t count);
 long WriteStdout(const char* data, std::size_t count);
 void WriteStderr(std::string_view text);
 
-// Full path of the running executable file.
+// A persistent responder: requests arrive one after another over FastCGI connections
+// instead of one per process. While a request is being answered, GetEnvironment,
+// ReadStdin, WriteStdout and WriteStderr are that request's parameters and streams, and
+// nothing of the process's own environment shows through.
+// Whether the process was started as a FastCGI application: a process manager handed it
+// a listening socket as standard input.
+bool StartedAsFastCgiResponder();
+// Whether this build can answer FastCGI requests at all (not on Windows).
+bool CanServeFastCgi();
+// Answers requests with serve_one, one at a time, until max_requests were answered (0: no
+// bound) or the process is asked to stop (SIGTERM, SIGINT, SIGHUP); returns the exit code.
+// An empty address listens on standard input's socket; otherwise ":PORT", "HOST:PORT" or a
+// Unix socket path is opened. Memory that a request freed goes back to the system before
+// the next one is accepted. serve_one must not throw.
+int ServeFastCgi(const std::string& address, long max_requests,
+                 const std::function<void()>& serve_one);
+
+// Full path of the running executable file, as it was when first asked: a persistent
+// process keeps it even when the file is replaced meanwhile.
 std::string ExecutablePath();
 // The path made absolute against the current directory (unchanged when it already is).
 std::string FullPath(const std::string& path);

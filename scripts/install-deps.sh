@@ -16,9 +16,10 @@ for arg in "$@"; do
     *) echo "usage: $0 [--demo] [--list]" >&2; exit 2 ;;
   esac
 done
-# The demo builds the executable (g++, make, cmake), serves it with lighttpd, talks to it
-# with curl and probes its port with python3.
-DEMO_PACKAGES="g++ make cmake lighttpd curl python3"
+# The demo builds the executable (g++, make, cmake, and libfcgi-dev: the FastCGI library
+# linked into it statically), serves it with lighttpd, talks to it with curl and probes its
+# port with python3.
+DEMO_PACKAGES="g++ make cmake libfcgi-dev lighttpd curl python3"
 # ninja-build, GoogleTest and Google Benchmark: the test build; chromium and fonts-noto-cjk:
 # the real-browser suite (tests/browser) and its Japanese pages; apache2, nginx and fcgiwrap:
 # the end-to-end suite (tests/e2e); glusterfs-server and glusterfs-client: the two-server
@@ -26,7 +27,8 @@ DEMO_PACKAGES="g++ make cmake lighttpd curl python3"
 # peak memory in bench/body_shape_bench.py. The Windows build: the x86-64 MinGW-w64
 # compiler with POSIX threads (std::mutex), the GoogleTest sources to build its unit tests
 # with, wine64 to run them, and the locale sources that give wine the Shift_JIS code page.
-TEST_PACKAGES="ninja-build libgtest-dev libbenchmark-dev chromium fonts-noto-cjk apache2 nginx \
+# spawn-fcgi starts the persistent FastCGI responder for its suites.
+TEST_PACKAGES="spawn-fcgi ninja-build libgtest-dev libbenchmark-dev chromium fonts-noto-cjk apache2 nginx \
   fcgiwrap glusterfs-server glusterfs-client clang libclang-rt-14-dev time \
   g++-mingw-w64-x86-64-posix googletest wine64 wine locales"
 packages=$DEMO_PACKAGES

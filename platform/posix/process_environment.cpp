@@ -5,17 +5,23 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/request_channels.h"
 
 namespace orvane::platform {
 char PathDelimiter() { return '/'; }
 
 std::optional<std::string> GetEnvironment(const std::string& name) {
+  if (const posix::RequestChannels* request = posix::ActiveRequestChannels()) {
+    return request->Parameter(name);
+  }
   const char* value = std::getenv(name.c_str());
   if (value == nullptr) return std::nullopt;
   return std::string(value);
 }
 
-std::string ExecutablePath() {
+namespace {
+
+std::string ReadExecutablePath() {
   std::string path(4096, '\0');
   for (;;) {
     const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
@@ -26,6 +32,13 @@ std::string ExecutablePath() {
     }
     path.resize(path.size() * 2);
   }
+}
+
+}  // namespace
+
+std::string ExecutablePath() {
+  static const std::string path = ReadExecutablePath();
+  return path;
 }
 
 std::string FullPath(const std::string& path) {

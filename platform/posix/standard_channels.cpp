@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "platform/posix/request_channels.h"
 
 namespace orvane::platform {
 namespace {
@@ -42,6 +43,9 @@ void PrepareStandardChannels() {
 }
 
 long ReadStdin(char* buffer, std::size_t count) {
+  if (posix::RequestChannels* request = posix::ActiveRequestChannels()) {
+    return request->Read(buffer, count);
+  }
   for (;;) {
     const ssize_t got = ::read(STDIN_FILENO, buffer, count);
     if (got >= 0) return static_cast<long>(got);
@@ -50,6 +54,9 @@ long ReadStdin(char* buffer, std::size_t count) {
 }
 
 long WriteStdout(const char* data, std::size_t count) {
+  if (posix::RequestChannels* request = posix::ActiveRequestChannels()) {
+    return request->Write(data, count);
+  }
   std::size_t done = 0;
   while (done < count) {
     const ssize_t put = ::write(STDOUT_FILENO, data + done, count - done);
@@ -63,6 +70,10 @@ long WriteStdout(const char* data, std::size_t count) {
 }
 
 void WriteStderr(std::string_view text) {
+  if (posix::RequestChannels* request = posix::ActiveRequestChannels()) {
+    request->WriteError(text);
+    return;
+  }
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t put = ::write(STDERR_FILENO, text.data() + done, text.size() - done);

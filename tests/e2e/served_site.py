@@ -9,6 +9,13 @@ loopback port in a process group of its own, and stops it again:
 * ``Nginx``: tests/e2e/conf/nginx.conf around site/nginx-site.conf, with fcgiwrap on a
   unix socket.
 
+The same sites with the gate in its persistent FastCGI mode:
+
+* ``LighttpdFastCgi``: site/lighttpd-fastcgi.conf, mod_fastcgi starting the gate processes;
+* ``ApacheFastCgi``: site/apache2-fastcgi-site.conf, mod_proxy_fcgi;
+* ``NginxFastCgi``: site/nginx-fastcgi-site.conf;
+  the last two with the gate processes of site/orvanegate-fastcgi.sh (spawn-fcgi).
+
 Run as root, every server (and fcgiwrap) works as www-data, which owns what the gate writes.
 ``unavailable()`` names what this machine lacks to run a server, or None.
 """
@@ -26,6 +33,8 @@ import tempfile
 import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SITE = os.path.join(REPO, "site")
+GATE_PROCESSES = os.path.join(SITE, "orvanegate-fastcgi.sh")
 CONF = os.path.join(REPO, "tests", "e2e", "conf")
 LAYOUT = os.path.join(REPO, "scripts", "site-layout.sh")
 WEB_USER = "www-data"
@@ -85,6 +94,8 @@ class ServedSite:
 
     name = None
     programs = ()
+    # Whether the gate processes answer many requests each (FastCGI) or one (CGI).
+    persistent = False
 
     @classmethod
     def unavailable(cls):
@@ -147,6 +158,23 @@ class ServedSite:
             except OSError:
                 pass
         return found
+
+    def busy_gate_processes(self):
+        """Gate processes in the middle of a request. A CGI process lives for one request;
+        a persistent one between requests holds no file of the site open."""
+        if not self.persistent:
+            return self.gate_processes()
+        busy = []
+        for pid in self.gate_processes():
+            try:
+                fds = os.listdir("/proc/%d/fd" % pid)
+                held = [os.readlink("/proc/%d/fd/%s" % (pid, fd)) for fd in fds]
+            except OSError:
+                continue  # it has ended meanwhile
+            if any(path.startswith((self.path("data") + "/", self.path("htdocs") + "/"))
+                   for path in held):
+                busy.append(pid)
+        return busy
 
     # --- life ------------------------------------------------------------------
     def start(self):
@@ -257,6 +285,22 @@ class ServedSite:
     def user_values(self):
         return {"USER": WEB_USER, "GROUP": WEB_USER} if as_root() else {}
 
+    def fill_site_conf(self, name):
+        """site/NAME filled in as scripts/site-layout.sh fills the others; its path."""
+        target = self.path("conf", name)
+        fill(os.path.join(SITE, name), target, {"RUN": self.run, "PORT": str(self.port)})
+        return target
+
+    def start_gate_processes(self, count=2):
+        """Persistent gate processes on run/orvanegate.sock, as site/orvanegate-fastcgi.sh
+        keeps them; returns once the socket is there."""
+        socket_path = self.path("run", "orvanegate.sock")
+        self.spawn([GATE_PROCESSES, socket_path, self.path("cgi", "orvanegate.exe"), str(count)],
+                   **server_account())
+        deadline = time.monotonic() + START_SECONDS
+        while not os.path.exists(socket_path) and time.monotonic() < deadline:
+            time.sleep(0.05)
+
 
 class Lighttpd(ServedSite):
     name = "lighttpd"
@@ -267,14 +311,17 @@ class Lighttpd(ServedSite):
     HOSTILE = '\ncgi.assign = (".cgi" => "", ".php" => "", ".svg" => "")\n'
 
     def launch(self):
-        conf = self.path("conf", "lighttpd.conf")
-        with open(conf, "a") as f:
+        with open(self.path("conf", "lighttpd.conf"), "a") as f:
             f.write(self.HOSTILE)
+        conf = self.main_conf()
         subprocess.run([program("lighttpd"), "-tt", "-f", conf], check=True, timeout=30,
                        stdout=subprocess.DEVNULL)
         # Started as the server's account rather than dropping to it, so that it still ends
         # with the suite (a process that changes its user forgets end_with_parent).
         self.spawn([program("lighttpd"), "-D", "-f", conf], **server_account())
+
+    def main_conf(self):
+        return self.path("conf", "lighttpd.conf")
 
 
 class Apache(ServedSite):
@@ -289,8 +336,12 @@ class Apache(ServedSite):
                   "USER": user, "GROUP": "#%d" % os.getgid()}
         values.update(self.user_values())
         fill(os.path.join(CONF, "apache2.conf"), conf, values)
+        self.adapt(conf)
         self.spawn([program("apache2"), "-d", self.run, "-f", conf,
                     "-DFOREGROUND"])
+
+    def adapt(self, conf):
+        """Changes the filled server configuration for a variant of the site."""
 
 
 class Nginx(ServedSite):
@@ -306,6 +357,12 @@ class Nginx(ServedSite):
         values = {"RUN": self.run, "PORT": str(self.port),
                   "USER_LINE": "user %s %s;" % (user["USER"], user["GROUP"]) if user else ""}
         fill(os.path.join(CONF, "nginx.conf"), conf, values)
+        self.start_gate(conf)
+        self.spawn([program("nginx"), "-p", self.path("run"),
+                    "-e", self.path("logs", "error.log"), "-c", conf])
+
+    def start_gate(self, conf):
+        """Starts what answers on the site's FastCGI socket: here fcgiwrap."""
         socket_path = self.path("run", "fcgiwrap.sock")
         if os.path.exists(socket_path):
             os.unlink(socket_path)
@@ -317,5 +374,47 @@ class Nginx(ServedSite):
         deadline = time.monotonic() + START_SECONDS
         while not os.path.exists(socket_path) and time.monotonic() < deadline:
             time.sleep(0.05)
-        self.spawn([program("nginx"), "-p", self.path("run"),
-                    "-e", self.path("logs", "error.log"), "-c", conf])
+
+
+def use_site_conf(conf, cgi_name, fastcgi_name):
+    """Makes a filled server configuration include the FastCGI site instead of the CGI one."""
+    with open(conf) as f:
+        text = f.read()
+    if cgi_name not in text:
+        raise RuntimeError("%s does not include %s" % (conf, cgi_name))
+    with open(conf, "w") as f:
+        f.write(text.replace(cgi_name, fastcgi_name))
+
+
+class LighttpdFastCgi(Lighttpd):
+    name = "lighttpd-fastcgi"
+    persistent = True
+
+    def main_conf(self):
+        return self.fill_site_conf("lighttpd-fastcgi.conf")
+
+
+class ApacheFastCgi(Apache):
+    name = "apache-fastcgi"
+    persistent = True
+    PROXY_MODULES = ("proxy", "proxy_fcgi")
+
+    def adapt(self, conf):
+        self.fill_site_conf("apache2-fastcgi-site.conf")
+        # The proxy modules before the site, whose proxy sections need them.
+        modules = "".join("LoadModule %s_module %s/mod_%s.so\n" % (name, self.MODULES, name)
+                          for name in self.PROXY_MODULES)
+        use_site_conf(conf, 'Include "%s/conf/apache2-site.conf"' % self.run,
+                      modules + 'Include "%s/conf/apache2-fastcgi-site.conf"' % self.run)
+        self.start_gate_processes()
+
+
+class NginxFastCgi(Nginx):
+    name = "nginx-fastcgi"
+    persistent = True
+    programs = ("nginx", "spawn-fcgi")
+
+    def start_gate(self, conf):
+        self.fill_site_conf("nginx-fastcgi-site.conf")
+        use_site_conf(conf, "/conf/nginx-site.conf", "/conf/nginx-fastcgi-site.conf")
+        self.start_gate_processes()

@@ -419,5 +419,54 @@ class NginxHostileTest(HostileCases, unittest.TestCase):
     SITE = NginxWithChildren
 
 
+class PersistentHostileCases(HostileCases):
+    """The same attacks on the persistent FastCGI deployments. Their gate processes run
+    before a wrapper could be put in place and live on: a command's memory is the growth of
+    the largest peak (VmHWM) of any gate process while it is answered."""
+
+    @classmethod
+    def wrap_gate(cls):
+        with open(cls.site.path("cgi", "orvanegate.exe"), "rb") as f:
+            cls.sanitized = b"AddressSanitizer" in f.read()
+
+    def gate_peaks(self):
+        gate = os.path.realpath(self.site.path("cgi", "orvanegate.exe"))
+        found = {}
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                if os.path.realpath("/proc/%s/exe" % pid) != gate:
+                    continue
+                with open("/proc/%s/status" % pid) as f:
+                    for line in f:
+                        if line.startswith("VmHWM:"):
+                            found[pid] = int(line.split()[1]) * 1024
+            except OSError:
+                pass
+        return found
+
+    def measured(self, send):
+        before = self.gate_peaks()
+        self.assertTrue(before, "no gate process runs")
+        answer = send()
+        after = self.gate_peaks()
+        return answer, max(peak - before.get(pid, 0) for pid, peak in after.items())
+
+    def idle_peak(self):
+        return 0
+
+
+class LighttpdFastCgiHostileTest(PersistentHostileCases, unittest.TestCase):
+    SITE = served_site.LighttpdFastCgi
+    BIG = LIMIT
+
+
+class ApacheFastCgiHostileTest(PersistentHostileCases, unittest.TestCase):
+    SITE = served_site.ApacheFastCgi
+
+
+class NginxFastCgiHostileTest(PersistentHostileCases, unittest.TestCase):
+    SITE = served_site.NginxFastCgi
+
+
 if __name__ == "__main__":
     unittest.main()

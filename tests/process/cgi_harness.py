@@ -25,6 +25,13 @@
 * ``CgiTestCase`` adds ``make_site``, ``run_cgi`` (check_stderr unless
   ``expect_stderr=True``) and ``assertBytesEqual``.
 
+* ORVANEGATE_RESPONDER=fastcgi runs the same tests through the persistent mode: each
+  ``Site`` then starts one FastCGI process of its copy (as a process manager does, the
+  listening socket as its standard input) and ``Site.run`` sends every request without
+  arguments to it instead of starting a process (``Responder``); runs with arguments or
+  fault injection, and ``Site.start``, stay CGI runs. The process is stopped when the site
+  is removed, and anything it wrote to its own stderr (a sanitizer's report) fails the test.
+
 Texts that the gate writes in Shift_JIS are compared against ``'...'.encode('cp932')``.
 """
 
@@ -32,6 +39,8 @@ import os
 import re
 import shlex
 import shutil
+import signal
+import socket
 import stat
 import subprocess
 import sys
@@ -39,8 +48,11 @@ import tempfile
 import unittest
 from dataclasses import dataclass
 
+import fastcgi_client
+
 EXE_ENV = "ORVANEGATE_EXE"
 LAUNCHER_ENV = "ORVANEGATE_LAUNCHER"
+RESPONDER_ENV = "ORVANEGATE_RESPONDER"
 EXE_NAME = "orvanegate.exe"
 # What wine itself needs from the test environment; the program's own environment is
 # otherwise empty, as a web server gives it.
@@ -239,10 +251,67 @@ def check_stderr(test, result):
                   % (result.exit_code, escape_bytes(result.stderr)))
 
 
+def fastcgi_mode():
+    """Whether Site.run answers through a persistent FastCGI process."""
+    return os.environ.get(RESPONDER_ENV) == "fastcgi"
+
+
+class Responder:
+    """A persistent FastCGI process of an executable, started in a directory with the
+    listening socket as its standard input; ``run`` answers one request as ``Site.run``."""
+
+    def __init__(self, exe, cwd, env=None, args=()):
+        self.folder = tempfile.mkdtemp(prefix="orvanegate-fcgi-")
+        self.address = os.path.join(self.folder, "socket")
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        listener.bind(self.address)
+        listener.listen(64)
+        self.log = open(os.path.join(self.folder, "stderr"), "w+b")
+        child_env = dict(sanitizer_environment(), **(env or {}))
+        self.child = subprocess.Popen([exe, *args], env=child_env, cwd=cwd, stdin=listener,
+                                      stdout=subprocess.DEVNULL, stderr=self.log)
+        listener.close()
+
+    def run(self, env=None, stdin=b"", timeout=20):
+        reply = fastcgi_client.request(self.address, env or {}, stdin, timeout=timeout)
+        return Result(reply.app_status, reply.stdout, reply.stderr)
+
+    def wait(self, timeout=20):
+        """The exit code once the process has ended by itself."""
+        return self.child.wait(timeout)
+
+    def own_stderr(self):
+        self.log.seek(0)
+        return self.log.read()
+
+    def stop(self):
+        """Asks the process to stop (SIGTERM, as a service manager does) and returns
+        (exit code, what it wrote to its own stderr)."""
+        if self.child.poll() is None:
+            self.child.send_signal(signal.SIGTERM)
+        try:
+            code = self.child.wait(30)
+        except subprocess.TimeoutExpired:
+            self.child.kill()
+            code = self.child.wait()
+        output = self.own_stderr()
+        self.log.close()
+        shutil.rmtree(self.folder, ignore_errors=True)
+        return code, output
+
+
+def routed_to_responder(env, args):
+    """Whether a run goes to the site's FastCGI process in the fastcgi mode: not one with
+    options, nor one with a fault injected into the process's own file operations."""
+    return (fastcgi_mode() and not args and not under_wine()
+            and not any(name.startswith("ORVANEGATE_FAULT") for name in env or {}))
+
+
 class Site:
     """A temporary site directory with its own copy of the executable."""
 
     def __init__(self, config=None, files=None, exe_name=EXE_NAME):
+        self.responder = None
         self.root = tempfile.mkdtemp(prefix="orvanegate-")
         self.exe = os.path.join(self.root, exe_name)
         shutil.copy2(executable_path(), self.exe)
@@ -283,14 +352,31 @@ class Site:
     def run(self, env=None, stdin=b"", args=(), timeout=20):
         """Run the copy with an empty environment plus env; return a Result. A run that
         wine failed to start is started again."""
+        if routed_to_responder(env, args):
+            if self.responder is None:
+                self.responder = Responder(self.exe, self.root)
+            return self.responder.run(env, stdin, timeout)
         for _ in range(WINE_START_ATTEMPTS - 1):
             result = finish(self.start(env, args=args), stdin, timeout)
             if not wine_start_failed(result):
                 return result
         return finish(self.start(env, args=args), stdin, timeout)
 
+    def stop_responder(self):
+        """Stops the site's FastCGI process; fails when it did not end cleanly."""
+        responder, self.responder = self.responder, None
+        if responder is None:
+            return
+        code, output = responder.stop()
+        if code != 0 or output:
+            raise AssertionError("the FastCGI process ended with %d:\n%s"
+                                 % (code, escape_bytes(output)))
+
     def remove(self):
-        shutil.rmtree(self.root, ignore_errors=True)
+        try:
+            self.stop_responder()
+        finally:
+            shutil.rmtree(self.root, ignore_errors=True)
 
 
 class CgiTestCase(unittest.TestCase):

@@ -1,0 +1,299 @@
+#!/usr/bin/env python3
+"""Server-level benchmark: the gate's requests through one nginx (2 workers) with wrk,
+beside a static file, a persistent C floor, php-fpm, and the gate both via fcgiwrap (a
+process per request) and in its persistent FastCGI mode.
+
+Every case runs at 1, 8 and 32 connections; the cases are interleaved round by round and
+the table gives medians of requests per second and of the processor time per request
+spent by nginx and the case's backend processes (utime+stime of their process trees,
+exited children included). Run through bench/run.sh --servers, or:
+  python3 server_bench.py GATE_EXECUTABLE [--rounds N] [--seconds S]
+"""
+
+import argparse
+import os
+import re
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+import bench_site
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+PROCESS_SCRIPT = os.path.join(ROOT, "site", "orvanegate-fastcgi.sh")
+PHP_SCRIPT = os.path.join(HERE, "peers", "gate_equivalent.php")
+FLOOR_SOURCE = os.path.join(HERE, "floors", "fastcgi_floor.c")
+CONNECTIONS = (1, 8, 32)
+PROCESSES = 4
+CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
+GATE_PARAMS = """
+        fastcgi_param SCRIPT_NAME /cgi/orvanegate.exe;
+        fastcgi_param PATH_INFO "";
+        fastcgi_param REQUEST_METHOD $request_method;
+        fastcgi_param QUERY_STRING $query_string;
+        fastcgi_param CONTENT_TYPE $content_type;
+        fastcgi_param CONTENT_LENGTH $content_length;
+        fastcgi_param SERVER_PROTOCOL $server_protocol;
+        fastcgi_param REMOTE_ADDR $remote_addr;
+        fastcgi_param GATEWAY_INTERFACE CGI/1.1;"""
+NGINX_CONF = """daemon off;
+worker_processes 2;
+pid {run}/nginx.pid;
+error_log {run}/nginx-error.log warn;
+{user}
+events {{ worker_connections 256; }}
+http {{
+    access_log off;
+    client_body_temp_path {run}/body;
+    fastcgi_temp_path {run}/fastcgi;
+    client_max_body_size 64m;
+    client_body_buffer_size 64k;
+    server {{
+        listen 127.0.0.1:{port};
+        root {run}/htdocs;
+        location = /static.html {{ }}
+        location = /floor {{ fastcgi_pass unix:{run}/floor.sock; {params} }}
+        location = /wrap {{ fastcgi_pass unix:{run}/fcgiwrap.sock;
+            fastcgi_param SCRIPT_FILENAME {exe}; {params} }}
+        location = /fastcgi {{ fastcgi_pass unix:{run}/gate.sock; {params} }}
+        location = /php {{ fastcgi_pass unix:{run}/php.sock;
+            fastcgi_param SCRIPT_FILENAME {php}; fastcgi_param GATE_CONFIG {config}; {params} }}
+    }}
+}}
+"""
+PHP_CONF = """[global]
+pid = {run}/php-fpm.pid
+error_log = {run}/php-fpm.log
+daemonize = no
+[bench]
+listen = {run}/php.sock
+pm = static
+pm.max_children = {processes}
+pm.max_requests = 500
+clear_env = no
+php_admin_value[upload_tmp_dir] = {run}/php-uploads
+"""
+# wrk scripts: a fixed body, or a registration of a fresh id per request.
+POST_LUA = """wrk.method = "POST"
+wrk.headers["Content-Type"] = "{content_type}"
+local f = io.open("{body}", "rb"); wrk.body = f:read("*a"); f:close()
+"""
+REGISTER_LUA = """local count = 0
+local prefix = ""
+function setup(thread) thread:set("prefix", tostring(math.random(100000, 999999))) end
+function init() prefix = wrk.thread:get("prefix") or tostring(math.random(100000, 999999)) end
+function request()
+  count = count + 1
+  local body = "session=stamp&command=registration&id=r" .. prefix .. "x" .. count ..
+    "&pw=pw12345&pw2=pw12345&realname=bench&mail=a%40example.com&country=Japan"
+  return wrk.format("POST", nil, {{["Content-Type"] = "application/x-www-form-urlencoded"}}, body)
+end
+"""
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def tree_ticks(roots):
+    """utime+stime+cutime+cstime of the processes below and including the roots."""
+    parents, ticks = {}, {}
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/stat" % pid) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        parents[int(pid)] = int(fields[1])
+        ticks[int(pid)] = sum(int(v) for v in fields[11:15])
+    total = 0
+    for pid, value in ticks.items():
+        seen, walk = set(), pid
+        while walk and walk not in roots and walk not in seen:
+            seen.add(walk)
+            walk = parents.get(walk, 0)
+        if walk in roots:
+            total += value
+    return total
+
+
+class Bench:
+    def __init__(self, exe, run):
+        self.run = run
+        self.children = {}
+        self.site = bench_site.BenchSite(os.path.join(run, "site"), exe)
+        os.makedirs(os.path.join(run, "htdocs"))
+        os.makedirs(os.path.join(run, "php-uploads"))
+        with open(os.path.join(run, "htdocs", "static.html"), "wb") as f:
+            f.write(b"<html><body>" + b"x" * 1700 + b"</body></html>\r\n")
+        self.port = free_port()
+
+    def path(self, name):
+        return os.path.join(self.run, name)
+
+    def spawn(self, name, argv, env=None):
+        log = open(self.path(name + ".out"), "ab")
+        self.children[name] = subprocess.Popen(
+            argv, stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True,
+            cwd=self.site.cgi, env=dict(os.environ, **(env or {})))
+
+    def wait_for(self, path):
+        deadline = time.monotonic() + 20
+        while not os.path.exists(path):
+            if time.monotonic() > deadline:
+                raise RuntimeError("no socket " + path)
+            time.sleep(0.05)
+
+    def start(self):
+        floor = self.path("fastcgi_floor")
+        subprocess.run(["cc", "-O2", "-o", floor, FLOOR_SOURCE, "-l:libfcgi.a"], check=True)
+        self.spawn("floor", ["sh", PROCESS_SCRIPT, self.path("floor.sock"), floor, "1"])
+        self.spawn("fastcgi", ["sh", PROCESS_SCRIPT, self.path("gate.sock"), self.site.exe,
+                               str(PROCESSES)])
+        self.spawn("fcgiwrap", ["fcgiwrap", "-c", str(PROCESSES), "-s",
+                                "unix:" + self.path("fcgiwrap.sock")])
+        with open(self.path("php-fpm.conf"), "w") as f:
+            f.write(PHP_CONF.format(run=self.run, processes=PROCESSES))
+        php_fpm = shutil.which("php-fpm") or sorted(
+            p for p in os.listdir("/usr/sbin") if p.startswith("php-fpm"))[-1]
+        self.spawn("php", [os.path.join("/usr/sbin", php_fpm), "-F", "-R", "-y",
+                           self.path("php-fpm.conf")])
+        with open(self.path("nginx.conf"), "w") as f:
+            f.write(NGINX_CONF.format(
+                run=self.run, port=self.port, params=GATE_PARAMS, exe=self.site.exe,
+                php=PHP_SCRIPT, config=os.path.join(self.site.cgi, "config.txt"),
+                user="user root;" if os.geteuid() == 0 else ""))
+        for name in ("floor.sock", "gate.sock", "fcgiwrap.sock", "php.sock"):
+            self.wait_for(self.path(name))
+        self.spawn("nginx", ["nginx", "-p", self.run, "-e", self.path("nginx-error.log"),
+                             "-c", self.path("nginx.conf")])
+        time.sleep(1)
+
+    def stop(self):
+        for child in self.children.values():
+            try:
+                os.killpg(child.pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+        for child in self.children.values():
+            try:
+                child.wait(10)
+            except subprocess.TimeoutExpired:
+                os.killpg(child.pid, signal.SIGKILL)
+                child.wait()
+
+    def scripts(self):
+        posting = self.site.posting_body("post20k.txt", "counter", 20 * 1024)
+        lua = {}
+        for name, text in (
+                ("posting", POST_LUA.format(content_type=bench_site.content_type(), body=posting)),
+                ("registration", REGISTER_LUA)):
+            lua[name] = self.path(name + ".lua")
+            with open(lua[name], "w") as f:
+                f.write(text)
+        return lua
+
+    def cases(self):
+        """(work, variant, path, lua script or None)."""
+        lua = self.scripts()
+        query = "?showuser=%s&session=bench" % bench_site.MEMBER
+        out = [("profile query", "nginx static file", "/static.html", None)]
+        for work, suffix, script in (("profile query", query, None),
+                                     ("registration", "", lua["registration"]),
+                                     ("20 KiB posting", "", lua["posting"])):
+            out += [(work, "nginx + C floor", "/floor" + suffix, script),
+                    (work, "gate via fcgiwrap", "/wrap" + suffix, script),
+                    (work, "gate via FastCGI", "/fastcgi" + suffix, script),
+                    (work, "php-fpm", "/php" + suffix, script)]
+        return out
+
+    def roots(self, variant):
+        backend = {"nginx + C floor": "floor", "gate via fcgiwrap": "fcgiwrap",
+                   "gate via FastCGI": "fastcgi", "php-fpm": "php"}.get(variant)
+        names = ["nginx"] + ([backend] if backend else [])
+        return {self.children[n].pid for n in names}
+
+    def measure(self, variant, path, script, connections, seconds):
+        roots = self.roots(variant)
+        argv = ["wrk", "-t", str(min(connections, 2)), "-c", str(connections),
+                "-d", "%ds" % seconds, "http://127.0.0.1:%d%s" % (self.port, path)]
+        if script:
+            argv[1:1] = ["-s", script]
+        before = tree_ticks(roots)
+        out = subprocess.run(argv, capture_output=True, text=True, check=True).stdout
+        used = tree_ticks(roots) - before
+        rate = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
+        requests = int(re.search(r"(\d+) requests in", out).group(1))
+        errors = re.search(r"Non-2xx or 3xx responses: (\d+)", out)
+        if errors:
+            print("note: %s %s: %s answers not 2xx" % (variant, path, errors.group(1)),
+                  file=sys.stderr)
+        return rate, used * 1000.0 / CLOCK_TICKS / max(requests, 1)
+
+
+def table(results):
+    lines = ["| work | server | conns | req/s | ms processor / request |", "|---|---|---|---|---|"]
+    for (work, variant, conns), values in results.items():
+        rates = [r for r, _ in values]
+        cpu = [c for _, c in values]
+        lines.append("| %s | %s | %d | %.0f | %.3f |" % (work, variant, conns,
+                                                        statistics.median(rates),
+                                                        statistics.median(cpu)))
+    return "\n".join(lines)
+
+
+def ratios(results):
+    """The targets: the gate's FastCGI mode against php-fpm at 8 connections."""
+    lines = []
+    for work in ("profile query", "registration", "20 KiB posting"):
+        gate = results.get((work, "gate via FastCGI", 8))
+        php = results.get((work, "php-fpm", 8))
+        if not gate or not php:
+            continue
+        rate = statistics.median(r for r, _ in gate) / statistics.median(r for r, _ in php)
+        cpu = statistics.median(c for _, c in php) / statistics.median(c for _, c in gate)
+        lines.append("- %s, 8 connections: FastCGI gate %.2fx php-fpm's requests/s; php-fpm "
+                     "spends %.2fx the gate's processor time per request" % (work, rate, cpu))
+    return "\n".join(lines)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("exe")
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--seconds", type=int, default=3)
+    args = parser.parse_args()
+    for tool in ("nginx", "wrk", "fcgiwrap", "spawn-fcgi", "cc"):
+        if not shutil.which(tool, path=os.environ.get("PATH", "") + ":/usr/sbin"):
+            sys.exit("server bench: %s is missing" % tool)
+    run = tempfile.mkdtemp(prefix="orvanegate-serverbench-", dir="/dev/shm")
+    os.chmod(run, 0o755)
+    bench = Bench(os.path.abspath(args.exe), run)
+    results = {}
+    try:
+        bench.start()
+        cases = bench.cases()
+        for round_number in range(args.rounds):
+            for connections in CONNECTIONS:
+                for work, variant, path, script in cases:
+                    value = bench.measure(variant, path, script, connections, args.seconds)
+                    results.setdefault((work, variant, connections), []).append(value)
+            print("round %d of %d done" % (round_number + 1, args.rounds), file=sys.stderr)
+    finally:
+        bench.stop()
+        shutil.rmtree(run, ignore_errors=True)
+    print(table(results))
+    print()
+    print(ratios(results))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,30 @@
+// How the process answers: one CGI request, or FastCGI requests in a loop.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+// Requests a persistent process answers before it exits, so that an unforeseen leak
+// cannot grow forever; its manager starts another.
+inline constexpr long kDefaultMaxRequests = 500;
+
+struct ResponderMode {
+  bool fastcgi = false;
+  std::string address;  // empty: the listening socket handed over as standard input
+  long max_requests = kDefaultMaxRequests;  // 0: no bound
+  std::string error;                        // not empty: the options are wrong; nothing is answered
+};
+
+// What the process was started for. A web server's CGI request (GATEWAY_INTERFACE set)
+// may carry words of a query string as arguments: they are never options. Without
+// arguments, a listening socket on standard input makes a FastCGI process (process
+// managers start it so); "--fastcgi ADDRESS" opens its own socket; "--max-requests N"
+// or the variable ORVANEGATE_MAX_REQUESTS bounds the requests per process.
+ResponderMode ChooseResponderMode(const std::vector<std::string>& arguments,
+                                  bool gateway_interface_set, bool standard_input_listens,
+                                  const std::optional<std::string>& max_requests_variable);
+
+}  // namespace orvane

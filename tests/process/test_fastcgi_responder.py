@@ -1,0 +1,196 @@
+"""The persistent FastCGI mode against CGI mode: requests of different members, sessions
+and commands interleaved in one process get the bytes that a process per request gives;
+a failing request, a client that hangs up, the request bound and memory after an upload."""
+
+import os
+import re
+import time
+import unittest
+
+import cgi_harness
+import fastcgi_client
+import gate_pages as pages
+from gate_pages import leaf_posting as posting
+from gate_site import leaf_site
+
+STAMP = re.compile(rb"\d{8}-\d{6}-\d{3}")
+MIB = 1 << 20
+
+
+def command(session, name, *pairs):
+    return pages.urlencoded(("session", session), ("command", name), *pairs)
+
+
+def register(session, member_id, pw="secret"):
+    return command(session, "registration", ("id", member_id), ("pw", pw), ("pw2", pw),
+                   ("realname", "R " + member_id), ("mail", member_id + "@x.jp"))
+
+
+# (label, request): a form body, ("GET", query) or ("multipart", parts).
+INTERLEAVED = (
+    ("registration", register("site1", "taro")),
+    ("registration, other session", register("site2", "hanako")),
+    ("profile query", ("GET", "showuser=taro&session=site1")),
+    ("status 500: a directory at the record", register("site1", "jiro")),
+    ("taken id", register("site1", "taro")),
+    ("profile query, other session", ("GET", "showuser=hanako&session=site2")),
+    ("posting", ("multipart", posting())),
+    ("wrong password", command("site1", "changepw", ("id", "taro"), ("pw0", "wrong"),
+                               ("pw1", "Secret2"), ("pw2", "Secret2"))),
+    ("posting, wrong password", ("multipart", posting(password=b"wrong"))),
+    ("password change", command("site1", "changepw", ("id", "taro"), ("pw0", "secret"),
+                                ("pw1", "Secret2"), ("pw2", "Secret2"))),
+    ("status 500 again", ("GET", "showuser=jiro&session=site1")),
+    ("profile form", command("site1", "changeprof1", ("id", "taro"), ("pw", "Secret2"))),
+    ("no session", ("GET", "showuser=taro&session=nosuch")),
+    ("profile save", command("site1", "changeprof2", ("id", "taro"), ("pw", "Secret2"),
+                             ("realname", "T2"), ("mail", "m"))),
+    ("posting without a file", ("multipart", posting(upload=None))),
+    ("missing member", ("GET", "showuser=nobody&session=site2")),
+    ("profile query after the save", ("GET", "showuser=taro&session=site1")),
+    ("empty query", ("GET", "")),
+)
+
+
+def request_of(site, request):
+    if request[0] == "GET":
+        return cgi_harness.cgi_env("GET", query=request[1]), b""
+    if request[0] == "multipart":
+        body = pages.multipart(*request[1])
+        return site.post_env(body, content_type=pages.multipart_type()), body
+    return site.post_env(request), request
+
+
+def two_session_site(test):
+    """site1 and site2 with member directories of their own; a directory stands at jiro's
+    record, so that every request about jiro fails with status 500."""
+    site = leaf_site(test)
+    os.mkdir(site.path("members2"))
+    site.write_session("site2", "path=%s/\r\nmembersdb=%s/\r\n"
+                       % (site.leaves, site.path("members2")))
+    os.mkdir(site.member_path("jiro"))
+    return site
+
+
+def site_files(site):
+    """Every file under the site but the executable, as {path: bytes}, with time stamps
+    in names and contents and the site's root in contents masked."""
+    found = {}
+    for folder, _, files in os.walk(site.root):
+        for name in files:
+            path = os.path.join(folder, name)
+            if path == site.exe:
+                continue
+            with open(path, "rb") as handle:
+                data = handle.read()
+            relative = os.path.relpath(path, site.root).encode()
+            data = STAMP.sub(b"STAMP", data).replace(site.root.encode(), b"ROOT")
+            found[STAMP.sub(b"STAMP", relative)] = data
+    return found
+
+
+def open_files(pid):
+    folder = "/proc/%d/fd" % pid
+    return [os.readlink(os.path.join(folder, fd)) for fd in os.listdir(folder)]
+
+
+def rss_bytes(pid):
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) * 1024
+    raise AssertionError("no VmRSS")
+
+
+@unittest.skipIf(cgi_harness.under_wine(), "the Windows build answers CGI requests only")
+class Persistent(cgi_harness.CgiTestCase):
+    def start_responder(self, site, env=None, args=()):
+        responder = cgi_harness.Responder(site.exe, site.root, env, args)
+        self.addCleanup(self.assert_clean_stop, responder)
+        return responder
+
+    def assert_clean_stop(self, responder):
+        code, output = responder.stop()
+        self.assertEqual((0, b""), (code, output), cgi_harness.escape_bytes(output))
+
+    def test_interleaved_requests_answer_as_a_process_per_request(self):
+        cgi_site, fcgi_site = two_session_site(self), two_session_site(self)
+        responder = self.start_responder(fcgi_site)
+        for label, request in INTERLEAVED:
+            with self.subTest(label):
+                expected = cgi_site.run(*request_of(cgi_site, request))
+                actual = responder.run(*request_of(fcgi_site, request))
+                # Paths in a status-500 page and its log line name the site's own root.
+                for part in ("stdout", "stderr"):
+                    self.assertBytesEqual(
+                        getattr(expected, part).replace(cgi_site.root.encode(),
+                                                        fcgi_site.root.encode()),
+                        getattr(actual, part), label + " " + part)
+                self.assertEqual(expected.exit_code, actual.exit_code)
+        self.assertIn(b"Status: 500", cgi_site.run(*request_of(cgi_site, INTERLEAVED[3][1])).stdout)
+        self.assertEqual(site_files(cgi_site), site_files(fcgi_site))
+        # Between requests the process holds no file of the site, and so no lock.
+        self.assertEqual([], [path for path in open_files(responder.child.pid)
+                              if path.startswith(fcgi_site.root + "/")])
+
+    def test_client_hanging_up_ends_only_its_request(self):
+        site = leaf_site(self)
+        responder = self.start_responder(site)
+        env, body = request_of(site, ("multipart", posting()))
+        query = cgi_harness.cgi_env("GET", query="showuser=m1&session=site1")
+        expected = site.run(query).stdout
+        # Mid-body, before any byte of the reply, and with the reply left unread.
+        fastcgi_client.request(responder.address, env, body, stop_after=len(body) // 2)
+        fastcgi_client.request(responder.address, env, b"", stop_after=0)
+        fastcgi_client.request(responder.address, query, read_reply_too=False)
+        self.assertBytesEqual(expected, responder.run(query).stdout)
+        self.assertEqual({}, {n: d for n, d in site.leaf_files().items() if n != "counter.txt"})
+        self.assertIn(b"Status: 200", responder.run(env, body).stdout)
+        self.assertEqual(2, len(site.leaf_files()))
+
+    def test_process_exits_after_its_request_bound(self):
+        query = cgi_harness.cgi_env("GET", query="showuser=m1&session=site1")
+        for label, env, args in (("variable", {"ORVANEGATE_MAX_REQUESTS": "3"}, ()),
+                                 ("option", {}, ("--max-requests", "3"))):
+            with self.subTest(label):
+                site = leaf_site(self)
+                responder = self.start_responder(site, env, args)
+                for _ in range(3):
+                    self.assertIn(b"Status: 200", responder.run(query).stdout)
+                self.assertEqual(0, responder.wait())
+                with self.assertRaises(OSError):
+                    fastcgi_client.request(responder.address, query, timeout=2)
+
+    def test_own_socket_from_the_option(self):
+        site = leaf_site(self)
+        address = os.path.join(self.make_site().root, "gate.sock")
+        responder = self.start_responder(site, {}, ("--fastcgi", address, "--max-requests", "2"))
+        query = cgi_harness.cgi_env("GET", query="showuser=m1&session=site1")
+        expected = site.run(query).stdout
+        deadline = time.monotonic() + 20
+        while not os.path.exists(address) and time.monotonic() < deadline:
+            time.sleep(0.02)
+        responder.address = address
+        for _ in range(2):
+            self.assertBytesEqual(expected, responder.run(query).stdout)
+        self.assertEqual(0, responder.wait())
+
+    def test_memory_returns_after_a_64_mib_upload(self):
+        site = leaf_site(self, maxfilesize="100000000")
+        # The sanitizer's quarantine would hold freed memory back on purpose.
+        responder = self.start_responder(site, {"ASAN_OPTIONS": "quarantine_size_mb=0"})
+        small_env, small_body = request_of(site, ("multipart", posting()))
+        responder.run(small_env, small_body)
+        idle = rss_bytes(responder.child.pid)
+        image = b"\xff\xd8" + os.urandom(64 * MIB)
+        env, body = request_of(site, ("multipart", posting(upload=(b"big.jpg", b"image/jpeg",
+                                                                    image))))
+        reply = responder.run(env, body, timeout=120)
+        self.assertBytesEqual(pages.file_accepted_page(), reply.stdout.partition(b"\r\n\r\n")[2])
+        self.assertEqual(2, len([n for n in site.leaf_files() if n.endswith(".jpg")]))
+        after = rss_bytes(responder.child.pid)
+        self.assertLess(after - idle, 4 * MIB, "idle %d, after %d" % (idle, after))
+
+
+if __name__ == "__main__":
+    unittest.main()
