@@ -5,11 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "gate/configuration.h"
 #include "host/web_dispatcher.h"
 
 namespace orvane {
 
-class TWebModule1 : public TWebModule {
+// The settings are inherited members (sessiondb, path, membersdb, ...), declared with their
+// keys in configuration.h: texts, empty when unset; directory settings end in a delimiter.
+class TWebModule1 : public TWebModule, public ConfigSettings, public SessionSettings {
  public:
   // Builds the module from its stored description (one action item, WebActionItem1).
   TWebModule1();
@@ -71,16 +74,6 @@ class TWebModule1 : public TWebModule {
   // Request logs.
   void WriteErrorLog(const std::string& message);
   void DumpBody(std::string_view body);
-
-  // Settings: texts, empty when unset; directory settings end in a path delimiter.
-  std::string sessiondb;
-  std::string dumppath;
-  std::string path;
-  std::string membersdb;
-  std::string nameorder;
-  std::string FileNameTemplate;
-  std::string FileNameCounter;
-  std::string DefaultImgFile;
 
   // The request's decoded fields (a field list text) and its accepted image.
   std::string FormText;
