@@ -1,5 +1,17 @@
 // The gate's web module: one action item whose handler does all of the gate's work,
 // and the per-request settings and form fields it works on.
+//
+// Its methods are implemented by group, one file each in gate/:
+//   constructor                     web_module1.cpp
+//   request handler                 action_handler.cpp
+//   command branches                account_commands.cpp, leaf_posting.cpp (CommandPostLeaf)
+//   field operations                module_fields.cpp
+//   configuration and settings      configuration.cpp
+//   member records                  member_records.cpp, password_guesses.cpp (CheckGuardedPassword)
+//   form body decoding              form_decoding.cpp
+//   file naming of posted leaves    leaf_naming.cpp
+//   pages                           pages.cpp
+//   request logs                    request_logs.cpp
 #pragma once
 
 #include <string>
@@ -32,8 +44,10 @@ class TWebModule1 : public TWebModule, public ConfigSettings, public SessionSett
   void LoadConfig();
   void LoadSessionSettings(const std::string& session);
 
-  // Member records. CheckMemberPassword: 0 match, 1 wrong password, 2 no record.
-  int CheckMemberPassword(const std::string& members_dir, const std::string& id,
+  // Member records. CheckMemberPassword's results keep the numbers its callers and
+  // tests have always compared.
+  enum MemberPassword : int { kPasswordMatches = 0, kPasswordWrong = 1, kNoMemberRecord = 2 };
+  MemberPassword CheckMemberPassword(const std::string& members_dir, const std::string& id,
                           const std::string& password);
   // The password checked as CheckMemberPassword does, unless the request's address
   // (REMOTE_ADDR) sent too many wrong ones for the id in a row: a wrong one is counted,
