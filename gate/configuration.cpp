@@ -33,30 +33,28 @@ std::optional<TFieldList> ReadFieldFileIfPresent(const std::string& path) {
   }
 }
 
-}  // namespace
-
-ConfigSettings ReadConfigSettings(const std::string& config_file) {
-  ConfigSettings settings;
-  const std::optional<TFieldList> read = ReadFieldFileIfPresent(config_file);
+// Every listed setting read from the file, or all unset when there is no file.
+template <typename Settings>
+Settings ReadSettings(const std::string& file, std::span<const SettingKey<Settings>> keys) {
+  Settings settings;
+  const std::optional<TFieldList> read = ReadFieldFileIfPresent(file);
   if (!read) return settings;
-  const TFieldList& list = *read;
-  settings.sessiondb = DirectorySetting(list, "sessiondb");
-  settings.dumppath = DirectorySetting(list, "dumppath");
+  for (const SettingKey<Settings>& setting : keys) {
+    settings.*setting.member = setting.kind == SettingKind::Directory
+                                   ? DirectorySetting(*read, setting.key)
+                                   : FieldValue(*read, setting.key);
+  }
   return settings;
 }
 
+}  // namespace
+
+ConfigSettings ReadConfigSettings(const std::string& config_file) {
+  return ReadSettings<ConfigSettings>(config_file, kConfigKeys);
+}
+
 SessionSettings ReadSessionSettings(const std::string& settings_file) {
-  SessionSettings settings;
-  const std::optional<TFieldList> read = ReadFieldFileIfPresent(settings_file);
-  if (!read) return settings;
-  const TFieldList& list = *read;
-  settings.path = DirectorySetting(list, "path");
-  settings.membersdb = DirectorySetting(list, "membersdb");
-  settings.nameorder = FieldValue(list, "nameorder");
-  settings.FileNameTemplate = FieldValue(list, "FileNameTemplate");
-  settings.FileNameCounter = FieldValue(list, "FileNameCounter");
-  settings.DefaultImgFile = FieldValue(list, "DefaultImgFile");
-  return settings;
+  return ReadSettings<SessionSettings>(settings_file, kSessionKeys);
 }
 
 std::string TWebModule1::GetExecutableDirectory() {
@@ -64,30 +62,20 @@ std::string TWebModule1::GetExecutableDirectory() {
   return IncludeTrailingDelimiter(DirectoryPart(platform::ExecutablePath(), delimiter), delimiter);
 }
 
+// Each load first unsets what an earlier one read, so a file that cannot be read
+// leaves no settings of another site behind.
 void TWebModule1::LoadConfig() {
-  sessiondb.clear();
-  dumppath.clear();
-  ConfigSettings settings = ReadConfigSettings(GetExecutableDirectory() + "config.txt");
-  sessiondb = std::move(settings.sessiondb);
-  dumppath = std::move(settings.dumppath);
+  ConfigSettings& settings = *this;
+  settings = ConfigSettings();
+  settings = ReadConfigSettings(GetExecutableDirectory() + "config.txt");
 }
 
 void TWebModule1::LoadSessionSettings(const std::string& session) {
-  path.clear();
-  membersdb.clear();
-  nameorder.clear();
-  FileNameTemplate.clear();
-  FileNameCounter.clear();
-  DefaultImgFile.clear();
+  SessionSettings& settings = *this;
+  settings = SessionSettings();
   // A session name comes from the request; one that leaves the directory names no site.
   if (!IsSafeFileNamePart(session)) return;
-  SessionSettings settings = ReadSessionSettings(sessiondb + session + ".txt");
-  path = std::move(settings.path);
-  membersdb = std::move(settings.membersdb);
-  nameorder = std::move(settings.nameorder);
-  FileNameTemplate = std::move(settings.FileNameTemplate);
-  FileNameCounter = std::move(settings.FileNameCounter);
-  DefaultImgFile = std::move(settings.DefaultImgFile);
+  settings = ReadSessionSettings(sessiondb + session + ".txt");
 }
 
 }  // namespace orvane

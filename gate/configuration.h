@@ -1,13 +1,36 @@
 // Reading config.txt and a site's settings file into plain settings.
 #pragma once
 
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace orvane {
 
+// How a setting's value is taken from its line.
+enum class SettingKind {
+  Text,       // as written, empty when unset
+  Directory,  // with a trailing delimiter, and unset unless it names a directory
+};
+
+// One setting of a settings file: its key, how its value is read and where it is kept.
+template <typename Settings>
+struct SettingKey {
+  std::string_view key;
+  SettingKind kind;
+  std::string Settings::*member;
+};
+
+// A setting is a member of one of these structs and a row in the key list that follows it;
+// the module holds both structs, so every command reads the setting by its member's name.
 struct ConfigSettings {
   std::string sessiondb;
   std::string dumppath;
+};
+
+inline constexpr SettingKey<ConfigSettings> kConfigKeys[] = {
+    {"sessiondb", SettingKind::Directory, &ConfigSettings::sessiondb},
+    {"dumppath", SettingKind::Directory, &ConfigSettings::dumppath},
 };
 
 struct SessionSettings {
@@ -17,6 +40,15 @@ struct SessionSettings {
   std::string FileNameTemplate;
   std::string FileNameCounter;
   std::string DefaultImgFile;
+};
+
+inline constexpr SettingKey<SessionSettings> kSessionKeys[] = {
+    {"path", SettingKind::Directory, &SessionSettings::path},
+    {"membersdb", SettingKind::Directory, &SessionSettings::membersdb},
+    {"nameorder", SettingKind::Text, &SessionSettings::nameorder},
+    {"FileNameTemplate", SettingKind::Text, &SessionSettings::FileNameTemplate},
+    {"FileNameCounter", SettingKind::Text, &SessionSettings::FileNameCounter},
+    {"DefaultImgFile", SettingKind::Text, &SessionSettings::DefaultImgFile},
 };
 
 // The settings of a config.txt; all unset when the file does not exist. Directory

@@ -275,11 +275,13 @@ bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFiel
   return RetryWhileStale(path, [&] { return RewriteHeldRecord(path, change); });
 }
 
-int TWebModule1::CheckMemberPassword(const std::string& members_dir, const std::string& id,
-                                     const std::string& password) {
+TWebModule1::MemberPassword TWebModule1::CheckMemberPassword(const std::string& members_dir,
+                                                             const std::string& id,
+                                                             const std::string& password) {
   const std::optional<std::string> record = LoadMemberRecordText(members_dir, id);
-  if (!record) return 2;
-  return PasswordMatches(FieldValueInText(*record, "pw"), password) ? 0 : 1;
+  if (!record) return kNoMemberRecord;
+  return PasswordMatches(FieldValueInText(*record, "pw"), password) ? kPasswordMatches
+                                                                    : kPasswordWrong;
 }
 
 bool TWebModule1::ChangeMemberPassword(const std::string& members_dir, const std::string& id,

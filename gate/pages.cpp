@@ -16,6 +16,17 @@ constexpr std::string_view kDoctype =
     "<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\"";
 constexpr std::string_view kDtdAddress = "\"http://www.w3.org/TR/html4/loose.dtd\"";
 
+// The change-profile form's geometry, as every earlier reply drew it: sites style and
+// frame their pages around these sizes, and browsers keep the layout members know.
+constexpr std::string_view kRowHeight = "30";        // each input row, in pixels
+constexpr std::string_view kButtonRowHeight = "50";  // the row of the submit button
+constexpr std::string_view kLabelWidth = "160";      // the label column, in pixels
+constexpr std::string_view kGapWidth = "6";          // between label and input
+constexpr std::string_view kNameInput = "20";        // id, name and country, in characters
+constexpr std::string_view kPasswordInput = "15";
+constexpr std::string_view kCommentInput = "100";
+constexpr std::string_view kAddressInput = "50";  // mail, the URLs and their titles
+
 // Appends the pieces and ends the line with CR LF.
 template <typename... Pieces>
 void Line(std::string& page, const Pieces&... pieces) {
@@ -105,8 +116,9 @@ std::string FormValue(std::string_view stored) {
 void InputRow(std::string& page, std::string_view label, std::string_view type,
               std::string_view field, std::string_view size, std::string_view value,
               std::string_view hint = {}) {
-  Line(page, "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; ", label, "</td>");
-  Line(page, "    <td width=\"6\"></td>");
+  Line(page, "    <tr><td height=\"", kRowHeight, "\" width=\"", kLabelWidth,
+       "\" align=\"right\">&nbsp; ", label, "</td>");
+  Line(page, "    <td width=\"", kGapWidth, "\"></td>");
   const std::string_view input_start = "    <td><input type=\"";
   if (hint.empty()) {
     Line(page, input_start, type, "\" name=\"", field, "\" size=\"", size, "\" Value=\"",
@@ -188,24 +200,26 @@ std::string TWebModule1::BuildChangeProfileForm(const std::string& session,
   Line(page, "<font size=\"2\">");
   Line(page, "<table border=\"0\" cellpadding=\"0\" cellspacing=\"0\" width=\"100%\">");
   Line(page);
-  InputRow(page, "ＩＤ", "text", "id", "20", id);
-  InputRow(page, "パスワード", "password", "pw", "15", stored_password);
-  InputRow(page, "名前", "text", "realname", "20", value("realname"));
-  InputRow(page, "国", "text", "country", "20", value("country"));
-  InputRow(page, "一行自己紹介", "text", "comment", "100", value("comment"));
-  InputRow(page, "メールアドレス", "text", "mail", "50", value("mail"));
+  InputRow(page, "ＩＤ", "text", "id", kNameInput, id);
+  InputRow(page, "パスワード", "password", "pw", kPasswordInput, stored_password);
+  InputRow(page, "名前", "text", "realname", kNameInput, value("realname"));
+  InputRow(page, "国", "text", "country", kNameInput, value("country"));
+  InputRow(page, "一行自己紹介", "text", "comment", kCommentInput, value("comment"));
+  InputRow(page, "メールアドレス", "text", "mail", kAddressInput, value("mail"));
   Line(page, "    <tr><td></td><td></td><td>");
   Line(page, "    ●ＵＲＬは、ホームページ、ブログ、ＳＮＳなどのアドレス(省略可)<br>");
   Line(page, "    </td></tr>");
   Line(page);
-  InputRow(page, "URL1のタイトル", "text", "urlname1", "50", value("urlname1"), "例: サンプルSNS");
-  InputRow(page, "URL1", "text", "url1", "50", value("url1"),
+  InputRow(page, "URL1のタイトル", "text", "urlname1", kAddressInput, value("urlname1"),
+           "例: サンプルSNS");
+  InputRow(page, "URL1", "text", "url1", kAddressInput, value("url1"),
            "例：https://sns.example.jp/yourname");
-  InputRow(page, "URL2のタイトル", "text", "urlname2", "50", value("urlname2"));
-  InputRow(page, "URL2", "text", "url2", "50", value("url2"));
-  InputRow(page, "URL3のタイトル", "text", "urlname3", "50", value("urlname3"));
-  InputRow(page, "URL3", "text", "url3", "50", value("url3"));
-  Line(page, "    <tr><td height=\"50\" width=\"160\"></td><td width=\"6\"></td>");
+  InputRow(page, "URL2のタイトル", "text", "urlname2", kAddressInput, value("urlname2"));
+  InputRow(page, "URL2", "text", "url2", kAddressInput, value("url2"));
+  InputRow(page, "URL3のタイトル", "text", "urlname3", kAddressInput, value("urlname3"));
+  InputRow(page, "URL3", "text", "url3", kAddressInput, value("url3"));
+  Line(page, "    <tr><td height=\"", kButtonRowHeight, "\" width=\"", kLabelWidth,
+       "\"></td><td width=\"", kGapWidth, "\"></td>");
   Line(page, "    <td><input type=submit value=\"　　登録　　\"></td></tr>");
   Line(page);
   Line(page, "</table></font></form></body></html>");

@@ -225,9 +225,9 @@ TWebModule1::PasswordCheck TWebModule1::CheckGuardedPassword(std::string_view id
     return PasswordCheck::TooManyWrong;
   }
   switch (CheckMemberPassword(membersdb, std::string(id), password)) {
-    case 2:
+    case kNoMemberRecord:
       return PasswordCheck::NoRecord;
-    case 1:
+    case kPasswordWrong:
       guesses.CountFailure(now);
       platform::WriteStderr(GuessLogLine("wrong password", address, id, command));
       return PasswordCheck::Wrong;

@@ -1,15 +1,30 @@
 // The gate's web module: one action item whose handler does all of the gate's work,
 // and the per-request settings and form fields it works on.
+//
+// Its methods are implemented by group, one file each in gate/:
+//   constructor                     web_module1.cpp
+//   request handler                 action_handler.cpp
+//   command branches                account_commands.cpp, leaf_posting.cpp (CommandPostLeaf)
+//   field operations                module_fields.cpp
+//   configuration and settings      configuration.cpp
+//   member records                  member_records.cpp, password_guesses.cpp (CheckGuardedPassword)
+//   form body decoding              form_decoding.cpp
+//   file naming of posted leaves    leaf_naming.cpp
+//   pages                           pages.cpp
+//   request logs                    request_logs.cpp
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "gate/configuration.h"
 #include "host/web_dispatcher.h"
 
 namespace orvane {
 
-class TWebModule1 : public TWebModule {
+// The settings are inherited members (sessiondb, path, membersdb, ...), declared with their
+// keys in configuration.h: texts, empty when unset; directory settings end in a delimiter.
+class TWebModule1 : public TWebModule, public ConfigSettings, public SessionSettings {
  public:
   // Builds the module from its stored description (one action item, WebActionItem1).
   TWebModule1();
@@ -29,8 +44,10 @@ class TWebModule1 : public TWebModule {
   void LoadConfig();
   void LoadSessionSettings(const std::string& session);
 
-  // Member records. CheckMemberPassword: 0 match, 1 wrong password, 2 no record.
-  int CheckMemberPassword(const std::string& members_dir, const std::string& id,
+  // Member records. CheckMemberPassword's results keep the numbers its callers and
+  // tests have always compared.
+  enum MemberPassword : int { kPasswordMatches = 0, kPasswordWrong = 1, kNoMemberRecord = 2 };
+  MemberPassword CheckMemberPassword(const std::string& members_dir, const std::string& id,
                           const std::string& password);
   // The password checked as CheckMemberPassword does, unless the request's address
   // (REMOTE_ADDR) sent too many wrong ones for the id in a row: a wrong one is counted,
@@ -71,16 +88,6 @@ class TWebModule1 : public TWebModule {
   // Request logs.
   void WriteErrorLog(const std::string& message);
   void DumpBody(std::string_view body);
-
-  // Settings: texts, empty when unset; directory settings end in a path delimiter.
-  std::string sessiondb;
-  std::string dumppath;
-  std::string path;
-  std::string membersdb;
-  std::string nameorder;
-  std::string FileNameTemplate;
-  std::string FileNameCounter;
-  std::string DefaultImgFile;
 
   // The request's decoded fields (a field list text) and its accepted image.
   std::string FormText;

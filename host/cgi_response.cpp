@@ -11,6 +11,10 @@ namespace {
 
 constexpr std::size_t kStreamPiece = 8192;
 
+// The last line of every header block, before the blank line. Every reply has carried it,
+// and the web server hands it on as a header, so clients that compare replies rely on it.
+constexpr std::string_view kContentLine = "Content:\r\n";
+
 void AppendHeader(std::string& block, std::string_view name, std::string_view value) {
   if (value.empty()) return;
   block.append(name).append(": ").append(value).append("\r\n");
@@ -126,7 +130,7 @@ std::string TCGIResponse::HeaderBlock() {
   if (!content_.empty() || ContentStream()) {
     AppendHeader(block, "Content-Length", std::to_string(content_length_));
   }
-  block.append("Content:\r\n\r\n");
+  block.append(kContentLine).append("\r\n");
   return block;
 }
 

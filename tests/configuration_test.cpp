@@ -7,6 +7,7 @@
 #include <string>
 
 #include "gate/web_module1.h"
+#include "host/ascii_case.h"
 #include "platform/exception.h"
 #include "platform/platform.h"
 #include "tests/temp_dir.h"
@@ -22,6 +23,24 @@ TEST(GetExecutableDirectory, DirectoryOfTheRunningProgramWithADelimiter) {
   const std::string expected =
       std::filesystem::canonical("/proc/self/exe").parent_path().string() + "/";
   EXPECT_EQ(module.GetExecutableDirectory(), expected);
+}
+
+// A member without a key row is never read, and two rows for one key or one member let
+// a setting take another's value; keys in the files ignore case.
+template <typename Settings, std::size_t N>
+void ExpectOneRowPerMember(const SettingKey<Settings> (&keys)[N]) {
+  EXPECT_EQ(N * sizeof(std::string), sizeof(Settings));
+  for (std::size_t i = 0; i < N; ++i) {
+    for (std::size_t j = i + 1; j < N; ++j) {
+      EXPECT_FALSE(EqualsIgnoringAsciiCase(keys[i].key, keys[j].key)) << keys[i].key;
+      EXPECT_NE(keys[i].member, keys[j].member) << keys[i].key;
+    }
+  }
+}
+
+TEST(SettingKeys, EveryMemberIsReadFromAKeyOfItsOwn) {
+  ExpectOneRowPerMember(kConfigKeys);
+  ExpectOneRowPerMember(kSessionKeys);
 }
 
 class ConfigurationFiles : public ::testing::Test {
