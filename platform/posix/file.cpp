@@ -121,7 +121,12 @@ int LockWithDeadline(int fd, bool exclusive, int milliseconds) {
 
 // Takes the whole-file lock that stands for the open's share mode, waiting at most the
 // milliseconds given (kNoWait, kWaitForever). Returns 0 or the error code
-// (kSharingViolation when another open holds a conflicting lock).
+// (kSharingViolation when another open holds a conflicting lock). A wait without a
+// deadline (the members' lock, the error log) blocks in the request on every file system,
+// network ones included: it is never interrupted, so no cancelled request can stay pending
+// in a server, and a process killed while it waits ends when the server answers, which it
+// does as soon as the holder lets go. Only a wait with a deadline has to be interrupted,
+// and so polls where the locks are not this machine's (LockWithDeadline).
 int LockWholeFile(int fd, const std::string& path, bool exclusive, int milliseconds) {
   if (const int injected = InjectedError(FileOperation::Lock, path)) return injected;
   const int result = RequestLock(fd, exclusive, milliseconds == kWaitForever);
