@@ -20,7 +20,8 @@ constexpr char kNoteSeparator = '\0';
 
 // True when nothing is left at the path.
 bool RemoveIfPresent(const std::string& path) {
-  return !platform::FileExists(path) || platform::RemoveFile(path) || !platform::FileExists(path);
+  return !platform::FileExists(path) || platform::RemoveFile(path).Done() ||
+         !platform::FileExists(path);
 }
 
 // True when both paths name one file (a helper and the name it was linked under).
@@ -35,7 +36,7 @@ bool SameFile(const std::string& path, const std::string& other) {
 // Gives the file a second name; false when a file takes that name. Only a file takes a
 // name: a directory there means the name cannot be made, and that error is raised.
 bool Linked(const std::string& existing, const std::string& name) {
-  const int error = platform::CreateHardLink(existing, name);
+  const int error = platform::CreateHardLink(existing, name).error;
   if (error == 0) return true;
   if (error == platform::FileExistsErrorCode() && !platform::DirectoryExists(name)) return false;
   platform::ThrowFileCreateError(name, error);
@@ -156,7 +157,7 @@ bool LeafDraft::TryPublish(const std::string& name) {
     image_linked_ = true;
     return true;
   }
-  if (!platform::RemoveFile(record)) ThrowNotRemoved(record);
+  if (platform::RemoveFile(record).Failed()) ThrowNotRemoved(record);
   record_linked_ = false;
   return false;
 }
@@ -174,9 +175,9 @@ void LeafDraft::Release(bool withdraw) noexcept {
   if (!slot_.IsOpen()) return;
   const std::string base = dir_ + name_;
   bool cleared = true;
-  if (withdraw && image_linked_) cleared = platform::RemoveFile(base + files_.image_ext);
+  if (withdraw && image_linked_) cleared = platform::RemoveFile(base + files_.image_ext).Done();
   if (withdraw && cleared && record_linked_) {
-    cleared = platform::RemoveFile(base + files_.record_ext);
+    cleared = platform::RemoveFile(base + files_.record_ext).Done();
   }
   cleared = cleared && RemoveIfPresent(record_helper_) && RemoveIfPresent(image_helper_);
   if (cleared) {

@@ -129,10 +129,10 @@ void ReplaceRecordFile(platform::File& record, const std::string& path, const TF
       throw;
     }
   }
-  const int rename_error = platform::RenameFile(replacement.path, path);
-  if (rename_error != 0) {
+  const platform::Outcome renamed = platform::RenameFile(replacement.path, path);
+  if (renamed.Failed()) {
     platform::RemoveFile(replacement.path);
-    platform::ThrowFileCreateError(path, rename_error);
+    platform::ThrowFileCreateError(path, renamed.error);
   }
 }
 
@@ -256,7 +256,7 @@ bool CreateMemberRecord(const std::string& path, std::string_view text) {
   const platform::File guard = LockRecordCreation(path);
   HelperFile draft = CreateHelperFile(path);
   WriteHelperFile(draft, [text](platform::File& file) { file.WriteAll(text); }, path, nullptr);
-  const int link_error = platform::CreateHardLink(draft.path, path);
+  const int link_error = platform::CreateHardLink(draft.path, path).error;
   // The draft is now also the record, which a reader may already hold open.
   platform::RemoveHeldFile(draft.path);
   if (link_error == 0) return true;

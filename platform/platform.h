@@ -1,6 +1,19 @@
 // The operating-system interface of the program: the only code that calls the system.
 // This header is portable; platform/posix/ implements it for POSIX systems and
 // platform/windows/ for Windows; the build picks one.
+//
+// How failures come back, by kind of call:
+// - Operations on a file's name (rename, link, remove, make directories) return an
+//   Outcome: 0 when done, else the system's error code. Their callers decide what a
+//   failure means (a taken name is an answer, a removal that fails is left for the next
+//   writer, a stale handle is looked up again) and raise it with the path when it is one,
+//   so nothing is thrown for the expected cases. Outcome has no conversion to bool, so a
+//   caller cannot read "0 = done" as "false = failed".
+// - Opening a file and every operation on an open File raise EOSFileError (or
+//   EInOutError) carrying the full path and the system's text: a File either exists open
+//   or not at all, and the framework turns the exception into the error reply.
+// - Questions (FileExists, MayWrite, ListDirectory, ...) answer bool, Answer or an empty
+//   optional and never raise: not knowing is an answer too.
 #pragma once
 
 #include <cstddef>
@@ -53,26 +66,35 @@ std::string ExecutablePath();
 // The path made absolute against the current directory (unchanged when it already is).
 std::string FullPath(const std::string& path);
 
+// What an operation on a file's name gave: error 0 when it was done, otherwise the
+// system's error code.
+struct Outcome {
+  int error = 0;
+  bool Done() const { return error == 0; }
+  bool Failed() const { return error != 0; }
+};
+
 bool FileExists(const std::string& path);       // a directory does not count
 bool DirectoryExists(const std::string& path);
-bool CreateDirectories(const std::string& path);  // with missing parents; true when it exists afterwards
-// Replaces an existing target. Returns 0 or the system's error code.
-int RenameFile(const std::string& from, const std::string& to);
+// With missing parents; done when the directory exists afterwards.
+Outcome CreateDirectories(const std::string& path);
+// Replaces an existing target.
+Outcome RenameFile(const std::string& from, const std::string& to);
 // Whether RenameFile replaces a target that is held open in one step, with no moment at
 // which the target's name is missing (POSIX). Windows replaces no open file: RenameFile
 // then moves the held target aside first, and callers that hold it rewrite it instead.
 bool CanReplaceOpenFiles();
-bool RemoveFile(const std::string& path);
+Outcome RemoveFile(const std::string& path);
 // Removes a file that this process holds open, freeing its name at once for another
 // process to create anew. Where an open file's name stays until its last holder closes
 // it (Windows), the file is first moved aside to one of a few names of its own.
-bool RemoveHeldFile(const std::string& path);
+Outcome RemoveHeldFile(const std::string& path);
 // Removes what RemoveHeldFile left beside the path when its process ended halfway; the
 // caller holds the path's file, so no removal of it is under way.
 void ClearHeldFileRemovals(const std::string& path);
-// Gives an existing file a second name, atomically and only when the name is free.
-// Returns 0, FileExistsErrorCode() when the name is taken, or another error code.
-int CreateHardLink(const std::string& existing, const std::string& new_name);
+// Gives an existing file a second name, atomically and only when the name is free. The
+// error is FileExistsErrorCode() when the name is taken.
+Outcome CreateHardLink(const std::string& existing, const std::string& new_name);
 
 // What the site check asks about files and accounts. A system that cannot tell
 // answers Unknown (or no value).

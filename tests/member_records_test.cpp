@@ -362,7 +362,7 @@ TEST_F(MemberRecordsTest, SaveWaitingOnAReplacedRecordAppliesItsChangeToTheNewOn
   platform::SleepMilliseconds(100);
   // Another save replaces the record while the first still waits on the old file.
   std::ofstream(members_ + "other", std::ios::binary) << "id=taro\r\npw=Secret1\r\nmail=m\r\n";
-  ASSERT_EQ(platform::RenameFile(members_ + "other", RecordPath("taro")), 0);
+  ASSERT_EQ(platform::RenameFile(members_ + "other", RecordPath("taro")).error, 0);
   held.Close();
   EXPECT_TRUE(change.get());
   EXPECT_EQ(ReadRecord("taro"), "id=taro\r\npw=Changed2\r\nmail=m\r\n");

@@ -303,17 +303,17 @@ TEST(PlatformFileOpen, SameFileCheckSeesAReplacedPath) {
   File held = File::Open(path, OpenMode::ReadShared);
   EXPECT_TRUE(held.IsSameFileAs(path));
   WriteBytes(dir.Path("r.tmp"), "new");
-  ASSERT_EQ(platform::RenameFile(dir.Path("r.tmp"), path), 0);
+  ASSERT_EQ(platform::RenameFile(dir.Path("r.tmp"), path).error, 0);
   EXPECT_FALSE(held.IsSameFileAs(path));
 }
 
 TEST(PlatformDirectories, CreatesMissingParentsAndAcceptsExistingOnes) {
   TempDir dir;
-  EXPECT_TRUE(platform::CreateDirectories(dir.Path("a/b/c/")));
+  EXPECT_TRUE(platform::CreateDirectories(dir.Path("a/b/c/")).Done());
   EXPECT_TRUE(platform::DirectoryExists(dir.Path("a/b/c")));
-  EXPECT_TRUE(platform::CreateDirectories(dir.Path("a/b")));
+  EXPECT_TRUE(platform::CreateDirectories(dir.Path("a/b")).Done());
   WriteBytes(dir.Path("file"), "x");
-  EXPECT_FALSE(platform::CreateDirectories(dir.Path("file/sub")));
+  EXPECT_TRUE(platform::CreateDirectories(dir.Path("file/sub")).Failed());
 }
 
 }  // namespace

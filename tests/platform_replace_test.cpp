@@ -25,7 +25,7 @@ class ScratchDir {
   ScratchDir() {
     const std::string name = "orvane-platform-" + std::to_string(platform::ClockSeed());
     path_ = (std::filesystem::temp_directory_path() / name).string();
-    if (!platform::CreateDirectories(path_)) std::abort();
+    if (platform::CreateDirectories(path_).Failed()) std::abort();
   }
   ~ScratchDir() {
     std::error_code ignored;
@@ -54,7 +54,7 @@ TEST(PlatformReplace, RenameReplacesAFileThatOthersHoldOpen) {
   Save(draft, "new");
   File reader = File::Open(record, OpenMode::ReadShared);
   File second_reader = File::Open(record, OpenMode::ReadShared);
-  ASSERT_EQ(platform::RenameFile(draft, record), 0);
+  ASSERT_EQ(platform::RenameFile(draft, record).error, 0);
   EXPECT_EQ(Load(record), "new");
   EXPECT_EQ(reader.ReadAll(), "old");  // the holders keep the file they opened
   EXPECT_FALSE(reader.IsSameFileAs(record));
@@ -63,7 +63,7 @@ TEST(PlatformReplace, RenameReplacesAFileThatOthersHoldOpen) {
   second_reader.Close();
   // Nothing is left beside the record once its old version is closed.
   Save(dir.Path("check.new"), "x");
-  ASSERT_EQ(platform::RenameFile(dir.Path("check.new"), record), 0);
+  ASSERT_EQ(platform::RenameFile(dir.Path("check.new"), record).error, 0);
   EXPECT_EQ(Load(record), "x");
 }
 
@@ -72,7 +72,7 @@ TEST(PlatformReplace, AHeldFileCanBeRemoved) {
   const std::string counter = dir.Path("counter.txt");
   Save(counter, "0\r\n");
   File held = File::Open(counter, OpenMode::ReadWriteExclusive);
-  EXPECT_TRUE(platform::RemoveFile(counter));
+  EXPECT_TRUE(platform::RemoveFile(counter).Done());
   held.Close();
   EXPECT_FALSE(platform::FileExists(counter));
 }
@@ -85,7 +85,7 @@ TEST(PlatformReplace, RemovingAHeldFileFreesItsNameAtOnce) {
   const std::string draft = dir.Path(".member-draft.new");
   Save(draft, "old");
   File held = File::Open(draft, OpenMode::ReadWriteExclusive);
-  ASSERT_TRUE(platform::RemoveHeldFile(draft));
+  ASSERT_TRUE(platform::RemoveHeldFile(draft).Done());
   EXPECT_FALSE(platform::FileExists(draft));
   EXPECT_FALSE(held.IsSameFileAs(draft));
   EXPECT_THROW(File::Open(draft, OpenMode::ReadWriteExclusive), EOSFileError);
@@ -97,7 +97,7 @@ TEST(PlatformReplace, RemovingAHeldFileFreesItsNameAtOnce) {
   EXPECT_EQ(Load(draft), "new");
   const std::filesystem::directory_iterator listing(std::filesystem::path(draft).parent_path());
   EXPECT_EQ(std::distance(listing, std::filesystem::directory_iterator()), 1);
-  EXPECT_FALSE(platform::RemoveHeldFile(dir.Path("absent")));
+  EXPECT_TRUE(platform::RemoveHeldFile(dir.Path("absent")).Failed());
 }
 
 TEST(PlatformSharing, AConflictIsASharingViolationWithTheSystemText) {
@@ -140,14 +140,14 @@ TEST(PlatformNames, TakenNamesReportOneCode) {
   const std::string first = dir.Path("a.txt"), second = dir.Path("b.txt");
   Save(first, "a");
   Save(second, "b");
-  EXPECT_EQ(platform::CreateHardLink(first, second), platform::FileExistsErrorCode());
+  EXPECT_EQ(platform::CreateHardLink(first, second).error, platform::FileExistsErrorCode());
   try {
     File::Open(second, OpenMode::CreateNewExclusive);
     FAIL() << "created a taken name";
   } catch (const EFCreateError& error) {
     EXPECT_EQ(error.ErrorCode(), platform::FileExistsErrorCode());
   }
-  ASSERT_EQ(platform::CreateHardLink(first, dir.Path("c.txt")), 0);
+  ASSERT_EQ(platform::CreateHardLink(first, dir.Path("c.txt")).error, 0);
   EXPECT_EQ(Load(dir.Path("c.txt")), "a");
 }
 
@@ -165,7 +165,7 @@ TEST(PlatformNames, DirectoriesWithADoubleByteBackslashAreCreated) {
   ScratchDir dir;
   // 表 (0x95 0x5C) ends in the byte of a backslash, which separates nothing.
   const std::string nested = dir.Path("\x95\x5c\\sub");
-  ASSERT_TRUE(platform::CreateDirectories(nested));
+  ASSERT_TRUE(platform::CreateDirectories(nested).Done());
   EXPECT_TRUE(platform::DirectoryExists(dir.Path("\x95\x5c")));
   EXPECT_TRUE(platform::DirectoryExists(nested));
 }
@@ -176,13 +176,13 @@ TEST(PlatformNames, LongPathsWork) {
   ScratchDir dir;
   const std::string deep = dir.Path(std::string(120, 'd')) + platform::PathDelimiter() +
                            std::string(120, 'e') + platform::PathDelimiter();
-  ASSERT_TRUE(platform::CreateDirectories(deep));
+  ASSERT_TRUE(platform::CreateDirectories(deep).Done());
   const std::string name = "\x95\x5c" + std::string(240, 'a') + ".txt";
   Save(deep + name, "x");
-  ASSERT_EQ(platform::RenameFile(deep + name, deep + "b" + name), 0);
-  ASSERT_EQ(platform::CreateHardLink(deep + "b" + name, deep + "c" + name), 0);
+  ASSERT_EQ(platform::RenameFile(deep + name, deep + "b" + name).error, 0);
+  ASSERT_EQ(platform::CreateHardLink(deep + "b" + name, deep + "c" + name).error, 0);
   EXPECT_EQ(Load(deep + "c" + name), "x");
-  EXPECT_TRUE(platform::RemoveFile(deep + "b" + name));
+  EXPECT_TRUE(platform::RemoveFile(deep + "b" + name).Done());
   EXPECT_EQ(platform::ListDirectory(deep), std::vector<std::string>{"c" + name});
 }
 
@@ -194,7 +194,7 @@ TEST(PlatformNames, NamesWithoutTheirOwnUtf16SpellingAreRefused) {
   for (const char* name : {"x\x81", "\xed\x40", "a\x85\x40"}) {
     SCOPED_TRACE(name);
     EXPECT_THROW(File::Open(dir.Path(name), OpenMode::CreateExclusive), EFCreateError);
-    EXPECT_FALSE(platform::CreateDirectories(dir.Path(name)));
+    EXPECT_TRUE(platform::CreateDirectories(dir.Path(name)).Failed());
   }
   EXPECT_EQ(platform::ListDirectory(dir.Path("")), std::vector<std::string>{});
 }

@@ -71,7 +71,7 @@ TEST_F(BodyDump, NothingWrittenWithoutADumpPath) {
 // Two requests of one millisecond: the later dump takes the next free suffix while the
 // earlier one is still being written, and neither replaces the other.
 TEST_F(BodyDump, DumpOfAStampBeingWrittenTakesTheNextSuffix) {
-  ASSERT_TRUE(platform::CreateDirectories(temp.Path("20240102")));
+  ASSERT_TRUE(platform::CreateDirectories(temp.Path("20240102")).Done());
   const std::string file = temp.Path("20240102/20240102-030405-006.txt");
   platform::File writer = platform::File::Open(file, platform::OpenMode::CreateExclusive);
   writer.WriteAll("earlier body");

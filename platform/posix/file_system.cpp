@@ -24,42 +24,44 @@ bool DirectoryExists(const std::string& path) {
   return IsUsablePath(path) && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool CreateDirectories(const std::string& path) {
-  if (!IsUsablePath(path)) return false;
-  if (DirectoryExists(path)) return true;
+Outcome CreateDirectories(const std::string& path) {
+  if (!IsUsablePath(path)) return {EINVAL};
+  if (DirectoryExists(path)) return {};
   std::string::size_type end = path.find_last_not_of('/');
-  if (end == std::string::npos) return DirectoryExists("/");
+  if (end == std::string::npos) return {DirectoryExists("/") ? 0 : ENOENT};
   const std::string trimmed = path.substr(0, end + 1);
   const std::string::size_type slash = trimmed.find_last_of('/');
   if (slash != std::string::npos && slash > 0) CreateDirectories(trimmed.substr(0, slash));
-  if (InjectedError(FileOperation::MakeDirectory, trimmed) != 0) return false;
-  if (mkdir(trimmed.c_str(), 0777) == 0) return true;
-  return DirectoryExists(trimmed);  // another process may have made it meanwhile
+  if (const int injected = InjectedError(FileOperation::MakeDirectory, trimmed)) return {injected};
+  if (mkdir(trimmed.c_str(), 0777) == 0) return {};
+  const int error = errno;
+  return {DirectoryExists(trimmed) ? 0 : error};  // another process may have made it meanwhile
 }
 
-int RenameFile(const std::string& from, const std::string& to) {
-  if (!IsUsablePath(from) || !IsUsablePath(to)) return EINVAL;
-  if (const int injected = InjectedError(FileOperation::Rename, to)) return injected;
-  return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+Outcome RenameFile(const std::string& from, const std::string& to) {
+  if (!IsUsablePath(from) || !IsUsablePath(to)) return {EINVAL};
+  if (const int injected = InjectedError(FileOperation::Rename, to)) return {injected};
+  return {std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno};
 }
 
 bool CanReplaceOpenFiles() { return true; }
 
-bool RemoveFile(const std::string& path) {
-  if (!IsUsablePath(path) || InjectedError(FileOperation::Unlink, path) != 0) return false;
-  return ::unlink(path.c_str()) == 0;
+Outcome RemoveFile(const std::string& path) {
+  if (!IsUsablePath(path)) return {EINVAL};
+  if (const int injected = InjectedError(FileOperation::Unlink, path)) return {injected};
+  return {::unlink(path.c_str()) == 0 ? 0 : errno};
 }
 
 // Unlinking frees the name at once, whoever holds the file.
-bool RemoveHeldFile(const std::string& path) { return RemoveFile(path); }
+Outcome RemoveHeldFile(const std::string& path) { return RemoveFile(path); }
 
 // Unlinking leaves nothing beside the path.
 void ClearHeldFileRemovals(const std::string&) {}
 
-int CreateHardLink(const std::string& existing, const std::string& new_name) {
-  if (!IsUsablePath(existing) || !IsUsablePath(new_name)) return EINVAL;
-  if (const int injected = InjectedError(FileOperation::Link, new_name)) return injected;
-  return ::link(existing.c_str(), new_name.c_str()) == 0 ? 0 : errno;
+Outcome CreateHardLink(const std::string& existing, const std::string& new_name) {
+  if (!IsUsablePath(existing) || !IsUsablePath(new_name)) return {EINVAL};
+  if (const int injected = InjectedError(FileOperation::Link, new_name)) return {injected};
+  return {::link(existing.c_str(), new_name.c_str()) == 0 ? 0 : errno};
 }
 
 int FileExistsErrorCode() { return EEXIST; }

@@ -66,21 +66,27 @@ bool DirectoryExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool CreateDirectories(const std::string& path) {
-  if (!IsUsablePath(path)) return false;
-  if (DirectoryExists(path)) return true;
+Outcome CreateDirectories(const std::string& path) {
+  if (!IsUsablePath(path)) return {ERROR_INVALID_NAME};
+  if (DirectoryExists(path)) return {};
   const std::string trimmed = WithoutTrailingSeparators(path);
   // A drive ("C:") or the root itself: nothing to create.
-  if (trimmed.empty() || trimmed.back() == ':') return DirectoryExists(path);
+  if (trimmed.empty() || trimmed.back() == ':') {
+    return {DirectoryExists(path) ? 0 : ERROR_PATH_NOT_FOUND};
+  }
   const std::string::size_type separator = LastSeparator(trimmed);
   if (separator != std::string::npos && separator > 0) {
     CreateDirectories(trimmed.substr(0, separator));
   }
-  if (InjectedError(FileOperation::MakeDirectory, trimmed) != 0) return false;
+  if (const DWORD injected = InjectedError(FileOperation::MakeDirectory, trimmed)) {
+    return {static_cast<int>(injected)};
+  }
   const std::optional<std::wstring> wide = SystemPath(trimmed);
-  if (!wide) return false;
-  if (CreateDirectoryW(wide->c_str(), nullptr)) return true;
-  return DirectoryExists(trimmed);  // another process may have made it meanwhile
+  if (!wide) return {static_cast<int>(windows::UnusablePathError(trimmed))};
+  if (CreateDirectoryW(wide->c_str(), nullptr)) return {};
+  const DWORD code = GetLastError();
+  // Another process may have made it meanwhile.
+  return {DirectoryExists(trimmed) ? 0 : static_cast<int>(code)};
 }
 
 // Windows replaces no file that is open, however it is shared. Readers hold a file only
@@ -89,22 +95,22 @@ bool CreateDirectories(const std::string& path) {
 // target held longer is moved aside under a name of its own, the new file takes its name
 // (leaving a moment without it), and the old one is deleted, which completes when its
 // last holder closes it.
-int RenameFile(const std::string& from, const std::string& to) {
+Outcome RenameFile(const std::string& from, const std::string& to) {
   const std::optional<std::wstring> wide_from = SystemPath(from), wide_to = SystemPath(to);
-  if (!wide_from) return static_cast<int>(windows::UnusablePathError(from));
-  if (!wide_to) return static_cast<int>(windows::UnusablePathError(to));
+  if (!wide_from) return {static_cast<int>(windows::UnusablePathError(from))};
+  if (!wide_to) return {static_cast<int>(windows::UnusablePathError(to))};
   if (const DWORD injected = InjectedError(FileOperation::Rename, to)) {
-    return static_cast<int>(injected);
+    return {static_cast<int>(injected)};
   }
   constexpr int kReaderWaitMilliseconds = 2000;
   constexpr int kReaderPollMilliseconds = 2;
   const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
   DWORD code = 0;
   for (int waited = 0;; waited += kReaderPollMilliseconds) {
-    if (Move(*wide_from, *wide_to, flags)) return 0;
+    if (Move(*wide_from, *wide_to, flags)) return {};
     code = GetLastError();
     if (code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) {
-      return static_cast<int>(code);
+      return {static_cast<int>(code)};
     }
     if (waited >= kReaderWaitMilliseconds) break;
     Sleep(kReaderPollMilliseconds);
@@ -113,14 +119,14 @@ int RenameFile(const std::string& from, const std::string& to) {
   std::snprintf(unique, sizeof unique, ".%016llx.old", static_cast<unsigned long long>(ClockSeed()));
   // The suffix is ASCII: the aside name converts whenever the target's does.
   const std::wstring aside = *wide_to + std::wstring(unique, unique + std::strlen(unique));
-  if (!Move(*wide_to, aside, MOVEFILE_WRITE_THROUGH)) return static_cast<int>(code);
+  if (!Move(*wide_to, aside, MOVEFILE_WRITE_THROUGH)) return {static_cast<int>(code)};
   if (!Move(*wide_from, *wide_to, MOVEFILE_WRITE_THROUGH)) {
     const DWORD failure = GetLastError();
     Move(aside, *wide_to, MOVEFILE_WRITE_THROUGH);
-    return static_cast<int>(failure);
+    return {static_cast<int>(failure)};
   }
   DeleteFileW(aside.c_str());
-  return 0;
+  return {};
 }
 
 bool CanReplaceOpenFiles() { return false; }
@@ -133,9 +139,14 @@ bool IsStaleFileError(int error_code) {
 
 bool IsNameTooLongError(int error_code) { return error_code == ERROR_FILENAME_EXCED_RANGE; }
 
-bool RemoveFile(const std::string& path) {
-  if (!IsUsablePath(path) || InjectedError(FileOperation::Unlink, path) != 0) return false;
-  return Delete(path);
+Outcome RemoveFile(const std::string& path) {
+  if (!IsUsablePath(path)) return {ERROR_INVALID_NAME};
+  if (const DWORD injected = InjectedError(FileOperation::Unlink, path)) {
+    return {static_cast<int>(injected)};
+  }
+  const std::optional<std::wstring> wide = SystemPath(path);
+  if (!wide) return {static_cast<int>(windows::UnusablePathError(path))};
+  return {DeleteFileW(wide->c_str()) ? 0 : static_cast<int>(GetLastError())};
 }
 
 // A deleted file that is still open keeps its name, which can neither be opened nor
@@ -154,22 +165,25 @@ std::string AsideName(const std::string& path, int n) {
 
 }  // namespace
 
-bool RemoveHeldFile(const std::string& path) {
-  if (!IsUsablePath(path) || InjectedError(FileOperation::Unlink, path) != 0) return false;
+Outcome RemoveHeldFile(const std::string& path) {
+  if (!IsUsablePath(path)) return {ERROR_INVALID_NAME};
+  if (const DWORD injected = InjectedError(FileOperation::Unlink, path)) {
+    return {static_cast<int>(injected)};
+  }
   const std::optional<std::wstring> wide = SystemPath(path);
-  if (!wide) return false;
+  if (!wide) return {static_cast<int>(windows::UnusablePathError(path))};
   for (int n = 0; n < kAsideNames; ++n) {
     const std::optional<std::wstring> aside = SystemPath(AsideName(path, n));
     if (aside && Move(*wide, *aside, 0)) {
       DeleteFileW(aside->c_str());
-      return true;
+      return {};
     }
     const DWORD code = GetLastError();
     if (code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS && code != ERROR_ACCESS_DENIED) {
       break;
     }
   }
-  return DeleteFileW(wide->c_str());
+  return {DeleteFileW(wide->c_str()) ? 0 : static_cast<int>(GetLastError())};
 }
 
 void ClearHeldFileRemovals(const std::string& path) {
@@ -191,22 +205,22 @@ bool LastNameIsTooLong(const std::wstring& path) {
 
 // A volume without hard links (FAT) gets the file moved to the new name instead, which
 // also fails when the name is taken; callers remove the first name afterwards anyway.
-int CreateHardLink(const std::string& existing, const std::string& new_name) {
+Outcome CreateHardLink(const std::string& existing, const std::string& new_name) {
   const std::optional<std::wstring> wide_existing = SystemPath(existing);
   const std::optional<std::wstring> wide_new = SystemPath(new_name);
-  if (!wide_existing) return static_cast<int>(windows::UnusablePathError(existing));
-  if (!wide_new) return static_cast<int>(windows::UnusablePathError(new_name));
-  if (LastNameIsTooLong(*wide_new)) return ERROR_FILENAME_EXCED_RANGE;
+  if (!wide_existing) return {static_cast<int>(windows::UnusablePathError(existing))};
+  if (!wide_new) return {static_cast<int>(windows::UnusablePathError(new_name))};
+  if (LastNameIsTooLong(*wide_new)) return {ERROR_FILENAME_EXCED_RANGE};
   if (const DWORD injected = InjectedError(FileOperation::Link, new_name)) {
-    return static_cast<int>(injected);
+    return {static_cast<int>(injected)};
   }
-  if (CreateHardLinkW(wide_new->c_str(), wide_existing->c_str(), nullptr)) return 0;
+  if (CreateHardLinkW(wide_new->c_str(), wide_existing->c_str(), nullptr)) return {};
   DWORD code = GetLastError();
   if (code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED) {
-    if (Move(*wide_existing, *wide_new, MOVEFILE_WRITE_THROUGH)) return 0;
+    if (Move(*wide_existing, *wide_new, MOVEFILE_WRITE_THROUGH)) return {};
     code = GetLastError();
   }
-  return static_cast<int>(code == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : code);
+  return {static_cast<int>(code == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : code)};
 }
 
 }  // namespace orvane::platform
