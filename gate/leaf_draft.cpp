@@ -24,6 +24,11 @@ bool RemoveIfPresent(const std::string& path) {
          !platform::FileExists(path);
 }
 
+// The same for a file that is almost always there: removed without asking first.
+bool RemoveExpected(const std::string& path) {
+  return platform::RemoveFile(path).Done() || !platform::FileExists(path);
+}
+
 // True when both paths name one file (a helper and the name it was linked under).
 bool SameFile(const std::string& path, const std::string& other) {
   if (!platform::FileExists(path) || !platform::FileExists(other)) return false;
@@ -131,10 +136,21 @@ bool LeafDraft::ClearLeftovers(File& slot, const std::string& slot_path) {
 }
 
 void LeafDraft::WriteHelper(const std::string& path, std::string_view bytes) {
-  if (!RemoveIfPresent(path)) ThrowNotRemoved(path);
-  File file = File::Open(path, OpenMode::CreateNewExclusive);
+  File file = CreateHelper(path);
   file.WriteAll(bytes);
   file.Close();
+}
+
+// Taking the slot cleared its helpers, so the name is free but for a helper that a
+// clearing could not see; the exclusive create finds that one, and only then is it removed.
+File LeafDraft::CreateHelper(const std::string& path) {
+  try {
+    return File::Open(path, OpenMode::CreateNewExclusive);
+  } catch (const EOSFileError& error) {
+    if (error.ErrorCode() != platform::FileExistsErrorCode()) throw;
+  }
+  if (!RemoveIfPresent(path)) ThrowNotRemoved(path);
+  return File::Open(path, OpenMode::CreateNewExclusive);
 }
 
 void LeafDraft::NoteName(const std::string& name) {
@@ -179,7 +195,7 @@ void LeafDraft::Release(bool withdraw) noexcept {
   if (withdraw && cleared && record_linked_) {
     cleared = platform::RemoveFile(base + files_.record_ext).Done();
   }
-  cleared = cleared && RemoveIfPresent(record_helper_) && RemoveIfPresent(image_helper_);
+  cleared = cleared && RemoveExpected(record_helper_) && RemoveExpected(image_helper_);
   if (cleared) {
     try {
       slot_.Truncate();

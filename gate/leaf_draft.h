@@ -77,6 +77,7 @@ class LeafDraft {
   void TakeSlot();
   bool ClearLeftovers(platform::File& slot, const std::string& slot_path);
   void WriteHelper(const std::string& path, std::string_view bytes);
+  static platform::File CreateHelper(const std::string& path);
   void NoteName(const std::string& name);
   void Release(bool withdraw) noexcept;
 

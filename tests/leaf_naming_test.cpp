@@ -335,6 +335,7 @@ TEST_F(LeafNaming, NextPostingClearsWhatAKilledPostingLeft) {
     const char* label;
     bool noted, record_helper, image_helper, record_linked, image_linked, foreign_record;
     std::set<std::string> left;
+    bool slot_removed = false;  // as postings that removed their slot files left it
   };
   const std::set<std::string> leaf{"a.jpg", "a.txt"};
   const Case cases[] = {
@@ -345,12 +346,15 @@ TEST_F(LeafNaming, NextPostingClearsWhatAKilledPostingLeft) {
       {"after removing the record helper", true, false, true, false, true, false, leaf},
       {"noted name held by another posting's record", true, true, true, false, false, true,
        {"a.txt"}},
+      {"helpers without their slot file", false, true, true, false, false, false, {}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     fs::remove_all(root_);
     fs::create_directory(root_);
-    WriteBytes(dir_ + ".leaf0", c.noted ? std::string("a\0.jpg", 6) : std::string());
+    if (!c.slot_removed) {
+      WriteBytes(dir_ + ".leaf0", c.noted ? std::string("a\0.jpg", 6) : std::string());
+    }
     if (c.record_helper) WriteBytes(dir_ + ".leaf0r", "record");
     if (c.image_helper) WriteBytes(dir_ + ".leaf0i", "ima");  // possibly cut short
     if (c.record_linked) fs::create_hard_link(dir_ + ".leaf0r", dir_ + "a.txt");

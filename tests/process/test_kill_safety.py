@@ -2,23 +2,36 @@
 final name is always whole, an accepted posting is always complete, the counter never
 goes backwards and the next request works.
 
+With ORVANEGATE_RESPONDER=fastcgi the requests go to a persistent process that the shipped
+manager (site/orvanegate-fastcgi.sh) keeps on a socket: the process is killed mid-request
+and the manager must start another, which answers the next request.
+
 Runs go on until the kills that landed reach ORVANEGATE_KILLS per kind (default 100:
-postings share it among the naming modes), at most ten runs per kill;
-ORVANEGATE_KILL_SEED repeats a run."""
+postings share it among the naming modes), at most ten runs per kill; the persistent
+processes get 30 postings' kills and a third of that for profile saves, as the manager
+waits a second before it replaces a process that ended early. ORVANEGATE_KILL_SEED
+repeats a run."""
 
 import os
 import random
 import re
+import shutil
 import signal
+import socket
 import statistics
+import subprocess
+import tempfile
+import threading
 import time
 import unittest
 
 import cgi_harness
+import fastcgi_client
 import gate_pages as pages
 from gate_site import is_idle_slot, leaf_site
 
-KILLS = int(os.environ.get("ORVANEGATE_KILLS", "100"))
+KILLS = int(os.environ.get("ORVANEGATE_KILLS", "30" if cgi_harness.fastcgi_mode() else "100"))
+SAVE_KILLS = -(-KILLS // 3) if cgi_harness.fastcgi_mode() else KILLS
 SEED = int(os.environ.get("ORVANEGATE_KILL_SEED", str(random.randrange(1 << 30))))
 IMAGE_BYTES = 4 << 20
 COMMENT_BYTES = 1 << 20
@@ -97,6 +110,128 @@ class KillRunner:
             self.full_time = 0.7 * self.full_time + 0.3 * (time.monotonic() - start)
         return killed, killed and writing is not None, result
 
+    def post(self, body, content_type):
+        """The checked standard output of a request left to end."""
+        return self.site.post(body, content_type=content_type)
+
+
+MANAGER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "site",
+                       "orvanegate-fastcgi.sh")
+
+
+class Manager:
+    """The shipped manager keeping one gate process of a site on a listening socket of the
+    test's own; it runs in a session of its own, which stop() ends."""
+
+    def __init__(self, site):
+        self.folder = tempfile.mkdtemp(prefix="orvanegate-manager-")
+        self.address = os.path.join(self.folder, "socket")
+        self.exe = os.path.realpath(site.exe)
+        self.current, self.dead, self.started = None, set(), 0
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        listener.bind(self.address)
+        listener.listen(16)
+        self.log = open(os.path.join(self.folder, "stderr"), "w+b")
+        env = dict(cgi_harness.sanitizer_environment(), PATH=os.environ["PATH"])
+        self.shell = subprocess.Popen(["sh", MANAGER, "--keep", "1", site.exe], env=env,
+                                      cwd=site.root, stdin=listener, stdout=subprocess.DEVNULL,
+                                      stderr=self.log, start_new_session=True)
+        listener.close()
+
+    def process(self, timeout=20):
+        """The live gate process, waiting until the manager has started one."""
+        deadline = time.monotonic() + timeout
+        while self.current is None:
+            for entry in os.listdir("/proc"):
+                if entry.isdigit() and int(entry) not in self.dead and self.runs_gate(entry):
+                    self.current = int(entry)
+                    self.started += 1
+                    break
+            else:
+                if time.monotonic() > deadline:
+                    raise AssertionError("the manager started no gate process")
+                time.sleep(0.005)
+        return self.current
+
+    def runs_gate(self, pid):
+        try:
+            return os.readlink("/proc/%s/exe" % pid) == self.exe
+        except OSError:  # gone, a zombie or another user's
+            return False
+
+    def kill(self):
+        pid = self.process()
+        os.kill(pid, signal.SIGKILL)
+        self.dead.add(pid)
+        self.current = None
+
+    def stop(self):
+        """Ends the manager with its process; what they wrote to their own stderr."""
+        if self.shell.poll() is None:
+            self.shell.send_signal(signal.SIGTERM)
+        try:
+            self.shell.wait(30)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.shell.pid, signal.SIGKILL)
+            self.shell.wait()
+        self.log.seek(0)
+        output = self.log.read()
+        self.log.close()
+        shutil.rmtree(self.folder, ignore_errors=True)
+        return output
+
+
+class FastCgiKillRunner(KillRunner):
+    """KillRunner through the manager's socket: the request is sent from a thread while
+    the gate process that answers it is watched and killed."""
+
+    def __init__(self, site, rng, watched_dir, manager):
+        super().__init__(site, rng, watched_dir)
+        self.manager = manager
+
+    def run(self, body, content_type, kill_after, from_writing=False):
+        return self.run_once(body, content_type, kill_after, from_writing)
+
+    def run_once(self, body, content_type, kill_after, from_writing):
+        env = self.site.post_env(body, content_type=content_type)
+        self.manager.process()
+        before = set(os.listdir(self.watched_dir))
+        outcome = {}
+
+        def send():
+            try:
+                outcome["reply"] = fastcgi_client.request(self.manager.address, env, body,
+                                                          timeout=60)
+            except OSError as error:  # a connection the killed process dropped
+                outcome["error"] = error
+
+        sender = threading.Thread(target=send)
+        start = time.monotonic()
+        sender.start()
+        deadline = None if from_writing else start + kill_after
+        began = None
+        while sender.is_alive() and (deadline is None or time.monotonic() < deadline):
+            if began is None and set(os.listdir(self.watched_dir)) - before:
+                began = time.monotonic()
+                if from_writing:
+                    deadline = began + kill_after
+            time.sleep(0.001)
+        killed = sender.is_alive()
+        if killed:
+            self.manager.kill()
+        end = time.monotonic()
+        sender.join(60)
+        if killed:
+            return True, None if began is None else end - began, None
+        if "error" in outcome:
+            raise outcome["error"]
+        reply = outcome["reply"]
+        return (False, None if began is None else end - began,
+                cgi_harness.Result(reply.app_status, reply.stdout, reply.stderr))
+
+    def post(self, body, content_type):
+        return self.site.checked(self.run(body, content_type, 60)[2])
+
 
 class KillSafety(cgi_harness.CgiTestCase):
     def setUp(self):
@@ -105,6 +240,25 @@ class KillSafety(cgi_harness.CgiTestCase):
 
     def report(self, text):
         print("[seed %d] %s" % (SEED, text))
+
+    def runner(self, site, watched_dir):
+        """A KillRunner for the site; in the FastCGI mode its manager runs until the test
+        ends, and must have started a process again after every kill."""
+        if not cgi_harness.fastcgi_mode():
+            return KillRunner(site, self.rng, watched_dir)
+        manager = Manager(site)
+        self.addCleanup(self.stop_manager, manager)
+        return FastCgiKillRunner(site, self.rng, watched_dir, manager)
+
+    def stop_manager(self, manager):
+        output = manager.stop()
+        self.report("FastCGI processes started: %d, killed: %d"
+                    % (manager.started, len(manager.dead)))
+        self.assertEqual(manager.started, len(manager.dead) + 1,
+                         "a process ended unkilled, or the manager started none")
+        # The shell reports each child that a signal ended: only those lines are expected.
+        self.assertEqual(output.replace(b"Killed\n", b""), b"",
+                         "the manager or its processes wrote to stderr")
 
     # --- postings --------------------------------------------------------------
     def posting(self, token, big=True):
@@ -165,7 +319,7 @@ class KillSafety(cgi_harness.CgiTestCase):
 
     def kill_postings(self, label, settings, kills):
         site = leaf_site(self, **settings)
-        runner = KillRunner(site, self.rng, site.leaves)
+        runner = self.runner(site, site.leaves)
         expected, verified = {}, {}
         body, expected[b"k0"] = self.posting(b"k0")
         site.assert_page(pages.file_accepted_page(),
@@ -196,7 +350,7 @@ class KillSafety(cgi_harness.CgiTestCase):
             next_token = b"n%d" % n
             body, expected[next_token] = self.posting(next_token, big=False)
             site.assert_page(pages.file_accepted_page(),
-                             site.post(body, content_type=pages.multipart_type()))
+                             runner.post(body, pages.multipart_type()))
             accepted.add(next_token)
             bases, hidden, counter = self.check_leaves(site, expected, verified,
                                                       require_pairs=True)
@@ -229,15 +383,15 @@ class KillSafety(cgi_harness.CgiTestCase):
     def test_profile_saves_killed_at_random_moments(self):
         site = leaf_site(self)
         site.write_member("m1", pages.record(*self.KEPT))
-        runner = KillRunner(site, self.rng, site.members)
+        runner = self.runner(site, site.members)
         body, record = self.profile_save(b"p0")
         runner.calibrate(body, pages.multipart_type())
         records = {record}
         figures = {"killed": 0, "killed while writing": 0, "finished": 0}
         n = 0
-        while figures["killed"] < KILLS:
+        while figures["killed"] < SAVE_KILLS:
             n += 1
-            self.assertLessEqual(n, 10 * KILLS, "too few kills landed: %s" % figures)
+            self.assertLessEqual(n, 10 * SAVE_KILLS, "too few kills landed: %s" % figures)
             body, record = self.profile_save(b"p%d" % n)
             records.add(record)
             killed, while_writing, result = runner.run_killed(body, pages.multipart_type(), n)
