@@ -207,8 +207,14 @@ class TwoServersOverOneVolume(unittest.TestCase):
                     child.communicate()
 
     def read_site(self, servers, *names):
-        """A site file as both servers see it; they must agree."""
-        seen = [read_fresh(os.path.join(server.site_root, *names)) for server in servers]
+        """A site file as both servers see it; they must agree once a mount's caches (a
+        second) no longer hold what the file was before the other mount's last change."""
+        deadline = time.monotonic() + 3
+        while True:
+            seen = [read_fresh(os.path.join(server.site_root, *names)) for server in servers]
+            if seen[0] == seen[1] or time.monotonic() > deadline:
+                break
+            time.sleep(0.25)
         cgi_harness.assert_bytes_equal(seen[0], seen[1], "/".join(names) + " across the mounts")
         return seen[0]
 
