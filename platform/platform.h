@@ -143,8 +143,9 @@ class File {
   std::size_t Read(char* buffer, std::size_t count);  // 0 at end; throws EInOutError
   std::string ReadAll();                   // from the current position to the end
   // The whole file from its start, read past this machine's file cache through an open of
-  // its own: a network file system's client may go on serving from that cache what the
-  // file held before another client's write, even to the next holder of the file's lock.
+  // its own, once the file's permission bits are set to what they are, on which a network
+  // file system's client drops what it cached of the file: it may otherwise go on serving
+  // what the file held before another client's write, even to the next holder of its lock.
   // Where the file system reads only through its cache, or the path names another file
   // now, the file is read from its start through this open. Throws EInOutError.
   std::string ReadAllUncached();

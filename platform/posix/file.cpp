@@ -138,9 +138,19 @@ void ClearNonBlocking(int fd, const std::string& path) {
 // Reads past the cache go in whole blocks into a buffer aligned to a block.
 constexpr std::size_t kDirectBlock = 4096;
 
+// Sets the held file's permission bits to what they are. A network file system's client
+// drops what it cached of a file's content on a change of its attributes, also where
+// it would answer reads that pass by the page cache. A refusal (another owner's file)
+// leaves the read to go as it would.
+void DropCachedContent(int held) {
+  struct stat info {};
+  if (fstat(held, &info) == 0) (void)!::fchmod(held, info.st_mode & 07777);
+}
+
 // The bytes of the held file read from its start through an open of the path with
 // O_DIRECT; none where that open or its reads are refused, or the path names another file.
 std::optional<std::string> ReadDirect(int held, const std::string& path) {
+  DropCachedContent(held);
   const int fd = OpenWithoutWaiting(path, O_RDONLY | O_DIRECT);
   if (fd < 0) return std::nullopt;
   struct stat held_info {}, open_info {};
