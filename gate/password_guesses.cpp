@@ -1,7 +1,9 @@
 // The count files of wrong passwords, one per member id and client address, beside the
 // member records. Each is created only where no file has its name and rewritten in place
 // under its own lock, as the leaf counter is, so no two processes count into one count
-// at once.
+// at once. The holder reads the count past this machine's file cache: a client of a
+// network file system may otherwise hand it the count as it was before another client's
+// rewrite, lock or not, and that failure would be counted over.
 //
 // | Step                          | On disk after it         | A kill here leaves; cleared by    |
 // |-------------------------------|--------------------------|-----------------------------------|
@@ -120,10 +122,10 @@ std::string FormatGuessCount(const GuessCount& count) {
 
 GuessCount CountedFailure(const GuessCount& count, std::int64_t now) {
   const std::int64_t age = now - count.last_failure;
-  const bool in_a_row = age >= 0 && age < kWrongPasswordPauseSeconds;
+  const bool in_a_row = age > -kWrongPasswordPauseSeconds && age < kWrongPasswordPauseSeconds;
   // Refused requests are never counted, so the count stops just past the allowance.
-  const int failures = in_a_row ? count.failures : 0;
-  return GuessCount{failures + 1, now};
+  if (!in_a_row) return GuessCount{1, now};
+  return GuessCount{count.failures + 1, std::max(now, count.last_failure)};
 }
 
 bool IsRefused(const GuessCount& count, std::int64_t now) {
@@ -180,7 +182,7 @@ bool PasswordGuesses::Refused(std::int64_t now) {
   try {
     std::optional<platform::File> file = OpenHeld(path_, platform::OpenMode::ReadShared);
     if (!file) return false;
-    text = file->ReadAll();
+    text = file->ReadAllUncached();
   } catch (const EOSFileError&) {
     // No count file, nearly always; one that cannot be read refuses nobody either.
     return false;
@@ -191,7 +193,7 @@ bool PasswordGuesses::Refused(std::int64_t now) {
 
 void PasswordGuesses::CountFailure(std::int64_t now) {
   platform::File file = OpenForCounting(path_);
-  const std::string old_text = file.ReadAll();
+  const std::string old_text = file.ReadAllUncached();
   std::string text = FormatGuessCount(CountedFailure(ParseGuessCount(old_text), now));
   const std::size_t length = text.size();
   if (old_text.size() > length) text.append(old_text.size() - length, ' ');

@@ -30,8 +30,10 @@ struct GuessCount {
 // numbers (left by a rewrite cut short) are ignored.
 GuessCount ParseGuessCount(std::string_view text);
 std::string FormatGuessCount(const GuessCount& count);
-// The count that a wrong password at `now` leaves: one more, or a fresh 1 once the
-// earlier failures are a pause old (or lie ahead of a clock that was set back).
+// The count that a wrong password at `now` leaves: one more while the last failure is
+// less than a pause away, or a fresh 1. A last failure a little ahead of now is counted
+// on: requests read the clock before they wait for the count, and another server's clock
+// may run a little behind. One a pause or more ahead was left by a clock set back.
 GuessCount CountedFailure(const GuessCount& count, std::int64_t now);
 // True while the address has used up its tries and its last failure is less than a
 // pause ago. A last failure ahead of now refuses nothing, so a clock set back never

@@ -51,6 +51,7 @@ TEST(GuessCount, RefusesFiveInARowForAMinuteAfterTheLast) {
     std::int64_t now;
     bool refused;
     int failures_after_one_more;
+    std::int64_t last_after_one_more = 0;  // 0: now
   };
   const Case cases[] = {
       {"none yet", {}, kT, false, 1},
@@ -59,7 +60,10 @@ TEST(GuessCount, RefusesFiveInARowForAMinuteAfterTheLast) {
       {"five, 59 s ago", {5, kT}, kT + 59, true, 6},
       {"five, a minute ago", {5, kT}, kT + 60, false, 1},
       {"four, a minute ago starts afresh", {4, kT}, kT + 60, false, 1},
-      {"last failure ahead of a clock set back", {5, kT}, kT - 1, false, 1},
+      {"last failure a second ahead, as a request that began earlier sees it", {5, kT}, kT - 1,
+       false, 6, kT},
+      {"four, 59 s ahead of a clock set back", {4, kT + 59}, kT, false, 5, kT + 59},
+      {"a minute ahead of a clock set back starts afresh", {4, kT + 60}, kT, false, 1},
       {"far ahead", {9, kT + 86400 * 365}, kT, false, 1},
   };
   for (const Case& c : cases) {
@@ -67,7 +71,7 @@ TEST(GuessCount, RefusesFiveInARowForAMinuteAfterTheLast) {
     EXPECT_EQ(IsRefused(c.count, c.now), c.refused);
     const GuessCount after = CountedFailure(c.count, c.now);
     EXPECT_EQ(after.failures, c.failures_after_one_more);
-    EXPECT_EQ(after.last_failure, c.now);
+    EXPECT_EQ(after.last_failure, c.last_after_one_more != 0 ? c.last_after_one_more : c.now);
   }
 }
 

@@ -9,6 +9,7 @@ as exact as on one machine. The volume and the mounts keep GlusterFS's default s
 
 import errno
 import itertools
+import mmap
 import os
 import re
 import shutil
@@ -73,6 +74,7 @@ def overrun(signal_number, _frame):
 REFUSED_PASSWORD_LINE = re.compile(
     rb"orvanegate: (?:wrong password|too many wrong passwords): address \S+ id \S+ command \S+\n")
 GUESSER = "203.0.113.9"
+FIVE_GUESSER = "203.0.113.5"
 
 # Every request comes from an address of its own: the races below are many clients, and
 # their refused passwords must not add up as one address's guessing.
@@ -130,6 +132,19 @@ def read_fresh(path):
             if error.errno != errno.ESTALE or time.monotonic() > deadline:
                 raise
         time.sleep(0.05)
+
+
+def read_past_cache(path):
+    """A small file's bytes read with O_DIRECT once its permission bits are set to what
+    they are, as the gate reads a count: a mount's caches may still hold what the file
+    was before the other mount's last write."""
+    os.chmod(path, os.stat(path).st_mode & 0o7777)
+    fd = os.open(path, os.O_RDONLY | os.O_DIRECT)
+    try:
+        block = mmap.mmap(-1, 4096)  # aligned, as direct reads need
+        return bytes(block[:os.readv(fd, [block])])
+    finally:
+        os.close(fd)
 
 
 def reply(page):
@@ -194,8 +209,14 @@ class TwoServersOverOneVolume(unittest.TestCase):
                     child.communicate()
 
     def read_site(self, servers, *names):
-        """A site file as both servers see it; they must agree."""
-        seen = [read_fresh(os.path.join(server.site_root, *names)) for server in servers]
+        """A site file as both servers see it; they must agree once a mount's caches (a
+        second) no longer hold what the file was before the other mount's last change."""
+        deadline = time.monotonic() + 3
+        while True:
+            seen = [read_fresh(os.path.join(server.site_root, *names)) for server in servers]
+            if seen[0] == seen[1] or time.monotonic() > deadline:
+                break
+            time.sleep(0.25)
         cgi_harness.assert_bytes_equal(seen[0], seen[1], "/".join(names) + " across the mounts")
         return seen[0]
 
@@ -364,21 +385,35 @@ class TwoServersOverOneVolume(unittest.TestCase):
 
     def test_wrong_passwords_from_one_address(self):
         """Wrong passwords from one address through both servers at once: every one is
-        answered as wrong or refused, none fails; afterwards that address is refused even
-        its right password, and the member at another address is not."""
+        answered as wrong or refused, none fails, five at once are all counted and refuse
+        that address, and no count holds more failures than were answered as wrong;
+        afterwards each address is refused even its right password, and the member at
+        another address is not."""
         self.register(self.servers, "guessed", "right-pw")
-        guesses = [form_request(("session", "accounts"), ("command", "changeprof1"),
-                                ("id", "guessed"), ("pw", "guess-%02d" % n)) for n in range(RACERS)]
-        right = [form_request(("session", "accounts"), ("command", "changeprof1"),
-                              ("id", "guessed"), ("pw", "right-pw")) for _ in range(2)]
-        for env, _ in guesses + right[:1]:
-            env["REMOTE_ADDR"] = GUESSER
         empty_form = b"Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n"
         refused = reply(pages.error_page(pages.TOO_MANY_WRONG))
-        counts = self.tally(self.run_at_once(guesses), {"wrong": empty_form, "refused": refused})
-        print("\nguesses from one address: %s" % counts, file=sys.stderr)
-        self.assertEqual(RACERS, counts.get("wrong", 0) + counts.get("refused", 0), counts)
-        (guesser, member), _ = self.run_in_flight(self.servers, right)
+        for address, racers in ((FIVE_GUESSER, 5), (GUESSER, RACERS)):
+            guesses = [form_request(("session", "accounts"), ("command", "changeprof1"),
+                                    ("id", "guessed"), ("pw", "guess-%02d" % n))
+                       for n in range(racers)]
+            for env, _ in guesses:
+                env["REMOTE_ADDR"] = address
+            counts = self.tally(self.run_at_once(guesses), {"wrong": empty_form, "refused": refused})
+            count = read_past_cache(os.path.join(self.servers[0].site_root, "members",
+                                                 ".guesses-%s+guessed.count" % address))
+            print("\n%d guesses from one address: %s, counted %s"
+                  % (racers, counts, count.split()[:1]), file=sys.stderr)
+            self.assertEqual(racers, counts.get("wrong", 0) + counts.get("refused", 0), counts)
+            if racers == 5:
+                self.assertEqual({"wrong": 5}, counts)
+                self.assertEqual(5, int(count.split()[0]), count)
+            self.assertLessEqual(int(count.split()[0]), counts.get("wrong", 0), count)
+        right = [form_request(("session", "accounts"), ("command", "changeprof1"),
+                              ("id", "guessed"), ("pw", "right-pw")) for _ in range(3)]
+        right[0][0]["REMOTE_ADDR"] = FIVE_GUESSER
+        right[1][0]["REMOTE_ADDR"] = GUESSER
+        (five, guesser, member), _ = self.run_in_flight(self.servers, right)
+        cgi_harness.assert_bytes_equal(refused, five)
         cgi_harness.assert_bytes_equal(refused, guesser)
         self.assertIn(b'value="changeprof2"', member)
 
