@@ -25,7 +25,8 @@ std::string_view SetVariables(std::string_view input) {
     input = rest;
     if (line.empty()) break;
     const std::size_t equals = line.find('=');
-    if (equals != std::string_view::npos) Process().Set(line.substr(0, equals), line.substr(equals + 1));
+    if (equals != std::string_view::npos)
+      Process().Set(line.substr(0, equals), line.substr(equals + 1));
   }
   return input;
 }

@@ -59,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string value = name.empty() ? std::string() : std::string(name.substr(1));
   orvane::SetFieldValue(changed, name, value);
   // A name holding "=" or a line break, or a value holding a line break, makes other lines.
-  const bool plain_line = name.find_first_of(std::string_view("=\r\n\0", 4)) == std::string_view::npos;
+  const bool plain_line =
+      name.find_first_of(std::string_view("=\r\n\0", 4)) == std::string_view::npos;
   if (!value.empty() && plain_line) {
     Check(orvane::FieldValue(changed, name) == value, "a set value reads back");
   }

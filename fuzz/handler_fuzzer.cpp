@@ -57,12 +57,13 @@ Site MakeSite() {
   return site;
 }
 
-constexpr std::string_view kMember = "id=m1\r\npw=secret1\r\nrealname=Fuzz\r\nmail=f@example.com\r\n";
+constexpr std::string_view kMember =
+    "id=m1\r\npw=secret1\r\nrealname=Fuzz\r\nmail=f@example.com\r\n";
 
 // Removes what the last request stored and puts the member record back.
 void ResetSite(const Site& site) {
-  for (const fs::path& dir : {site.members, site.leaves_counter, site.leaves_numbered,
-                              site.leaves_stamped}) {
+  for (const fs::path& dir :
+       {site.members, site.leaves_counter, site.leaves_numbered, site.leaves_stamped}) {
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator(dir, ignored)) fs::remove_all(entry, ignored);
   }

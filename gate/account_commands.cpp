@@ -21,8 +21,8 @@ constexpr char kUnusableId[] =
     "The ID contains characters that cannot be used. ＩＤに使用できない文字が含まれています";
 
 // The profile values a save brings.
-constexpr std::string_view kProfileKeys[] = {"realname", "mail",     "comment",  "country",
-                                             "url1",     "url2",     "url3",     "urlname1",
+constexpr std::string_view kProfileKeys[] = {"realname", "mail",    "comment", "country",
+                                             "url1",     "url2",    "url3",    "urlname1",
                                              "urlname2", "urlname3"};
 
 }  // namespace
@@ -55,8 +55,8 @@ void TWebModule1::CommandRegistration(TWebResponse& response) {
   const std::string already = "The same ID is already registered. 同じＩＤが既に登録されています";
   if (platform::FileExists(record_path)) return error(already);
 
-  FormText = "id=" + id + "\r\npw=" + pw + "\r\nrealname=" + realname + "\r\ncountry=" +
-             country + "\r\nmail=" + mail + "\r\n";
+  FormText = "id=" + id + "\r\npw=" + pw + "\r\nrealname=" + realname + "\r\ncountry=" + country +
+             "\r\nmail=" + mail + "\r\n";
   // Created only when the name is free, so of two registrations at once one loses.
   try {
     if (!CreateMemberRecord(record_path, FormText)) return error(already);

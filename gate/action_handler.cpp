@@ -120,8 +120,7 @@ void TWebModule1::WebModule1WebActionItem1Action(TComponent* /*Sender*/, TWebReq
     return;
   }
   if (membersdb.empty()) {
-    Response.SetContent(
-        BuildErrorPage("MemberDB does not exist. メンバーデータが存在しません"));
+    Response.SetContent(BuildErrorPage("MemberDB does not exist. メンバーデータが存在しません"));
     return;
   }
 

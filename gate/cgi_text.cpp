@@ -91,7 +91,9 @@ std::string UrlDecode(std::string_view encoded) {
   return decoded;
 }
 
-void SplitQueryString(std::string_view query, TFieldList* items) { SplitQuery(query, items, false); }
+void SplitQueryString(std::string_view query, TFieldList* items) {
+  SplitQuery(query, items, false);
+}
 
 void SplitQueryStringEscaped(std::string_view query, TFieldList* items) {
   SplitQuery(query, items, true);
@@ -99,9 +101,8 @@ void SplitQueryStringEscaped(std::string_view query, TFieldList* items) {
 
 std::size_t QueryItemsEscapedSize(std::string_view query) {
   std::size_t size = 0;
-  ForEachQueryItem(query, [&size](std::string_view item) {
-    size += EscapedFieldTextSize(item) + 2;
-  });
+  ForEachQueryItem(query,
+                   [&size](std::string_view item) { size += EscapedFieldTextSize(item) + 2; });
   return size;
 }
 

@@ -64,10 +64,18 @@ void EmitEscapedFieldText(std::string_view text, Emit&& emit) {
       case '&':
         if (!IsBrowserCharacterReference(text, i)) replace(i, 1, "&amp;");
         break;
-      case ' ': replace(i, 1, "&nbsp;"); break;
-      case '<': replace(i, 1, "&lt;"); break;
-      case '>': replace(i, 1, "&gt;"); break;
-      case '"': replace(i, 1, "&quot;"); break;
+      case ' ':
+        replace(i, 1, "&nbsp;");
+        break;
+      case '<':
+        replace(i, 1, "&lt;");
+        break;
+      case '>':
+        replace(i, 1, "&gt;");
+        break;
+      case '"':
+        replace(i, 1, "&quot;");
+        break;
       case '\r':
         if (i + 1 < text.size() && text[i + 1] == '\n') {
           replace(i, 2, "<br>");

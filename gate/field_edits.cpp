@@ -71,10 +71,9 @@ void TFieldEdits::Set(std::string_view name, std::string_view value) {
       *at = std::move(line);
     }
   } else if (place.start != std::string_view::npos) {
-    const auto at = std::lower_bound(edits_.begin(), edits_.end(), place.start,
-                                     [](const Edit& edit, std::size_t start) {
-                                       return edit.start < start;
-                                     });
+    const auto at =
+        std::lower_bound(edits_.begin(), edits_.end(), place.start,
+                         [](const Edit& edit, std::size_t start) { return edit.start < start; });
     Edit edit{place.start, value.empty(), std::move(line)};
     if (at != edits_.end() && at->start == place.start) {
       *at = std::move(edit);

@@ -15,8 +15,9 @@ TFieldLineReader::TFieldLineReader(std::string_view text)
 std::size_t TFieldLineReader::NextOf(char byte, std::size_t& cached) {
   if (cached == kUnknown || (cached != std::string_view::npos && cached < start_)) {
     const void* hit = std::memchr(text_.data() + start_, byte, text_.size() - start_);
-    cached = hit == nullptr ? std::string_view::npos
-                            : static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
+    cached = hit == nullptr
+                 ? std::string_view::npos
+                 : static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
   }
   return cached;
 }

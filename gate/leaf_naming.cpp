@@ -98,7 +98,8 @@ OpenedCounter OpenCounter(const std::string& counter_file, const CounterWaitPoli
   const std::int64_t deadline = platform::MonotonicMilliseconds() + CounterWaitBudget(wait);
   for (int attempt = 1; attempt <= wait.attempts; ++attempt) {
     counter.created |= CreateMissingCounter(counter_file);
-    const std::int64_t left = std::max<std::int64_t>(deadline - platform::MonotonicMilliseconds(), 0);
+    const std::int64_t left =
+        std::max<std::int64_t>(deadline - platform::MonotonicMilliseconds(), 0);
     try {
       platform::File file = platform::File::OpenWaitingAtMost(
           counter_file, platform::OpenMode::ReadWriteExclusive, static_cast<int>(left));

@@ -117,8 +117,9 @@ void WriteJoinedLines(platform::File& file, const TFieldEdits& edits) {
 // rename, so the new record is never found locked.
 void ReplaceRecordFile(platform::File& record, const std::string& path, const TFieldEdits& edits) {
   HelperFile replacement = CreateHelperFile(path);
-  WriteHelperFile(replacement, [&edits](platform::File& file) { WriteJoinedLines(file, edits); },
-                  path, &record);
+  WriteHelperFile(
+      replacement, [&edits](platform::File& file) { WriteJoinedLines(file, edits); }, path,
+      &record);
   // A system that cannot rename over an open file needs this process's own hold let go;
   // the directory's rewrite lock still keeps every other save out.
   if (!platform::CanReplaceOpenFiles()) {
@@ -143,9 +144,9 @@ void ReplaceRecordFile(platform::File& record, const std::string& path, const TF
 // nobody else asks for.
 platform::File LockRecordRewrites(const std::string& record_path) {
   const std::string directory = RecordDirectory(record_path);
-  platform::File lock = platform::File::Open(directory + std::string(kRewriteLockName),
-                                             platform::OpenMode::OpenAlwaysExclusive,
-                                             platform::LockWait::Wait);
+  platform::File lock =
+      platform::File::Open(directory + std::string(kRewriteLockName),
+                           platform::OpenMode::OpenAlwaysExclusive, platform::LockWait::Wait);
   RemoveOlderMemberDrafts(directory);
   return lock;
 }
@@ -255,7 +256,8 @@ std::string ReadMemberRecordText(const std::string& path) {
 bool CreateMemberRecord(const std::string& path, std::string_view text) {
   const platform::File guard = LockRecordCreation(path);
   HelperFile draft = CreateHelperFile(path);
-  WriteHelperFile(draft, [text](platform::File& file) { file.WriteAll(text); }, path, nullptr);
+  WriteHelperFile(
+      draft, [text](platform::File& file) { file.WriteAll(text); }, path, nullptr);
   const int link_error = platform::CreateHardLink(draft.path, path).error;
   // The draft is now also the record, which a reader may already hold open.
   platform::RemoveHeldFile(draft.path);

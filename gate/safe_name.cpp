@@ -13,8 +13,15 @@ bool IsRefusedByte(unsigned char byte, FileNameRules rules) {
   if (byte < 0x20 || byte == '/' || byte == '\\' || byte == ':') return true;
   if (rules == FileNameRules::Posix) return false;
   switch (byte) {
-    case '<': case '>': case '"': case '|': case '?': case '*': return true;
-    default: return false;
+    case '<':
+    case '>':
+    case '"':
+    case '|':
+    case '?':
+    case '*':
+      return true;
+    default:
+      return false;
   }
 }
 

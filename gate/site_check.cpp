@@ -107,7 +107,8 @@ void CheckDumpDirectory(SiteReport& report, const TFieldList& config,
 void CheckAbsolutePath(SiteReport& report, std::string_view key, const std::string& value) {
   const std::string full = platform::FullPath(value);
   if (value.empty() || full == value) return;
-  report.Warning(std::string(key) + " is a relative path: a request resolves it against the web "
+  report.Warning(std::string(key) +
+                     " is a relative path: a request resolves it against the web "
                      "server's working directory, which may not be where this check looked (" +
                      full + ")",
                  "write the full path");

@@ -60,8 +60,9 @@ std::vector<std::string> MemberRecordFaults(std::string_view record) {
     has_password = IsFieldLineNamed(line, "pw");
   }
   if (!has_password) {
-    faults.push_back("has no pw line (a byte-order mark before \"pw=\" hides it), so no "
-                     "password can be checked against it");
+    faults.push_back(
+        "has no pw line (a byte-order mark before \"pw=\" hides it), so no "
+        "password can be checked against it");
   }
   return faults;
 }
@@ -96,7 +97,8 @@ void CheckRecordFiles(SiteReport& report, const std::string& directory, bool lea
   auto entries = platform::ListDirectory(directory);
   if (!entries) return;  // an unlistable directory is reported with its setting
   for (const std::string& name : platform::UnspellableNames(directory)) {
-    report.Warning(directory + name + " has a name that Shift_JIS cannot spell, so no request "
+    report.Warning(directory + name +
+                       " has a name that Shift_JIS cannot spell, so no request "
                        "reaches it (an older build read names in the system's code page)",
                    "rename it to the Shift_JIS name that its bytes in that code page spell");
   }

@@ -48,7 +48,7 @@ class TWebModule1 : public TWebModule, public ConfigSettings, public SessionSett
   // tests have always compared.
   enum MemberPassword : int { kPasswordMatches = 0, kPasswordWrong = 1, kNoMemberRecord = 2 };
   MemberPassword CheckMemberPassword(const std::string& members_dir, const std::string& id,
-                          const std::string& password);
+                                     const std::string& password);
   // The password checked as CheckMemberPassword does, unless the request's address
   // (REMOTE_ADDR) sent too many wrong ones for the id in a row: a wrong one is counted,
   // a right one clears the count, and both refusals write the operator's log line.
@@ -59,11 +59,10 @@ class TWebModule1 : public TWebModule, public ConfigSettings, public SessionSett
                             const std::string& old_password, const std::string& new_password);
   bool UpdateMemberProfile(const std::string& members_dir, std::string_view id,
                            std::string_view password, std::string_view realname,
-                           std::string_view mail, std::string_view comment,
-                           std::string_view url1, std::string_view urlname1,
-                           std::string_view url2, std::string_view urlname2,
-                           std::string_view url3, std::string_view urlname3,
-                           std::string_view country);
+                           std::string_view mail, std::string_view comment, std::string_view url1,
+                           std::string_view urlname1, std::string_view url2,
+                           std::string_view urlname2, std::string_view url3,
+                           std::string_view urlname3, std::string_view country);
 
   // Form body decoding into FormText, UploadFileName and UploadData.
   void ParseMultipartBody(std::string_view body);

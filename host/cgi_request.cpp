@@ -14,16 +14,35 @@ namespace {
 
 // Environment variable of each request variable; the body (25) has none.
 constexpr const char* kVariableNames[] = {
-    "REQUEST_METHOD",         "SERVER_PROTOCOL",      "URL",
-    "QUERY_STRING",           "PATH_INFO",            "PATH_TRANSLATED",
-    "HTTP_CACHE_CONTROL",     "HTTP_DATE",            "HTTP_ACCEPT",
-    "HTTP_FROM",              "HTTP_HOST",            "HTTP_IF_MODIFIED_SINCE",
-    "HTTP_REFERER",           "HTTP_USER_AGENT",      "HTTP_CONTENT_ENCODING",
-    "CONTENT_TYPE",           "CONTENT_LENGTH",       "HTTP_CONTENT_VERSION",
-    "HTTP_DERIVED_FROM",      "HTTP_EXPIRES",         "HTTP_TITLE",
-    "REMOTE_ADDR",            "REMOTE_HOST",          "SCRIPT_NAME",
-    "SERVER_PORT",            nullptr,                "HTTP_CONNECTION",
-    "HTTP_COOKIE",            "HTTP_AUTHORIZATION",
+    "REQUEST_METHOD",
+    "SERVER_PROTOCOL",
+    "URL",
+    "QUERY_STRING",
+    "PATH_INFO",
+    "PATH_TRANSLATED",
+    "HTTP_CACHE_CONTROL",
+    "HTTP_DATE",
+    "HTTP_ACCEPT",
+    "HTTP_FROM",
+    "HTTP_HOST",
+    "HTTP_IF_MODIFIED_SINCE",
+    "HTTP_REFERER",
+    "HTTP_USER_AGENT",
+    "HTTP_CONTENT_ENCODING",
+    "CONTENT_TYPE",
+    "CONTENT_LENGTH",
+    "HTTP_CONTENT_VERSION",
+    "HTTP_DERIVED_FROM",
+    "HTTP_EXPIRES",
+    "HTTP_TITLE",
+    "REMOTE_ADDR",
+    "REMOTE_HOST",
+    "SCRIPT_NAME",
+    "SERVER_PORT",
+    nullptr,
+    "HTTP_CONNECTION",
+    "HTTP_COOKIE",
+    "HTTP_AUTHORIZATION",
 };
 constexpr int kVariableCount = static_cast<int>(std::size(kVariableNames));
 
@@ -162,8 +181,7 @@ std::string TCGIRequest::MapUriToPath(const std::string& uri) {
 
 std::int32_t TCGIRequest::WriteBytes(const char* buffer, std::int32_t count) {
   if (count < 0 || (buffer == nullptr && count > 0)) return -1;
-  return static_cast<std::int32_t>(
-      platform::WriteStdout(buffer, static_cast<std::size_t>(count)));
+  return static_cast<std::int32_t>(platform::WriteStdout(buffer, static_cast<std::size_t>(count)));
 }
 
 bool TCGIRequest::WriteString(std::string_view text) {

@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "host/field_line.h"
 #include "host/cookie.h"
+#include "host/field_line.h"
 #include "host/http_text.h"
 
 namespace orvane {
@@ -31,8 +31,9 @@ std::string_view FirstValueOf(const std::vector<std::string>& lines, std::string
 std::string MovedPage(const std::string& uri) {
   return "<head><title>Document Moved 302</title></head>\r\n"
          "<body><h1>Object Moved</h1><hr><h1>オブジェクトは移動しました。</h1><hr>\r\n"
-         "This Object may be found <a href=\"" + uri + "\">here.</a><br>オブジェクトは<a href=\"" +
-         uri + "\">ここ</a>に移動しました。<br>\r\n"
+         "This Object may be found <a href=\"" +
+         uri + "\">here.</a><br>オブジェクトは<a href=\"" + uri +
+         "\">ここ</a>に移動しました。<br>\r\n"
          "<br></body></html>\r\n";
 }
 

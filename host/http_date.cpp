@@ -21,8 +21,8 @@ constexpr std::int64_t DaysFromCivil(std::int64_t year, int month, int day) {
   const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
   const std::int64_t year_of_era = year - era * 400;
   const std::int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const std::int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 +
-                                  day_of_year;
+  const std::int64_t day_of_era =
+      year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
   return era * 146097 + day_of_era - 719468;
 }
 
@@ -195,16 +195,13 @@ int DaysInMonth(int year, int month) {
 
 std::string EnglishDayName(double date_time) { return kDayNames[Decode(date_time).day_of_week]; }
 
-std::string EnglishMonthName(double date_time) {
-  return kMonthNames[Decode(date_time).month - 1];
-}
+std::string EnglishMonthName(double date_time) { return kMonthNames[Decode(date_time).month - 1]; }
 
 std::string HttpDateText(double date_time) {
   const DateTimeParts p = Decode(date_time);
   char text[40];
-  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT",
-                kDayNames[p.day_of_week], p.day, kMonthNames[p.month - 1], p.year, p.hour,
-                p.minute, p.second);
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDayNames[p.day_of_week],
+                p.day, kMonthNames[p.month - 1], p.year, p.hour, p.minute, p.second);
   return text;
 }
 

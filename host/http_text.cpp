@@ -52,8 +52,16 @@ bool IsFormSafe(unsigned char byte) {
     return true;
   }
   switch (byte) {
-    case '!': case '$': case '\'': case '(': case ')': case '*': case '-': case '.':
-    case '@': case '_':
+    case '!':
+    case '$':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case '-':
+    case '.':
+    case '@':
+    case '_':
       return true;
     default:
       return false;

@@ -1,9 +1,8 @@
 #include "host/mask.h"
 
-#include "host/ascii_case.h"
-
 #include <utility>
 
+#include "host/ascii_case.h"
 #include "platform/shift_jis.h"
 
 namespace orvane {

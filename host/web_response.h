@@ -24,9 +24,18 @@ class TCookieCollection;
 
 // Indexes of the response variables.
 enum TResponseStringVariable {
-  svVersion = 0, svReasonString = 1, svUnused2 = 2, svWWWAuthenticate = 3, svRealm = 4,
-  svAllow = 5, svLocation = 6, svContentEncoding = 7, svContentType = 8,
-  svContentVersion = 9, svDerivedFrom = 10, svTitle = 11,
+  svVersion = 0,
+  svReasonString = 1,
+  svUnused2 = 2,
+  svWWWAuthenticate = 3,
+  svRealm = 4,
+  svAllow = 5,
+  svLocation = 6,
+  svContentEncoding = 7,
+  svContentType = 8,
+  svContentVersion = 9,
+  svDerivedFrom = 10,
+  svTitle = 11,
 };
 enum TResponseIntegerVariable { ivContentLength = 0 };
 enum TResponseDateVariable { dvDate = 0, dvExpires = 1, dvLastModified = 2 };

@@ -22,11 +22,11 @@ class Exception {
 };
 
 // Declares an error class that differs from its base only in its name.
-#define ORVANE_DECLARE_EXCEPTION(Name, Base)                       \
-  class Name : public Base {                                       \
-   public:                                                         \
-    using Base::Base;                                              \
-    const char* ClassName() const override { return #Name; }       \
+#define ORVANE_DECLARE_EXCEPTION(Name, Base)                 \
+  class Name : public Base {                                 \
+   public:                                                   \
+    using Base::Base;                                        \
+    const char* ClassName() const override { return #Name; } \
   }
 
 ORVANE_DECLARE_EXCEPTION(EOutOfMemory, Exception);

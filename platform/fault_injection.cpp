@@ -40,15 +40,24 @@ FaultPlan& Plan() {
 
 const char* OperationName(FileOperation operation) {
   switch (operation) {
-    case FileOperation::Open: return "open";
-    case FileOperation::Read: return "read";
-    case FileOperation::Write: return "write";
-    case FileOperation::Close: return "close";
-    case FileOperation::Rename: return "rename";
-    case FileOperation::Link: return "link";
-    case FileOperation::Unlink: return "unlink";
-    case FileOperation::Lock: return "lock";
-    case FileOperation::MakeDirectory: return "mkdir";
+    case FileOperation::Open:
+      return "open";
+    case FileOperation::Read:
+      return "read";
+    case FileOperation::Write:
+      return "write";
+    case FileOperation::Close:
+      return "close";
+    case FileOperation::Rename:
+      return "rename";
+    case FileOperation::Link:
+      return "link";
+    case FileOperation::Unlink:
+      return "unlink";
+    case FileOperation::Lock:
+      return "lock";
+    case FileOperation::MakeDirectory:
+      return "mkdir";
   }
   return "?";
 }

@@ -74,7 +74,7 @@ struct Outcome {
   bool Failed() const { return error != 0; }
 };
 
-bool FileExists(const std::string& path);       // a directory does not count
+bool FileExists(const std::string& path);  // a directory does not count
 bool DirectoryExists(const std::string& path);
 // With missing parents; done when the directory exists afterwards.
 Outcome CreateDirectories(const std::string& path);
@@ -133,11 +133,11 @@ std::vector<std::string> UnspellableNames(const std::string& directory);
 // IsSharingViolation()). With LockWait::Wait the open waits for the other process
 // instead of failing.
 enum class OpenMode {
-  ReadShared,          // an existing file, for reading; other readers allowed
-  CreateExclusive,     // created, or truncated when it exists, for reading and writing; not shared
-  CreateNewExclusive,  // created only when no file of that name exists; not shared
-  ReadWriteExclusive,  // an existing file, for reading and writing; not shared
-  OpenAlwaysExclusive, // created when missing, kept as it is when it exists; not shared
+  ReadShared,           // an existing file, for reading; other readers allowed
+  CreateExclusive,      // created, or truncated when it exists, for reading and writing; not shared
+  CreateNewExclusive,   // created only when no file of that name exists; not shared
+  ReadWriteExclusive,   // an existing file, for reading and writing; not shared
+  OpenAlwaysExclusive,  // created when missing, kept as it is when it exists; not shared
 };
 enum class LockWait { Fail, Wait };
 
@@ -180,9 +180,9 @@ class File {
   bool IsOpen() const { return fd_ >= 0; }
   const std::string& Path() const { return path_; }
 
-  std::int64_t Size() const;               // throws EInOutError
+  std::int64_t Size() const;                          // throws EInOutError
   std::size_t Read(char* buffer, std::size_t count);  // 0 at end; throws EInOutError
-  std::string ReadAll();                   // from the current position to the end
+  std::string ReadAll();                              // from the current position to the end
   // The whole file from its start, read past this machine's file cache through an open of
   // its own, once the file's permission bits are set to what they are, on which a network
   // file system's client drops what it cached of the file: it may otherwise go on serving
@@ -190,8 +190,8 @@ class File {
   // Where the file system reads only through its cache, or the path names another file
   // now, the file is read from its start through this open. Throws EInOutError.
   std::string ReadAllUncached();
-  void WriteAll(std::string_view bytes);   // throws EWriteError when not every byte is written
-  void Truncate();                         // length and position 0; throws EInOutError
+  void WriteAll(std::string_view bytes);  // throws EWriteError when not every byte is written
+  void Truncate();                        // length and position 0; throws EInOutError
   // Writes the bytes over the start of the file in one write, then cuts the file to its
   // first `length` bytes; the position is left at the end. Throws EWriteError/EInOutError.
   void OverwriteAndCut(std::string_view bytes, std::size_t length);
@@ -201,7 +201,7 @@ class File {
   // file replaces another, so the replacement is not more open than the original.
   // Throws EInOutError when the rights cannot be set.
   void CopyAccessFrom(const File& other);
-  void Close();                            // throws EInOutError when closing fails
+  void Close();  // throws EInOutError when closing fails
 
  private:
   File(std::intptr_t fd, std::string path) : fd_(fd), path_(std::move(path)) {}

@@ -26,14 +26,35 @@ using testing::Escaped;
 using testing::StdinBytes;
 using testing::StdoutCapture;
 
-constexpr const char* kVariableNames[] = {
-    "REQUEST_METHOD", "SERVER_PROTOCOL", "URL", "QUERY_STRING", "PATH_INFO",
-    "PATH_TRANSLATED", "HTTP_CACHE_CONTROL", "HTTP_DATE", "HTTP_ACCEPT", "HTTP_FROM",
-    "HTTP_HOST", "HTTP_IF_MODIFIED_SINCE", "HTTP_REFERER", "HTTP_USER_AGENT",
-    "HTTP_CONTENT_ENCODING", "CONTENT_TYPE", "CONTENT_LENGTH",
-    "HTTP_CONTENT_VERSION", "HTTP_DERIVED_FROM", "HTTP_EXPIRES", "HTTP_TITLE", "REMOTE_ADDR",
-    "REMOTE_HOST", "SCRIPT_NAME", "SERVER_PORT", "", "HTTP_CONNECTION", "HTTP_COOKIE",
-    "HTTP_AUTHORIZATION"};
+constexpr const char* kVariableNames[] = {"REQUEST_METHOD",
+                                          "SERVER_PROTOCOL",
+                                          "URL",
+                                          "QUERY_STRING",
+                                          "PATH_INFO",
+                                          "PATH_TRANSLATED",
+                                          "HTTP_CACHE_CONTROL",
+                                          "HTTP_DATE",
+                                          "HTTP_ACCEPT",
+                                          "HTTP_FROM",
+                                          "HTTP_HOST",
+                                          "HTTP_IF_MODIFIED_SINCE",
+                                          "HTTP_REFERER",
+                                          "HTTP_USER_AGENT",
+                                          "HTTP_CONTENT_ENCODING",
+                                          "CONTENT_TYPE",
+                                          "CONTENT_LENGTH",
+                                          "HTTP_CONTENT_VERSION",
+                                          "HTTP_DERIVED_FROM",
+                                          "HTTP_EXPIRES",
+                                          "HTTP_TITLE",
+                                          "REMOTE_ADDR",
+                                          "REMOTE_HOST",
+                                          "SCRIPT_NAME",
+                                          "SERVER_PORT",
+                                          "",
+                                          "HTTP_CONNECTION",
+                                          "HTTP_COOKIE",
+                                          "HTTP_AUTHORIZATION"};
 
 // Every request variable and its fallback name starts unset.
 class CgiRequestTest : public ::testing::Test {
@@ -165,16 +186,52 @@ TEST(RequestVariableInteger, ValidityRules) {
     std::string text;
     std::int32_t expected;
   } cases[] = {
-      {"42", 42}, {" 42", 42}, {"   -42", -42}, {"+42", 42}, {"0", 0}, {"-0", 0},
-      {"000000000000000042", 42}, {"$2A", 42}, {"$2a", 42}, {"x2A", 42}, {"X2a", 42},
-      {"0x2A", 42}, {"0X2a", 42}, {"-$2A", -42}, {" +0x10", 16},
-      {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN}, {"$7FFFFFFF", INT32_MAX},
-      {"-$80000000", INT32_MIN}, {"2147483648", -1}, {"-2147483649", -1}, {"$80000000", -1},
-      {"$FFFFFFFF", -1}, {"99999999999999999999", -1}, {"", -1}, {" ", -1}, {"+", -1},
-      {"-", -1}, {"$", -1}, {"0x", -1}, {"x", -1}, {"42 ", -1}, {"4 2", -1}, {"- 4", -1},
-      {"+-4", -1}, {"\t42", -1}, {"$-1", -1}, {"0x0x1", -1}, {"$G", -1}, {"1e3", -1},
-      {"0b1", -1}, {"4.0", -1}, {"\xEF\xBC\x94", -1}, {std::string("4\0", 2), -1},
-      {"0x2A ", -1}, {"00x2A", -1},
+      {"42", 42},
+      {" 42", 42},
+      {"   -42", -42},
+      {"+42", 42},
+      {"0", 0},
+      {"-0", 0},
+      {"000000000000000042", 42},
+      {"$2A", 42},
+      {"$2a", 42},
+      {"x2A", 42},
+      {"X2a", 42},
+      {"0x2A", 42},
+      {"0X2a", 42},
+      {"-$2A", -42},
+      {" +0x10", 16},
+      {"2147483647", INT32_MAX},
+      {"-2147483648", INT32_MIN},
+      {"$7FFFFFFF", INT32_MAX},
+      {"-$80000000", INT32_MIN},
+      {"2147483648", -1},
+      {"-2147483649", -1},
+      {"$80000000", -1},
+      {"$FFFFFFFF", -1},
+      {"99999999999999999999", -1},
+      {"", -1},
+      {" ", -1},
+      {"+", -1},
+      {"-", -1},
+      {"$", -1},
+      {"0x", -1},
+      {"x", -1},
+      {"42 ", -1},
+      {"4 2", -1},
+      {"- 4", -1},
+      {"+-4", -1},
+      {"\t42", -1},
+      {"$-1", -1},
+      {"0x0x1", -1},
+      {"$G", -1},
+      {"1e3", -1},
+      {"0b1", -1},
+      {"4.0", -1},
+      {"\xEF\xBC\x94", -1},
+      {std::string("4\0", 2), -1},
+      {"0x2A ", -1},
+      {"00x2A", -1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string("[").append(Escaped(c.text)).append("]"));
@@ -230,9 +287,9 @@ TEST_F(CgiRequestTest, MethodTypeIgnoresAsciiCaseOnly) {
   const struct {
     const char* method;
     TMethodType expected;
-  } cases[] = {{"post", mtPost}, {"GET", mtGet}, {"gEt", mtGet}, {"PUT", mtPut},
-               {"Head", mtHead}, {"DELETE", mtAny}, {"", mtAny}, {"POST ", mtAny},
-               {"POS", mtAny}};
+  } cases[] = {{"post", mtPost}, {"GET", mtGet},   {"gEt", mtGet},
+               {"PUT", mtPut},   {"Head", mtHead}, {"DELETE", mtAny},
+               {"", mtAny},      {"POST ", mtAny}, {"POS", mtAny}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.method);
     Set("REQUEST_METHOD", c.method);
@@ -318,8 +375,7 @@ TEST_F(CgiRequestTest, MapUriToPathReplacesTheMatchingPathInfoTail) {
 TEST_F(CgiRequestTest, WritesGoToStandardOutputUnchanged) {
   TCGIRequest request;
   StdoutCapture output;
-  const bool headers_written =
-      request.WriteHeaders(200, "200 OK", "Content-Type: text/html\r\n");
+  const bool headers_written = request.WriteHeaders(200, "200 OK", "Content-Type: text/html\r\n");
   const bool empty_written = request.WriteString("");
   const std::int32_t bytes_written = request.WriteBytes("\0\r\n\x80", 4);
   const std::int32_t negative = request.WriteBytes("x", -1);

@@ -102,8 +102,10 @@ TEST(CgiResponse, StatusLineFollowsTheReasonTable) {
   const struct {
     int code;
     const char* status_line;
-  } cases[] = {{404, "Status: 404 Not Found\r\n"}, {299, "Status: 200 OK\r\n"},
-               {500, "Status: 500 Internal Server Error\r\n"}, {412, "Status: 412 Unless True\r\n"},
+  } cases[] = {{404, "Status: 404 Not Found\r\n"},
+               {299, "Status: 200 OK\r\n"},
+               {500, "Status: 500 Internal Server Error\r\n"},
+               {412, "Status: 412 Unless True\r\n"},
                {0, "Status: 200 OK\r\n"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
@@ -272,9 +274,12 @@ TEST(CgiResponse, RedirectSendsTheMovedPageWithTheUriUnescaped) {
   const std::string went = "\x82\xC9\x88\xDA\x93\xAE\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42";
   const std::string page =
       "<head><title>Document Moved 302</title></head>\r\n"
-      "<body><h1>Object Moved</h1><hr><h1>" + moved + "</h1><hr>\r\n"
-      "This Object may be found <a href=\"" + uri + "\">here.</a><br>" + object + "<a href=\"" +
-      uri + "\">" + here + "</a>" + went + "<br>\r\n"
+      "<body><h1>Object Moved</h1><hr><h1>" +
+      moved +
+      "</h1><hr>\r\n"
+      "This Object may be found <a href=\"" +
+      uri + "\">here.</a><br>" + object + "<a href=\"" + uri + "\">" + here + "</a>" + went +
+      "<br>\r\n"
       "<br></body></html>\r\n";
   ASSERT_EQ(request.writes.size(), 2u);
   EXPECT_BYTES(request.writes[0], "Status: 302 Moved Temporarily\r\nLocation: " + uri +
@@ -292,15 +297,19 @@ TEST(Cookie, SetCookieTextTable) {
   } cases[] = {
       {"path only", {"id", "7", "", "/", -1, false}, "id=7; path=/"},
       {"secure", {"id", "7", "", "/", -1, true}, "id=7; path=/; secure"},
-      {"expires at day 0", {"id", "7", "", "", 0, false},
+      {"expires at day 0",
+       {"id", "7", "", "", 0, false},
        "id=7; expires=Sat, 30 Dec 1899 00:00:00 GMT"},
       {"no expires at -1", {"id", "7", "", "", -1, false}, "id=7"},
-      {"expires just above -1", {"id", "7", "", "", -0.5, false},
+      {"expires just above -1",
+       {"id", "7", "", "", -0.5, false},
        "id=7; expires=Sat, 30 Dec 1899 12:00:00 GMT"},
       {"encoded name and value", {"a b", "x&y", "", "", -1, false}, "a+b=x%26y"},
-      {"domain and path unencoded", {"n", "v", "ex ample.jp", "/a b", -1, false},
+      {"domain and path unencoded",
+       {"n", "v", "ex ample.jp", "/a b", -1, false},
        "n=v; domain=ex ample.jp; path=/a b"},
-      {"all attributes", {"n", "v", "d", "/", 1, true},
+      {"all attributes",
+       {"n", "v", "d", "/", 1, true},
        "n=v; domain=d; path=/; expires=Sun, 31 Dec 1899 00:00:00 GMT; secure"},
       {"empty", {"", "", "", "", -1, false}, "="},
       {"Shift_JIS value", {"n", "\x95\x5C", "", "", -1, false}, "n=%95%5C"},
@@ -339,8 +348,10 @@ TEST(CgiResponseOverStandardOutput, BytesAreWrittenExactly) {
   response.SendResponse();
   const std::string bytes = output.Take();
   unsetenv("SERVER_PROTOCOL");
-  EXPECT_BYTES(bytes, "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: 12\r\n"
-                      "Content:\r\n\r\n" + page);
+  EXPECT_BYTES(bytes,
+               "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: 12\r\n"
+               "Content:\r\n\r\n" +
+                   page);
 }
 
 // Standard output as a packet socket: every write arrives as one packet, so the packets

@@ -39,7 +39,9 @@ TEST(UrlDecode, TableOfCases) {
       {"escaped plus and ampersand stay", "%2B%26", "+&"},
       {"high byte and zero byte", "%ff%00", Bytes({255, 0})},
       {"percent swallows a following percent", "%%41", Bytes({0, '1'})},
-      {"double-byte characters copied", "\x95\x5c%41", "\x95\x5c" "A"},
+      {"double-byte characters copied", "\x95\x5c%41",
+       "\x95\x5c"
+       "A"},
       {"raw NUL copied", std::string("a\0b", 3), std::string("a\0b", 3)},
       {"empty", "", ""},
       {"lone percent", "%", Bytes({0})},

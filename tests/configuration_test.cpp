@@ -68,7 +68,8 @@ TEST_F(ConfigurationFiles, MissingEmptyOrAbsentDirectoriesStayUnset) {
   } cases[] = {
       {"no lines", ""},
       {"empty values", "sessiondb=\r\ndumppath="},
-      {"missing directories", "sessiondb=" + temp.Path("nothing") + "\ndumppath=" + temp.Path("x/y")},
+      {"missing directories",
+       "sessiondb=" + temp.Path("nothing") + "\ndumppath=" + temp.Path("x/y")},
       {"a file is no directory", "sessiondb=" + temp.Path("config.txt")},
       {"space before = is another name", "sessiondb =" + sessions + "\r\ndumppath =" + dumps},
       {"values are not trimmed", "sessiondb= " + sessions},
@@ -87,7 +88,8 @@ TEST_F(ConfigurationFiles, MissingEmptyOrAbsentDirectoriesStayUnset) {
 
 TEST_F(ConfigurationFiles, KeysIgnoreCaseAndTheFirstLineWins) {
   WriteBytes(temp.Path("config.txt"), "note\r\nSESSIONDB=" + sessions + "\nsessiondb=" + dumps +
-                                          "\rDumpPath=" + temp.Path("nothing") + "\ndumppath=" + dumps);
+                                          "\rDumpPath=" + temp.Path("nothing") +
+                                          "\ndumppath=" + dumps);
   const ConfigSettings settings = ReadConfigSettings(temp.Path("config.txt"));
   EXPECT_EQ(settings.sessiondb, sessions + "/");
   EXPECT_EQ(settings.dumppath, "");  // the first dumppath names no directory
@@ -102,9 +104,10 @@ TEST_F(ConfigurationFiles, DirectoryNamedWithShiftJisBytesIsFound) {
 
 TEST_F(ConfigurationFiles, SessionSettingsDirectoriesCheckedOthersAsWritten) {
   WriteBytes(temp.Path("site.txt"),
-             "Path=" + dumps + "\r\nMEMBERSDB=" + sessions + "/\r\nnameorder=num3d\r\n"
-             "filenametemplate=img###\r\nFileNameCounter= c.txt\r\nDefaultImgFile=d=1.jpg\r\n"
-             "nameorder=other\r\nextra=kept\r\n");
+             "Path=" + dumps + "\r\nMEMBERSDB=" + sessions +
+                 "/\r\nnameorder=num3d\r\n"
+                 "filenametemplate=img###\r\nFileNameCounter= c.txt\r\nDefaultImgFile=d=1.jpg\r\n"
+                 "nameorder=other\r\nextra=kept\r\n");
   const SessionSettings settings = ReadSessionSettings(temp.Path("site.txt"));
   EXPECT_EQ(settings.path, dumps + "/");
   EXPECT_EQ(settings.membersdb, sessions + "/");
@@ -123,8 +126,9 @@ TEST_F(ConfigurationFiles, SessionPathNamingNoDirectoryIsDropped) {
 }
 
 TEST_F(ConfigurationFiles, LoadSessionSettingsClearsWhatAnEarlierSiteSet) {
-  WriteBytes(sessions + "/a.txt", "path=" + dumps + "\nmembersdb=" + dumps + "\nnameorder=num3d\n"
-                                  "FileNameTemplate=t\nFileNameCounter=c\nDefaultImgFile=d\n");
+  WriteBytes(sessions + "/a.txt", "path=" + dumps + "\nmembersdb=" + dumps +
+                                      "\nnameorder=num3d\n"
+                                      "FileNameTemplate=t\nFileNameCounter=c\nDefaultImgFile=d\n");
   WriteBytes(sessions + "/b.txt", "path=" + dumps + "\n");
   WriteBytes(sessions + "/.txt", "membersdb=" + sessions + "\n");
   TWebModule1 module;

@@ -33,13 +33,28 @@ TEST(ReplaceAllText, TableOfCases) {
       {"empty text", "", "a", "x", ""},
       {"pattern longer than text", "ab", "abc", "x", "ab"},
       {"second byte 0x5C is not a backslash", "\x95\x5c\\", "\\", "/", "\x95\x5c/"},
-      {"second byte equal to a letter is skipped", "\x82\x61" "a", "a", "b", "\x82\x61" "b"},
+      {"second byte equal to a letter is skipped",
+       "\x82\x61"
+       "a",
+       "a", "b",
+       "\x82\x61"
+       "b"},
       {"lead byte at the very end stays", "a\x81", "\x81", "x", "ax"},
-      {"match may start right after a pair", "\x81\x81" "a", "A", "x", "\x81\x81x"},
+      {"match may start right after a pair",
+       "\x81\x81"
+       "a",
+       "A", "x", "\x81\x81x"},
       {"lead byte before a byte below 0x40 pairs with nothing", "\x81<", "<", "&lt;", "\x81&lt;"},
       {"lead byte before 0x7F pairs with nothing", "\xE0\x7F", "\x7F", "x", "\xE0x"},
       {"lead byte before 0xFD pairs with nothing", "\x9F\xFD", "\xFD", "x", "\x9Fx"},
-      {"lead byte as second byte starts no match", "\x81\x81" "a", "\x81" "a", "x", "\x81\x81" "a"},
+      {"lead byte as second byte starts no match",
+       "\x81\x81"
+       "a",
+       "\x81"
+       "a",
+       "x",
+       "\x81\x81"
+       "a"},
       {"NUL bytes are ordinary", std::string("a\0b\0", 4), std::string("\0", 1), "0", "a0b0"},
   };
   for (const ReplaceCase& c : cases) {
@@ -168,9 +183,9 @@ std::string SixStepsKeepingReferences(const std::string& text) {
 // and escaped ones; a few random bytes fill in.
 std::string RandomText(std::mt19937& random) {
   static const std::string kPieces[] = {
-      "&",    " ",    "<",    ">",      "\"",        "\r",       "\n",      "a",      "A",
-      "\\",   "\0"s,  "\x81", "\x9f",   "\xe0",      "\xfc",     "\x95",    "\x5c",   "\x40",
-      "\x7e", "\xa0", "\xdf", "\xfd",   "\x80",      "b",        ";",       "#",      "1",
+      "&",    " ",    "<",      ">",     "\"",      "\r",       "\n",         "a",         "A",
+      "\\",   "\0"s,  "\x81",   "\x9f",  "\xe0",    "\xfc",     "\x95",       "\x5c",      "\x40",
+      "\x7e", "\xa0", "\xdf",   "\xfd",  "\x80",    "b",        ";",          "#",         "1",
       "0",    "&#",   "&#233;", "&#60;", "&#0233;", "&#55296;", "&#1114111;", "&#1114112;"};
   std::uniform_int_distribution<int> length(0, 24);
   // One past the pieces: a random byte.

@@ -11,8 +11,7 @@ namespace orvane::testing {
 
 class ExactBytes {
  public:
-  explicit ExactBytes(std::string_view bytes)
-      : size_(bytes.size()), data_(new char[bytes.size()]) {
+  explicit ExactBytes(std::string_view bytes) : size_(bytes.size()), data_(new char[bytes.size()]) {
     std::copy(bytes.begin(), bytes.end(), data_.get());
   }
   std::string_view View() const { return {data_.get(), size_}; }

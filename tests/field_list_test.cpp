@@ -155,7 +155,8 @@ TEST(FieldListFiles, MissingOrHeldFilesRaiseErrors) {
     EXPECT_THROW(WriteFieldFile(file, TFieldList{"a=2"}), EFCreateError);
   }
   {
-    const platform::File writer = platform::File::Open(file, platform::OpenMode::ReadWriteExclusive);
+    const platform::File writer =
+        platform::File::Open(file, platform::OpenMode::ReadWriteExclusive);
     EXPECT_THROW(ReadFieldFile(file), EFOpenError);
   }
   EXPECT_EQ(ReadFieldFile(file), TFieldList{"a=1"});

@@ -24,7 +24,9 @@ TEST(FileErrors, AnOpenFailureNamesTheFileInFullWithTheSystemTextAndTheModesVerb
       {"create new exclusive", OpenMode::CreateNewExclusive, true},
       {"open always exclusive", OpenMode::OpenAlwaysExclusive, true},
   };
-  const std::string path = "d\x95\x5c" "f.txt";  // a Shift_JIS character ending in 0x5C
+  const std::string path =
+      "d\x95\x5c"
+      "f.txt";  // a Shift_JIS character ending in 0x5C
   for (const OpenFailureCase& c : cases) {
     for (const int code : {kSharingViolation, 5}) {
       SCOPED_TRACE(std::string(c.label) + ", code " + std::to_string(code));
@@ -46,8 +48,8 @@ TEST(FileErrors, ReadingAndDevicesAreInOutErrorsThatNeverRetry) {
     ThrowInOut("f.txt", kSharingViolation);
   } catch (const EInOutError& error) {
     EXPECT_FALSE(error.IsSharingViolation());
-    EXPECT_EQ(error.Message(), "I/O error: \"" + FullPath("f.txt") + "\". " +
-                                   ErrorCodeText(kSharingViolation));
+    EXPECT_EQ(error.Message(),
+              "I/O error: \"" + FullPath("f.txt") + "\". " + ErrorCodeText(kSharingViolation));
   }
   try {
     ThrowNotRegularFile("NUL", 87);

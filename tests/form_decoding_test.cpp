@@ -246,10 +246,12 @@ TEST(MultipartDecoding, NameAttributeQuirks) {
       {"first occurrence, inside filename", "X: filename=\"f\"; name=\"a\"", "f=v\r\n"},
       {"NUL byte in the header before the name", "\0Content-Disposition: form-data; name=\"ab\""s,
        "ab=v\r\n"},
-      {"markup in a text field's name", "Content-Disposition: form-data; name=\"<script>x</script><b\"",
+      {"markup in a text field's name",
+       "Content-Disposition: form-data; name=\"<script>x</script><b\"",
        "&lt;script&gt;x&lt;/script&gt;&lt;b=v\r\n"},
       {"markup in an image's name",
-       "Content-Disposition: form-data; name=\"<i> &\"; filename=\"a.png\"\r\nContent-Type: image/png",
+       "Content-Disposition: form-data; name=\"<i> &\"; filename=\"a.png\"\r\nContent-Type: "
+       "image/png",
        "&lt;i&gt;&nbsp;&amp;=a.png\r\n"},
   };
   for (const auto& c : cases) {
@@ -429,7 +431,7 @@ std::string Repeated(std::string_view piece, std::size_t count) {
 // it is escaped, so a value of quotes never grows to six times its size in memory.
 TEST(FormDecoding, AFieldPassingTheFormTextBoundStopsDecoding) {
   constexpr std::size_t kBound = kMostFormTextSize;
-  const std::string fits(kBound - 4, 'x');            // "a=" value CR LF: the bound exactly
+  const std::string fits(kBound - 4, 'x');              // "a=" value CR LF: the bound exactly
   const std::string quotes_fit((kBound - 4) / 6, '"');  // each escaped to six bytes
   static_assert((kBound - 4) % 6 == 0);
   const std::string two_lines_fit(kBound - 4 - 5, 'x');  // after "s=1" CR LF
@@ -444,13 +446,13 @@ TEST(FormDecoding, AFieldPassingTheFormTextBoundStopsDecoding) {
       {"one byte more", Body({TextPart("a", fits + "x")}), true, true, 0},
       {"quotes at the bound", Body({TextPart("a", quotes_fit)}), true, false, kBound},
       {"one quote more", Body({TextPart("a", quotes_fit + "\"")}), true, true, 0},
-      {"second field at the bound", Body({TextPart("s", "1"), TextPart("a", two_lines_fit)}),
-       true, false, kBound},
+      {"second field at the bound", Body({TextPart("s", "1"), TextPart("a", two_lines_fit)}), true,
+       false, kBound},
       {"second field one byte over, the first kept",
        Body({TextPart("s", "1"), TextPart("a", two_lines_fit + "x"), TextPart("b", "2")}), true,
        true, 5},
-      {"8 MiB of quotes", Body({TextPart("s", "1"), TextPart("realname", std::string(8 << 20, '"'))}),
-       true, true, 5},
+      {"8 MiB of quotes",
+       Body({TextPart("s", "1"), TextPart("realname", std::string(8 << 20, '"'))}), true, true, 5},
       {"escaped name over", Body({TextPart(std::string(kBound / 4, '<'), "v")}), true, true, 0},
       {"image's file name over",
        Body({FilePart("up", std::string(kBound / 4, '<') + ".png", "image/png", "d")}), true, true,

@@ -16,18 +16,39 @@ namespace {
 using testing::ExactBytes;
 
 TEST(ReasonPhrase, EveryCodeOfTheTableAndNothingElse) {
-  const std::pair<int, const char*> table[] = {
-      {100, "Continue"}, {101, "Switching Protocols"}, {200, "OK"}, {201, "Created"},
-      {202, "Accepted"}, {203, "Non-Authoritative Information"}, {204, "No Content"},
-      {205, "Reset Content"}, {206, "Partial Content"}, {300, "Multiple Choices"},
-      {301, "Moved Permanently"}, {302, "Moved Temporarily"}, {303, "See Other"},
-      {304, "Not Modified"}, {305, "Use Proxy"}, {400, "Bad Request"},
-      {401, "Unauthorized"}, {402, "Payment Required"}, {403, "Forbidden"},
-      {404, "Not Found"}, {405, "Method Not Allowed"}, {406, "None Acceptable"},
-      {407, "Proxy Authentication Required"}, {408, "Request Timeout"}, {409, "Conflict"},
-      {410, "Gone"}, {411, "Length Required"}, {412, "Unless True"},
-      {500, "Internal Server Error"}, {501, "Not Implemented"}, {502, "Bad Gateway"},
-      {503, "Service Unavailable"}, {504, "Gateway Timeout"}};
+  const std::pair<int, const char*> table[] = {{100, "Continue"},
+                                               {101, "Switching Protocols"},
+                                               {200, "OK"},
+                                               {201, "Created"},
+                                               {202, "Accepted"},
+                                               {203, "Non-Authoritative Information"},
+                                               {204, "No Content"},
+                                               {205, "Reset Content"},
+                                               {206, "Partial Content"},
+                                               {300, "Multiple Choices"},
+                                               {301, "Moved Permanently"},
+                                               {302, "Moved Temporarily"},
+                                               {303, "See Other"},
+                                               {304, "Not Modified"},
+                                               {305, "Use Proxy"},
+                                               {400, "Bad Request"},
+                                               {401, "Unauthorized"},
+                                               {402, "Payment Required"},
+                                               {403, "Forbidden"},
+                                               {404, "Not Found"},
+                                               {405, "Method Not Allowed"},
+                                               {406, "None Acceptable"},
+                                               {407, "Proxy Authentication Required"},
+                                               {408, "Request Timeout"},
+                                               {409, "Conflict"},
+                                               {410, "Gone"},
+                                               {411, "Length Required"},
+                                               {412, "Unless True"},
+                                               {500, "Internal Server Error"},
+                                               {501, "Not Implemented"},
+                                               {502, "Bad Gateway"},
+                                               {503, "Service Unavailable"},
+                                               {504, "Gateway Timeout"}};
   int found = 0;
   for (int code = -1; code <= 1000; ++code) {
     if (!ReasonPhrase(code).empty()) ++found;
@@ -58,7 +79,8 @@ TEST(FormEncode, SafeBytesStayBlankBecomesPlusOthersArePercentUpperHex) {
       {"byte 255 and DEL", "\xFF\x7F", "%FF%7F"},
       {"control bytes", "\r\n\x01", "%0D%0A%01"},
       {"Shift_JIS with 5C second byte", "\x95\x5C", "%95%5C"},
-      {"printable outside the set", "\"#,/:;<=>?[\\]^`{|}", "%22%23%2C%2F%3A%3B%3C%3D%3E%3F%5B%5C%5D%5E%60%7B%7C%7D"},
+      {"printable outside the set", "\"#,/:;<=>?[\\]^`{|}",
+       "%22%23%2C%2F%3A%3B%3C%3D%3E%3F%5B%5C%5D%5E%60%7B%7C%7D"},
       {"NUL ends the text", std::string("ab\0c d", 6), "ab"},
       {"NUL first", std::string("\0x", 2), ""},
       {"empty", "", ""},
@@ -103,7 +125,7 @@ TEST(EnglishNames, DayZeroIsSaturday30December1899) {
   EXPECT_EQ(EnglishDayName(46362), "Sun");  // 6 Dec 2026
   EXPECT_EQ(EnglishMonthName(0), "Dec");
   EXPECT_EQ(EnglishMonthName(2), "Jan");
-  EXPECT_EQ(EnglishMonthName(61), "Mar");  // 1900 has no 29 February
+  EXPECT_EQ(EnglishMonthName(61), "Mar");     // 1900 has no 29 February
   EXPECT_EQ(EnglishMonthName(36585), "Feb");  // 29 Feb 2000
 }
 
@@ -131,9 +153,9 @@ TEST(HttpDateText, LayoutAndCalendarEdges) {
 }
 
 TEST(HttpDateText, ValuesOutsideTheCalendarRaiseConvertErrors) {
-  for (const double value : {std::numeric_limits<double>::quiet_NaN(),
-                             std::numeric_limits<double>::infinity(), 1e300, -1e300, 2958466.0,
-                             -693594.0}) {
+  for (const double value :
+       {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), 1e300,
+        -1e300, 2958466.0, -693594.0}) {
     SCOPED_TRACE(value);
     EXPECT_THROW(HttpDateText(value), EConvertError);
     EXPECT_THROW(EnglishDayName(value), EConvertError);
@@ -153,8 +175,8 @@ TEST(ParseHttpDate, ThreeLayoutsReadTheSameInstant) {
 }
 
 TEST(ParseHttpDate, RoundTripsTheDateText) {
-  for (const double value : {0.0, 1.0, 46362 + 31858 / 86400.0, 36585 + 86399 / 86400.0,
-                             -1.25, -700.75, 2958465.5}) {
+  for (const double value :
+       {0.0, 1.0, 46362 + 31858 / 86400.0, 36585 + 86399 / 86400.0, -1.25, -700.75, 2958465.5}) {
     SCOPED_TRACE(value);
     EXPECT_NEAR(ParseHttpDate(HttpDateText(value)), value, 1e-9);
   }

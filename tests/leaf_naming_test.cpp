@@ -116,8 +116,8 @@ TEST_F(LeafNaming, CounterSkipsNamesWhoseRecordOrImageExists) {
   EXPECT_EQ(ReadBytes(dir_ + "leaf0043.txt"), "record");
   EXPECT_EQ(ReadBytes(Counter()), "43");
   EXPECT_EQ(ReadBytes(dir_ + "leaf0042.txt"), "taken");
-  EXPECT_EQ(Listing(), (std::set<std::string>{"counter.txt", "leaf0042.txt", "leaf0043.jpg",
-                                              "leaf0043.txt"}));
+  EXPECT_EQ(Listing(),
+            (std::set<std::string>{"counter.txt", "leaf0042.txt", "leaf0043.jpg", "leaf0043.txt"}));
 }
 
 // The counter is rewritten in place and keeps its permissions.
@@ -198,8 +198,9 @@ TEST_F(LeafNaming, CounterWrapsToItsLowestDigitsAndSkipsTakenNames) {
 
 TEST_F(LeafNaming, CounterHoldingTextRaisesAndWritesNothing) {
   WriteBytes(Counter(), "forty-one");
-  EXPECT_THROW(Post([&](LeafDraft& d) { return ClaimCounterName(Counter(), "leaf####", d, kQuickWait); }),
-               EInOutError);
+  EXPECT_THROW(
+      Post([&](LeafDraft& d) { return ClaimCounterName(Counter(), "leaf####", d, kQuickWait); }),
+      EInOutError);
   EXPECT_EQ(Listing(), std::set<std::string>{"counter.txt"});
   EXPECT_EQ(ReadBytes(Counter()), "forty-one");
 }
@@ -213,8 +214,9 @@ TEST_F(LeafNaming, CounterThatCannotBeMadeOrReadRaisesAndWritesNothing) {
   const std::string cases[] = {Counter(), dir_ + "missing/counter.txt", dir_ + "fifo.cnt"};
   for (const std::string& counter : cases) {
     SCOPED_TRACE(counter);
-    EXPECT_THROW(Post([&](LeafDraft& d) { return ClaimCounterName(counter, "leaf####", d, kQuickWait); }),
-                 EOSFileError);
+    EXPECT_THROW(
+        Post([&](LeafDraft& d) { return ClaimCounterName(counter, "leaf####", d, kQuickWait); }),
+        EOSFileError);
     TWebModule1 module;
     EXPECT_THROW(module.NextCounterFileName(counter, "leaf####", dir_, ".jpg", ".txt"),
                  EOSFileError);
@@ -233,8 +235,9 @@ TEST_F(LeafNaming, CounterWhoseOpenIsRefusedIsUnusable) {
   ASSERT_LT(counter.size(), sizeof address.sun_path);
   counter.copy(address.sun_path, counter.size());
   ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  EXPECT_EQ(Post([&](LeafDraft& d) { return ClaimCounterName(counter, "leaf####", d, kQuickWait); })
-                .outcome,
+  EXPECT_EQ(Post([&](LeafDraft& d) {
+              return ClaimCounterName(counter, "leaf####", d, kQuickWait);
+            }).outcome,
             LeafNamingOutcome::CounterUnusable);
   close(listener);
   EXPECT_EQ(Listing(), std::set<std::string>{"c.sock"});
@@ -276,8 +279,9 @@ TEST_F(LeafNaming, DirectoryAtACandidateNameRaisesInEveryMode) {
 TEST_F(LeafNaming, CounterHeldThroughEveryRetryIsUnusable) {
   WriteBytes(Counter(), "5");
   platform::File holder = platform::File::Open(Counter(), platform::OpenMode::ReadShared);
-  EXPECT_EQ(Post([&](LeafDraft& d) { return ClaimCounterName(Counter(), "leaf####", d, kQuickWait); })
-                .outcome,
+  EXPECT_EQ(Post([&](LeafDraft& d) {
+              return ClaimCounterName(Counter(), "leaf####", d, kQuickWait);
+            }).outcome,
             LeafNamingOutcome::CounterUnusable);
   EXPECT_EQ(Listing(), std::set<std::string>{"counter.txt"});
   EXPECT_EQ(ReadBytes(Counter()), "5");
@@ -297,8 +301,9 @@ TEST_F(LeafNaming, CounterReleasedDuringTheRetriesIsUsed) {
   }
   char signal;
   ASSERT_EQ(read(ready[0], &signal, 1), 1);
-  LeafNamingResult result =
-      Post([&](LeafDraft& d) { return ClaimCounterName(Counter(), "leaf####", d, {100, 20, 10}); });
+  LeafNamingResult result = Post([&](LeafDraft& d) {
+    return ClaimCounterName(Counter(), "leaf####", d, {100, 20, 10});
+  });
   int status = 0;
   waitpid(child, &status, 0);
   close(ready[0]);
@@ -344,7 +349,13 @@ TEST_F(LeafNaming, NextPostingClearsWhatAKilledPostingLeft) {
       {"between the two links", true, true, true, true, false, false, {}},
       {"after both links", true, true, true, true, true, false, leaf},
       {"after removing the record helper", true, false, true, false, true, false, leaf},
-      {"noted name held by another posting's record", true, true, true, false, false, true,
+      {"noted name held by another posting's record",
+       true,
+       true,
+       true,
+       false,
+       false,
+       true,
        {"a.txt"}},
       {"helpers without their slot file", false, true, true, false, false, false, {}, true},
   };
@@ -373,7 +384,8 @@ TEST_F(LeafNaming, SlotHeldByALivePostingIsLeftAlone) {
   WriteBytes(dir_ + ".leaf0", std::string("a\0.jpg", 6));
   WriteBytes(dir_ + ".leaf0r", "record");
   fs::create_hard_link(dir_ + ".leaf0r", dir_ + "a.txt");
-  platform::File live = platform::File::Open(dir_ + ".leaf0", platform::OpenMode::ReadWriteExclusive);
+  platform::File live =
+      platform::File::Open(dir_ + ".leaf0", platform::OpenMode::ReadWriteExclusive);
   {
     LeafDraft draft(Files(), "image", "record");
     EXPECT_TRUE(fs::exists(dir_ + ".leaf1i"));

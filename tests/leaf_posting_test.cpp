@@ -10,12 +10,12 @@
 #include <set>
 #include <string>
 
+#include "exact_bytes.h"
+#include "fake_web.h"
 #include "gate/web_module1.h"
 #include "host/web_request.h"
 #include "host/web_response.h"
 #include "platform/exception.h"
-#include "exact_bytes.h"
-#include "fake_web.h"
 #include "temp_dir.h"
 
 namespace orvane {

@@ -143,7 +143,9 @@ TEST_F(MemberRecordsTest, ARecordHoldingANulByteIsNeverRewrittenShort) {
       std::string("id=taro\r\npw=Secret1\r\nrealname=A") + '\0' + "B\r\nmail=m\r\n";
   const std::function<bool()> saves[] = {
       [this] { return module_.ChangeMemberPassword(members_, "taro", "Secret1", "Secret2"); },
-      [this] { return UpdateProfile("taro", "Secret1", {"T", "m", "", "", "", "", "", "", "", ""}); },
+      [this] {
+        return UpdateProfile("taro", "Secret1", {"T", "m", "", "", "", "", "", "", "", ""});
+      },
   };
   WriteRecord("taro", original);
   for (const auto& save : saves) {
@@ -224,7 +226,9 @@ TEST_F(MemberRecordsTest, AHelperLeftBehindIsClearedByTheNextWriter) {
   const std::function<bool()> writers[] = {
       [this] { return CreateMemberRecord(RecordPath("jiro"), "id=jiro\r\n"); },
       [this] { return module_.ChangeMemberPassword(members_, "taro", "Secret1", "Secret2"); },
-      [this] { return UpdateProfile("taro", "Secret1", {"T", "", "", "", "", "", "", "", "", ""}); },
+      [this] {
+        return UpdateProfile("taro", "Secret1", {"T", "", "", "", "", "", "", "", "", ""});
+      },
   };
   for (const bool linked : {false, true}) {
     for (const auto& write : writers) {

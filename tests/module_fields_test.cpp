@@ -35,9 +35,9 @@ bool CheckByLookup(const std::string& text) {
 }
 
 std::string RandomFieldText(std::mt19937& random) {
-  static const char* const kPieces[] = {"blank-a", "BLANK-A", "Blank-b", "x", "=", "=",
-                                        "v",       "\r\n",    "\n",      "\r", "blank-",
-                                        "b",       "\x81",    "-",       "Xblank-a"};
+  static const char* const kPieces[] = {"blank-a", "BLANK-A", "Blank-b", "x",  "=",
+                                        "=",       "v",       "\r\n",    "\n", "\r",
+                                        "blank-",  "b",       "\x81",    "-",  "Xblank-a"};
   std::uniform_int_distribution<int> count(0, 14);
   std::uniform_int_distribution<int> pick(0, std::size(kPieces) - 1);
   std::string text;

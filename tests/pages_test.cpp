@@ -55,32 +55,32 @@ TEST_F(PagesTest, ErrorPageInsertsTheMessageUnchanged) {
 }
 
 TEST_F(PagesTest, AcceptancePagesAreFixedTexts) {
-  EXPECT_EQ(
-      module_.BuildFileAcceptedPage(), Lines({
-                                           "<html><head><title>File acceptance</title>",
-                                           "<META http-equiv=\"Content-Type\" content=\"text/html; "
-                                           "charset=Shift_JIS\"></head>",
-                                           "<body><h3>ACCEPTED. \x83t\x83@\x83"
-                                           "C\x83\x8b\x82\xf0\x8e\xf3\x82\xaf\x95t\x82\xaf\x82\xdc"
-                                           "\x82\xb5\x82\xbd</h3>",  // ファイルを受け付けました
-                                           "</body></html>",
-                                       }));
-  EXPECT_EQ(
-      module_.BuildRegistrationAcceptedPage(), Lines({
-                                                   "<html><head><title>Registration "
-                                                   "acceptance</title>",
-                                                   "<META http-equiv=\"Content-Type\" "
-                                                   "content=\"text/html; "
-                                                   "charset=Shift_JIS\"></head>",
-                                                   "<body><h3>ACCEPTED. "
-                                                   "\x93o\x98^"
-                                                   "\x82\xf0\x8e\xf3\x82\xaf\x95t\x82\xaf\x82\xdc"
-                                                   "\x82\xb5\x82\xbd</h3>",  // 登録を受け付けました
-                                                   "<form><input type=\"button\" value=\"close "
-                                                   "\x95\xc2\x82\xb6\x82\xe9\" "
-                                                   "onclick=\"window.close()\"></form>",  // 閉じる
-                                                   "</body></html>",
-                                               }));
+  EXPECT_EQ(module_.BuildFileAcceptedPage(),
+            Lines({
+                "<html><head><title>File acceptance</title>",
+                "<META http-equiv=\"Content-Type\" content=\"text/html; "
+                "charset=Shift_JIS\"></head>",
+                "<body><h3>ACCEPTED. \x83t\x83@\x83"
+                "C\x83\x8b\x82\xf0\x8e\xf3\x82\xaf\x95t\x82\xaf\x82\xdc"
+                "\x82\xb5\x82\xbd</h3>",  // ファイルを受け付けました
+                "</body></html>",
+            }));
+  EXPECT_EQ(module_.BuildRegistrationAcceptedPage(),
+            Lines({
+                "<html><head><title>Registration "
+                "acceptance</title>",
+                "<META http-equiv=\"Content-Type\" "
+                "content=\"text/html; "
+                "charset=Shift_JIS\"></head>",
+                "<body><h3>ACCEPTED. "
+                "\x93o\x98^"
+                "\x82\xf0\x8e\xf3\x82\xaf\x95t\x82\xaf\x82\xdc"
+                "\x82\xb5\x82\xbd</h3>",  // 登録を受け付けました
+                "<form><input type=\"button\" value=\"close "
+                "\x95\xc2\x82\xb6\x82\xe9\" "
+                "onclick=\"window.close()\"></form>",  // 閉じる
+                "</body></html>",
+            }));
 }
 
 TEST_F(PagesTest, ProfilePageOfAMinimalRecordHasEmptyCellsAndLinks) {
@@ -202,132 +202,132 @@ TEST_F(PagesTest, ChangeProfileFormIsFilledFromTheRecord) {
               "id=taro\r\npw=Secret1\r\nrealname=Taro&nbsp;Yamada\r\ncountry=Japan\r\n"
               "mail=t@example.com\r\ncomment=a&amp;b\r\nurl1=http://example.com/taro\r\n"
               "url2=https://example.org/p\r\nurlname1=Blog\r\nurlname2=Photos\r\n");
-  EXPECT_EQ(module_.BuildChangeProfileForm("site1", members_, "taro", "Secret1"),
-            Lines(
-                {
-                    "<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\"",
-                    " \"http://www.w3.org/TR/html4/loose.dtd\"><html lang=\"ja\">",
-                    "<head><title>Orvane Change Profile<#filename></title>",
-                    "<META http-equiv=\"Content-Type\" content=\"text/html; "
-                    "charset=Shift_JIS\"></head>",
-                    "<body bgcolor=\"#FFFFFF\"><h4>\x81\xa1\x83v\x83\x8d\x83t\x83"
-                    "B\x81[\x83\x8b\x95\xcf\x8dX</h4>",  // <body
-                                                         // bgcolor="#FFFFFF"><h4>■プロフィール変更</h4>
-                    "",
-                    "<form name=\"SendForm\" action=\"/cgi/orvanegate.exe\" method=\"POST\" "
-                    "ENCTYPE=\"multipart/form-data\">",
-                    "<input type=hidden name=\"session\" value=\"site1\">",
-                    "<input type=hidden name=\"command\" value=\"changeprof2\">",
-                    "",
-                    "<font size=\"2\">",
-                    "<table border=\"0\" cellpadding=\"0\" cellspacing=\"0\" width=\"100%\">",
-                    "",
-                    "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; \x82h\x82"
-                    "c</td>",  //     <tr><td height="30" width="160" align="right">&nbsp; ＩＤ</td>
-                    "    <td width=\"6\"></td>",
-                    "    <td><input type=\"text\" name=\"id\" size=\"20\" "
-                    "Value=\"taro\"></td></tr>",
-                    "",
-                    "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; "
-                    "\x83p\x83X\x83\x8f\x81[\x83h</td>",  //     <tr><td height="30" width="160"
-                                                          //     align="right">&nbsp;
-                                                          //     パスワード</td>
-                    "    <td width=\"6\"></td>",
-                    "    <td><input type=\"password\" name=\"pw\" size=\"15\" "
-                    "Value=\"Secret1\"></td></tr>",
-                    "",
-                    "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; "
-                    "\x96\xbc\x91O</td>",  //     <tr><td height="30" width="160"
-                                           //     align="right">&nbsp; 名前</td>
-                    "    <td width=\"6\"></td>",
-                    "    <td><input type=\"text\" name=\"realname\" size=\"20\" "
-                    "Value=\"Taro Yamada\"></td></tr>",
-                    "",
-                    "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; \x8d\x91</td>",  //     <tr><td height="30" width="160" align="right">&nbsp; 国</td>
-                    "    <td width=\"6\"></td>",
-                    "    <td><input type=\"text\" name=\"country\" size=\"20\" "
-                    "Value=\"Japan\"></td></tr>",
-                    "",
-                    "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; "
-                    "\x88\xea\x8ds\x8e\xa9\x8c\xc8\x8f\xd0\x89\xee</td>",  //     <tr><td
-                                                                           //     height="30"
-                                                                           //     width="160"
-                                                                           //     align="right">&nbsp;
-                                                                           //     一行自己紹介</td>
-                    "    <td width=\"6\"></td>",
-                    "    <td><input type=\"text\" name=\"comment\" size=\"100\" "
-                    "Value=\"a&amp;b\"></td></tr>",
-                    "",
-                    "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; "
-                    "\x83\x81\x81[\x83\x8b\x83"
-                    "A\x83h\x83\x8c\x83X</td>",  //     <tr><td height="30" width="160"
-                                                 //     align="right">&nbsp; メールアドレス</td>
-                    "    <td width=\"6\"></td>",
-                    "    <td><input type=\"text\" name=\"mail\" size=\"50\" "
-                    "Value=\"t@example.com\"></td></tr>",
-                    "",
-                    "    <tr><td></td><td></td><td>",
-                    "    \x81\x9c\x82t\x82q\x82k\x82\xcd\x81"
-                    "A\x83z\x81[\x83\x80\x83y\x81[\x83W\x81"
-                    "A\x83u\x83\x8d\x83O\x81"
-                    "A\x82r\x82m\x82r\x82\xc8\x82\xc7\x82\xcc\x83"
-                    "A\x83h\x83\x8c\x83X(\x8f\xc8\x97\xaa\x89\xc2)<br>",  //     ●ＵＲＬは、ホームページ、ブログ、ＳＮＳなどのアドレス(省略可)<br>
-                    "    </td></tr>",
-                    "",
-                    "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; "
-                    "URL1\x82\xcc\x83^\x83"
-                    "C\x83g\x83\x8b</td>",  //     <tr><td height="30" width="160"
-                                            //     align="right">&nbsp; URL1のタイトル</td>
-                    "    <td width=\"6\"></td>",
-                    "    <td><input type=\"text\" name=\"urlname1\" size=\"50\" Value=\"Blog\"> "
-                    "\x97\xe1: \x83T\x83\x93\x83v\x83\x8bSNS",  //     <td><input type="text"
-                                                                //     name="urlname1" size="50"
-                                                                //     Value="Blog"> 例: サンプルSNS
-                    "    </td></tr>",
-                    "",
-                    "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; URL1</td>",
-                    "    <td width=\"6\"></td>",
-                    "    <td><input type=\"text\" name=\"url1\" size=\"50\" "
-                    "Value=\"http://example.com/taro\"> \x97\xe1\x81"
-                    "Fhttps://sns.example.jp/yourname",  //     <td><input type="text" name="url1"
-                                                         //     size="50"
-                                                         //     Value="http://example.com/taro">
-                                                         //     例：https://sns.example.jp/yourname
-                    "    </td></tr>",
-                    "",
-                    "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; "
-                    "URL2\x82\xcc\x83^\x83"
-                    "C\x83g\x83\x8b</td>",  //     <tr><td height="30" width="160"
-                                            //     align="right">&nbsp; URL2のタイトル</td>
-                    "    <td width=\"6\"></td>",
-                    "    <td><input type=\"text\" name=\"urlname2\" size=\"50\" "
-                    "Value=\"Photos\"></td></tr>",
-                    "",
-                    "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; URL2</td>",
-                    "    <td width=\"6\"></td>",
-                    "    <td><input type=\"text\" name=\"url2\" size=\"50\" "
-                    "Value=\"https://example.org/p\"></td></tr>",
-                    "",
-                    "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; "
-                    "URL3\x82\xcc\x83^\x83"
-                    "C\x83g\x83\x8b</td>",  //     <tr><td height="30" width="160"
-                                            //     align="right">&nbsp; URL3のタイトル</td>
-                    "    <td width=\"6\"></td>",
-                    "    <td><input type=\"text\" name=\"urlname3\" size=\"50\" "
-                    "Value=\"\"></td></tr>",
-                    "",
-                    "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; URL3</td>",
-                    "    <td width=\"6\"></td>",
-                    "    <td><input type=\"text\" name=\"url3\" size=\"50\" Value=\"\"></td></tr>",
-                    "",
-                    "    <tr><td height=\"50\" width=\"160\"></td><td width=\"6\"></td>",
-                    "    <td><input type=submit "
-                    "value=\"\x81@\x81@\x93o\x98^\x81@\x81@\"></td></tr>",  //     <td><input
-                                                                            //     type=submit
-                                                                            //     value="　　登録　　"></td></tr>
-                    "",
-                    "</table></font></form></body></html>",
-                }));
+  EXPECT_EQ(
+      module_.BuildChangeProfileForm("site1", members_, "taro", "Secret1"),
+      Lines({
+          "<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\"",
+          " \"http://www.w3.org/TR/html4/loose.dtd\"><html lang=\"ja\">",
+          "<head><title>Orvane Change Profile<#filename></title>",
+          "<META http-equiv=\"Content-Type\" content=\"text/html; "
+          "charset=Shift_JIS\"></head>",
+          "<body bgcolor=\"#FFFFFF\"><h4>\x81\xa1\x83v\x83\x8d\x83t\x83"
+          "B\x81[\x83\x8b\x95\xcf\x8dX</h4>",  // <body
+          // bgcolor="#FFFFFF"><h4>■プロフィール変更</h4>
+          "",
+          "<form name=\"SendForm\" action=\"/cgi/orvanegate.exe\" method=\"POST\" "
+          "ENCTYPE=\"multipart/form-data\">",
+          "<input type=hidden name=\"session\" value=\"site1\">",
+          "<input type=hidden name=\"command\" value=\"changeprof2\">",
+          "",
+          "<font size=\"2\">",
+          "<table border=\"0\" cellpadding=\"0\" cellspacing=\"0\" width=\"100%\">",
+          "",
+          "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; \x82h\x82"
+          "c</td>",  //     <tr><td height="30" width="160" align="right">&nbsp; ＩＤ</td>
+          "    <td width=\"6\"></td>",
+          "    <td><input type=\"text\" name=\"id\" size=\"20\" "
+          "Value=\"taro\"></td></tr>",
+          "",
+          "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; "
+          "\x83p\x83X\x83\x8f\x81[\x83h</td>",  //     <tr><td height="30" width="160"
+                                                //     align="right">&nbsp;
+                                                //     パスワード</td>
+          "    <td width=\"6\"></td>",
+          "    <td><input type=\"password\" name=\"pw\" size=\"15\" "
+          "Value=\"Secret1\"></td></tr>",
+          "",
+          "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; "
+          "\x96\xbc\x91O</td>",  //     <tr><td height="30" width="160"
+                                 //     align="right">&nbsp; 名前</td>
+          "    <td width=\"6\"></td>",
+          "    <td><input type=\"text\" name=\"realname\" size=\"20\" "
+          "Value=\"Taro Yamada\"></td></tr>",
+          "",
+          "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; \x8d\x91</td>",  //     <tr><td height="30" width="160" align="right">&nbsp; 国</td>
+          "    <td width=\"6\"></td>",
+          "    <td><input type=\"text\" name=\"country\" size=\"20\" "
+          "Value=\"Japan\"></td></tr>",
+          "",
+          "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; "
+          "\x88\xea\x8ds\x8e\xa9\x8c\xc8\x8f\xd0\x89\xee</td>",  //     <tr><td
+                                                                 //     height="30"
+                                                                 //     width="160"
+                                                                 //     align="right">&nbsp;
+                                                                 //     一行自己紹介</td>
+          "    <td width=\"6\"></td>",
+          "    <td><input type=\"text\" name=\"comment\" size=\"100\" "
+          "Value=\"a&amp;b\"></td></tr>",
+          "",
+          "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; "
+          "\x83\x81\x81[\x83\x8b\x83"
+          "A\x83h\x83\x8c\x83X</td>",  //     <tr><td height="30" width="160"
+                                       //     align="right">&nbsp; メールアドレス</td>
+          "    <td width=\"6\"></td>",
+          "    <td><input type=\"text\" name=\"mail\" size=\"50\" "
+          "Value=\"t@example.com\"></td></tr>",
+          "",
+          "    <tr><td></td><td></td><td>",
+          "    \x81\x9c\x82t\x82q\x82k\x82\xcd\x81"
+          "A\x83z\x81[\x83\x80\x83y\x81[\x83W\x81"
+          "A\x83u\x83\x8d\x83O\x81"
+          "A\x82r\x82m\x82r\x82\xc8\x82\xc7\x82\xcc\x83"
+          "A\x83h\x83\x8c\x83X(\x8f\xc8\x97\xaa\x89\xc2)<br>",  //     ●ＵＲＬは、ホームページ、ブログ、ＳＮＳなどのアドレス(省略可)<br>
+          "    </td></tr>",
+          "",
+          "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; "
+          "URL1\x82\xcc\x83^\x83"
+          "C\x83g\x83\x8b</td>",  //     <tr><td height="30" width="160"
+                                  //     align="right">&nbsp; URL1のタイトル</td>
+          "    <td width=\"6\"></td>",
+          "    <td><input type=\"text\" name=\"urlname1\" size=\"50\" Value=\"Blog\"> "
+          "\x97\xe1: \x83T\x83\x93\x83v\x83\x8bSNS",  //     <td><input type="text"
+                                                      //     name="urlname1" size="50"
+                                                      //     Value="Blog"> 例: サンプルSNS
+          "    </td></tr>",
+          "",
+          "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; URL1</td>",
+          "    <td width=\"6\"></td>",
+          "    <td><input type=\"text\" name=\"url1\" size=\"50\" "
+          "Value=\"http://example.com/taro\"> \x97\xe1\x81"
+          "Fhttps://sns.example.jp/yourname",  //     <td><input type="text" name="url1"
+                                               //     size="50"
+                                               //     Value="http://example.com/taro">
+                                               //     例：https://sns.example.jp/yourname
+          "    </td></tr>",
+          "",
+          "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; "
+          "URL2\x82\xcc\x83^\x83"
+          "C\x83g\x83\x8b</td>",  //     <tr><td height="30" width="160"
+                                  //     align="right">&nbsp; URL2のタイトル</td>
+          "    <td width=\"6\"></td>",
+          "    <td><input type=\"text\" name=\"urlname2\" size=\"50\" "
+          "Value=\"Photos\"></td></tr>",
+          "",
+          "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; URL2</td>",
+          "    <td width=\"6\"></td>",
+          "    <td><input type=\"text\" name=\"url2\" size=\"50\" "
+          "Value=\"https://example.org/p\"></td></tr>",
+          "",
+          "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; "
+          "URL3\x82\xcc\x83^\x83"
+          "C\x83g\x83\x8b</td>",  //     <tr><td height="30" width="160"
+                                  //     align="right">&nbsp; URL3のタイトル</td>
+          "    <td width=\"6\"></td>",
+          "    <td><input type=\"text\" name=\"urlname3\" size=\"50\" "
+          "Value=\"\"></td></tr>",
+          "",
+          "    <tr><td height=\"30\" width=\"160\" align=\"right\">&nbsp; URL3</td>",
+          "    <td width=\"6\"></td>",
+          "    <td><input type=\"text\" name=\"url3\" size=\"50\" Value=\"\"></td></tr>",
+          "",
+          "    <tr><td height=\"50\" width=\"160\"></td><td width=\"6\"></td>",
+          "    <td><input type=submit "
+          "value=\"\x81@\x81@\x93o\x98^\x81@\x81@\"></td></tr>",  //     <td><input
+                                                                  //     type=submit
+          //     value="　　登録　　"></td></tr>
+          "",
+          "</table></font></form></body></html>",
+      }));
 }
 
 // The form's values show a stored space and line break as the plain space a text input
@@ -351,8 +351,8 @@ TEST_F(PagesTest, ChangeProfileFormWritesStoredSpacesAndBreaksAsPlainSpaces) {
     const std::string stored = c.stored, shown = c.shown;
     WriteRecord("x&nbsp;y", "pw=p&nbsp;w\r\nrealname=" + stored + "\r\nurl1=" + stored +
                                 "\r\nurl3=" + stored + "\r\n");
-    const std::string form = module_.BuildChangeProfileForm("s&nbsp;1", members_, "x&nbsp;y",
-                                                            "p&nbsp;w");
+    const std::string form =
+        module_.BuildChangeProfileForm("s&nbsp;1", members_, "x&nbsp;y", "p&nbsp;w");
     EXPECT_NE(form.find("name=\"session\" value=\"s 1\">"), std::string::npos);
     EXPECT_NE(form.find("name=\"id\" size=\"20\" Value=\"x y\">"), std::string::npos);
     EXPECT_NE(form.find("name=\"pw\" size=\"15\" Value=\"p w\">"), std::string::npos);

@@ -254,9 +254,12 @@ TEST(PlatformFileWait, BoundedOpenWaitsForTheHolderOrGivesUpAtTheBound) {
     int hold_ms, bound_ms;
     bool opens;
   } cases[] = {
-      {"writer lets go in time", OpenMode::ReadWriteExclusive, OpenMode::ReadShared, 100, 60000, true},
-      {"reader lets go in time", OpenMode::ReadShared, OpenMode::ReadWriteExclusive, 100, 60000, true},
-      {"writer holds past the bound", OpenMode::ReadWriteExclusive, OpenMode::ReadShared, 60000, 150, false},
+      {"writer lets go in time", OpenMode::ReadWriteExclusive, OpenMode::ReadShared, 100, 60000,
+       true},
+      {"reader lets go in time", OpenMode::ReadShared, OpenMode::ReadWriteExclusive, 100, 60000,
+       true},
+      {"writer holds past the bound", OpenMode::ReadWriteExclusive, OpenMode::ReadShared, 60000,
+       150, false},
       {"no wait at all", OpenMode::ReadShared, OpenMode::CreateExclusive, 60000, 0, false},
       {"readers never wait", OpenMode::ReadShared, OpenMode::ReadShared, 60000, 0, true},
   };
@@ -290,7 +293,8 @@ TEST(PlatformFileWait, BoundedOpenWaitsForTheHolderOrGivesUpAtTheBound) {
 
 // Large buffers start on a large page and can be written from end to end.
 TEST(PlatformLargeBuffer, AlignedWritableAndReleased) {
-  for (const std::size_t bytes : {std::size_t{1}, std::size_t{4} << 20, (std::size_t{50} << 20) + 77}) {
+  for (const std::size_t bytes :
+       {std::size_t{1}, std::size_t{4} << 20, (std::size_t{50} << 20) + 77}) {
     SCOPED_TRACE(bytes);
     char* data = platform::ReserveLargeBuffer(bytes);
     ASSERT_NE(data, nullptr);

@@ -45,7 +45,9 @@ void Save(const std::string& path, const std::string& bytes) {
   file.Close();
 }
 
-std::string Load(const std::string& path) { return File::Open(path, OpenMode::ReadShared).ReadAll(); }
+std::string Load(const std::string& path) {
+  return File::Open(path, OpenMode::ReadShared).ReadAll();
+}
 
 TEST(PlatformReplace, RenameReplacesAFileThatOthersHoldOpen) {
   ScratchDir dir;

@@ -86,14 +86,26 @@ TEST(ServerErrorLogLine, OneLineWithClassMessageMethodAndScript) {
     TExceptionReport report;
     std::string method, script, expected;
   } cases[] = {
-      {"file error", {"EFCreateError", "cannot create x"}, "POST", "/cgi/orvanegate.exe",
+      {"file error",
+       {"EFCreateError", "cannot create x"},
+       "POST",
+       "/cgi/orvanegate.exe",
        "orvanegate: status 500: EFCreateError: cannot create x "
        "(request: POST /cgi/orvanegate.exe)\n"},
-      {"line breaks become blanks", {"E", "a\r\nb\nc"}, "GET\n", "/s\r",
+      {"line breaks become blanks",
+       {"E", "a\r\nb\nc"},
+       "GET\n",
+       "/s\r",
        "orvanegate: status 500: E: a  b c (request: GET  /s )\n"},
-      {"controls and NUL become blanks", {"E\t", "x\0y\x7F"s}, "", "",
+      {"controls and NUL become blanks",
+       {"E\t", "x\0y\x7F"s},
+       "",
+       "",
        "orvanegate: status 500: E : x y  (request:  )\n"},
-      {"Shift_JIS bytes pass", {"E", "\x83\x74\x83\x40"}, "PUT", "/a",
+      {"Shift_JIS bytes pass",
+       {"E", "\x83\x74\x83\x40"},
+       "PUT",
+       "/a",
        "orvanegate: status 500: E: \x83\x74\x83\x40 (request: PUT /a)\n"},
   };
   for (const auto& c : cases) {

@@ -20,7 +20,10 @@ class FdRedirect {
     saved_ = ::dup(fd_);
     ::dup2(::fileno(file_), fd_);
   }
-  ~FdRedirect() { Restore(); std::fclose(file_); }
+  ~FdRedirect() {
+    Restore();
+    std::fclose(file_);
+  }
   FdRedirect(const FdRedirect&) = delete;
   FdRedirect& operator=(const FdRedirect&) = delete;
 
@@ -84,8 +87,10 @@ inline std::string Escaped(std::string_view bytes) {
   std::string text;
   for (const char c : bytes) {
     const auto b = static_cast<unsigned char>(c);
-    if (c == '\r') text += "\\r";
-    else if (c == '\n') text += "\\n";
+    if (c == '\r')
+      text += "\\r";
+    else if (c == '\n')
+      text += "\\n";
     else if (b < 0x20 || b >= 0x7F) {
       char hex[5];
       std::snprintf(hex, sizeof hex, "\\x%02X", b);

@@ -4,7 +4,6 @@
 #include <stdlib.h>
 
 #include <cstdlib>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -38,8 +37,9 @@ class TempDir {
 // A leaf directory's posting slot file with no note: kept for the next posting, no leaf.
 inline bool IsIdleSlot(const std::filesystem::directory_entry& entry) {
   const std::string name = entry.path().filename().string();
-  return name.starts_with(".leaf") && name.find_first_not_of("0123456789", 5) == std::string::npos &&
-         entry.is_regular_file() && entry.file_size() == 0;
+  return name.starts_with(".leaf") &&
+         name.find_first_not_of("0123456789", 5) == std::string::npos && entry.is_regular_file() &&
+         entry.file_size() == 0;
 }
 
 inline void WriteBytes(const std::string& path, const std::string& bytes) {

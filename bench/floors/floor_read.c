@@ -17,6 +17,7 @@ int main(void) {
     }
     free(body);
   }
-  static const char reply[] = "Status: 200 OK\r\nContent-Type: text/html\r\n\r\n<html>ok</html>\r\n";
+  static const char reply[] =
+      "Status: 200 OK\r\nContent-Type: text/html\r\n\r\n<html>ok</html>\r\n";
   return write(1, reply, sizeof reply - 1) == (ssize_t)(sizeof reply - 1) ? 0 : 1;
 }

@@ -1,6 +1,6 @@
 /* What the posting floors share: the part delimiter from CONTENT_TYPE, storing the
    image under a fresh name in the directory given as the first argument, the reply. */
-#define _GNU_SOURCE  /* memmem */
+#define _GNU_SOURCE /* memmem */
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -32,7 +32,9 @@ static int write_all(int fd, const char* data, size_t size) {
 }
 
 static int reply(int stored) {
-  static const char ok[] = "Status: 200 OK\r\nContent-Type: text/html\r\n\r\n<html>stored</html>\r\n";
-  static const char no[] = "Status: 200 OK\r\nContent-Type: text/html\r\n\r\n<html>no file</html>\r\n";
+  static const char ok[] =
+      "Status: 200 OK\r\nContent-Type: text/html\r\n\r\n<html>stored</html>\r\n";
+  static const char no[] =
+      "Status: 200 OK\r\nContent-Type: text/html\r\n\r\n<html>no file</html>\r\n";
   return write_all(1, stored ? ok : no, stored ? sizeof ok - 1 : sizeof no - 1) == 0 ? 0 : 1;
 }

@@ -13,13 +13,20 @@ LocalDateTime LocalNow() {
   clock_gettime(CLOCK_REALTIME, &now);
   struct tm local {};
   localtime_r(&now.tv_sec, &local);
-  return LocalDateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                       local.tm_min,         local.tm_sec,     static_cast<int>(now.tv_nsec / 1000000)};
+  return LocalDateTime{local.tm_year + 1900,
+                       local.tm_mon + 1,
+                       local.tm_mday,
+                       local.tm_hour,
+                       local.tm_min,
+                       local.tm_sec,
+                       static_cast<int>(now.tv_nsec / 1000000)};
 }
 
 void SleepMilliseconds(int milliseconds) {
   if (milliseconds <= 0) return;
-  struct timespec wait {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+  struct timespec wait {
+    milliseconds / 1000, (milliseconds % 1000) * 1000000L
+  };
   while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
   }
 }

@@ -138,11 +138,16 @@ int LockWholeFile(int fd, const std::string& path, bool exclusive, int milliseco
 
 int OpenFlags(OpenMode mode) {
   switch (mode) {
-    case OpenMode::ReadShared: return O_RDONLY;
-    case OpenMode::CreateExclusive: return O_RDWR | O_CREAT;
-    case OpenMode::CreateNewExclusive: return O_RDWR | O_CREAT | O_EXCL;
-    case OpenMode::ReadWriteExclusive: return O_RDWR;
-    case OpenMode::OpenAlwaysExclusive: return O_RDWR | O_CREAT;
+    case OpenMode::ReadShared:
+      return O_RDONLY;
+    case OpenMode::CreateExclusive:
+      return O_RDWR | O_CREAT;
+    case OpenMode::CreateNewExclusive:
+      return O_RDWR | O_CREAT | O_EXCL;
+    case OpenMode::ReadWriteExclusive:
+      return O_RDWR;
+    case OpenMode::OpenAlwaysExclusive:
+      return O_RDWR | O_CREAT;
   }
   return O_RDONLY;
 }
@@ -218,7 +223,8 @@ std::optional<std::string> ReadDirect(int held, const std::string& path) {
   DropCachedContent(held);
   const int fd = OpenWithoutWaiting(path, O_RDONLY | O_DIRECT);
   if (fd < 0) return std::nullopt;
-  struct stat held_info {}, open_info {};
+  struct stat held_info {
+  }, open_info{};
   std::optional<std::string> bytes;
   void* block = std::aligned_alloc(kDirectBlock, kDirectBlock);
   if (block != nullptr && fstat(held, &held_info) == 0 && fstat(fd, &open_info) == 0 &&
@@ -368,7 +374,8 @@ void File::OverwriteAndCut(std::string_view bytes, std::size_t length) {
 }
 
 bool File::IsSameFileAs(const std::string& path) const {
-  struct stat open_info {}, path_info {};
+  struct stat open_info {
+  }, path_info{};
   return fstat(fd_, &open_info) == 0 && stat(path.c_str(), &path_info) == 0 &&
          open_info.st_dev == path_info.st_dev && open_info.st_ino == path_info.st_ino;
 }

@@ -12,7 +12,9 @@ namespace {
 // other sizes or none, the advice is ignored and the buffer keeps its small pages.
 constexpr std::size_t kLargePage = std::size_t{2} << 20;
 
-std::size_t RoundUp(std::size_t bytes, std::size_t unit) { return (bytes + unit - 1) / unit * unit; }
+std::size_t RoundUp(std::size_t bytes, std::size_t unit) {
+  return (bytes + unit - 1) / unit * unit;
+}
 
 }  // namespace
 
@@ -29,7 +31,8 @@ char* ReserveLargeBuffer(std::size_t bytes) {
   const std::uintptr_t aligned = RoundUp(start, kLargePage);
   if (aligned > start) ::munmap(area, aligned - start);
   const std::uintptr_t end = start + mapped;
-  if (end > aligned + length) ::munmap(reinterpret_cast<void*>(aligned + length), end - aligned - length);
+  if (end > aligned + length)
+    ::munmap(reinterpret_cast<void*>(aligned + length), end - aligned - length);
   // Only advice: a system without large pages keeps the buffer as it is.
   ::madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
   return reinterpret_cast<char*>(aligned);

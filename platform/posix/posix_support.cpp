@@ -15,10 +15,14 @@ bool IsUsablePath(const std::string& path) {
 
 int InjectedError(FileOperation operation, const std::string& path) {
   switch (CheckFault(operation, path)) {
-    case InjectedFault::None: return 0;
-    case InjectedFault::DiskFull: return ENOSPC;
-    case InjectedFault::NotFound: return ENOENT;
-    case InjectedFault::AccessDenied: return EACCES;
+    case InjectedFault::None:
+      return 0;
+    case InjectedFault::DiskFull:
+      return ENOSPC;
+    case InjectedFault::NotFound:
+      return ENOENT;
+    case InjectedFault::AccessDenied:
+      return EACCES;
   }
   return 0;
 }

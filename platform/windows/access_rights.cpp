@@ -21,9 +21,9 @@ namespace {
 Answer TryAccess(const std::string& path, DWORD access) {
   const std::optional<std::wstring> wide = windows::SystemPath(path);
   if (!wide) return Answer::No;
-  HANDLE handle = CreateFileW(wide->c_str(), access,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle =
+      CreateFileW(wide->c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle != INVALID_HANDLE_VALUE) {
     CloseHandle(handle);
     return Answer::Yes;
@@ -31,8 +31,10 @@ Answer TryAccess(const std::string& path, DWORD access) {
   switch (GetLastError()) {
     case ERROR_ACCESS_DENIED:
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return Answer::No;
-    default: return Answer::Unknown;
+    case ERROR_PATH_NOT_FOUND:
+      return Answer::No;
+    default:
+      return Answer::Unknown;
   }
 }
 
@@ -41,7 +43,8 @@ Answer TryAccess(const std::string& path, DWORD access) {
 // A file of its own name is created and removed again when it is closed.
 Answer MayCreateFilesIn(const std::string& directory) {
   if (!IsUsablePath(directory) || !DirectoryExists(directory)) return Answer::No;
-  const std::string probe = windows::WithTrailingSeparator(directory) + ".orvanegate-check-" + std::to_string(GetCurrentProcessId());
+  const std::string probe = windows::WithTrailingSeparator(directory) + ".orvanegate-check-" +
+                            std::to_string(GetCurrentProcessId());
   const std::optional<std::wstring> wide = windows::SystemPath(probe);
   if (!wide) return Answer::Unknown;
   HANDLE handle = CreateFileW(wide->c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,

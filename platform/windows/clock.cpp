@@ -10,7 +10,7 @@ namespace orvane::platform {
 LocalDateTime LocalNow() {
   SYSTEMTIME now{};
   GetLocalTime(&now);
-  return LocalDateTime{now.wYear, now.wMonth,  now.wDay,         now.wHour,
+  return LocalDateTime{now.wYear,   now.wMonth,  now.wDay,         now.wHour,
                        now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
@@ -24,7 +24,8 @@ constexpr std::uint64_t kUnixEpochInFileTime = 116444736000000000ULL;
 std::int64_t WallClockSeconds() {
   FILETIME now{};
   GetSystemTimeAsFileTime(&now);
-  const std::uint64_t wall = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  const std::uint64_t wall =
+      (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
   return static_cast<std::int64_t>((wall - kUnixEpochInFileTime) / 10000000ULL);
 }
 
@@ -33,7 +34,8 @@ std::uint64_t ClockSeed() {
   QueryPerformanceCounter(&counter);
   FILETIME now{};
   GetSystemTimeAsFileTime(&now);
-  const std::uint64_t wall = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  const std::uint64_t wall =
+      (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
   return wall ^ static_cast<std::uint64_t>(counter.QuadPart) ^
          (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32);
 }

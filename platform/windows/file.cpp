@@ -35,11 +35,16 @@ struct OpenRequest {
 OpenRequest RequestFor(OpenMode mode) {
   const DWORD read_write = GENERIC_READ | GENERIC_WRITE;
   switch (mode) {
-    case OpenMode::ReadShared: return {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING};
-    case OpenMode::CreateExclusive: return {read_write, FILE_SHARE_DELETE, CREATE_ALWAYS};
-    case OpenMode::CreateNewExclusive: return {read_write, FILE_SHARE_DELETE, CREATE_NEW};
-    case OpenMode::ReadWriteExclusive: return {read_write, FILE_SHARE_DELETE, OPEN_EXISTING};
-    case OpenMode::OpenAlwaysExclusive: return {read_write, FILE_SHARE_DELETE, OPEN_ALWAYS};
+    case OpenMode::ReadShared:
+      return {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING};
+    case OpenMode::CreateExclusive:
+      return {read_write, FILE_SHARE_DELETE, CREATE_ALWAYS};
+    case OpenMode::CreateNewExclusive:
+      return {read_write, FILE_SHARE_DELETE, CREATE_NEW};
+    case OpenMode::ReadWriteExclusive:
+      return {read_write, FILE_SHARE_DELETE, OPEN_EXISTING};
+    case OpenMode::OpenAlwaysExclusive:
+      return {read_write, FILE_SHARE_DELETE, OPEN_ALWAYS};
   }
   return {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING};
 }
@@ -181,8 +186,7 @@ void File::Truncate() {
     ThrowInOut(path_, static_cast<int>(injected));
   }
   LARGE_INTEGER zero{};
-  if (!SetFilePointerEx(ToHandle(fd_), zero, nullptr, FILE_BEGIN) ||
-      !SetEndOfFile(ToHandle(fd_))) {
+  if (!SetFilePointerEx(ToHandle(fd_), zero, nullptr, FILE_BEGIN) || !SetEndOfFile(ToHandle(fd_))) {
     ThrowInOut(path_, GetLastError());
   }
 }
@@ -233,9 +237,9 @@ void File::CopyAccessFrom(const File& other) {
   DWORD revision = 0;
   GetSecurityDescriptorControl(descriptor, &control, &revision);
   const SECURITY_INFORMATION what =
-      DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0
-                                       ? PROTECTED_DACL_SECURITY_INFORMATION
-                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
+      DACL_SECURITY_INFORMATION |
+      ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                          : UNPROTECTED_DACL_SECURITY_INFORMATION);
   std::optional<std::wstring> wide = windows::SystemPath(path_);
   code = wide ? SetNamedSecurityInfoW(wide->data(), SE_FILE_OBJECT, what, nullptr, nullptr, dacl,
                                       nullptr)

@@ -4,9 +4,7 @@
 
 namespace orvane::platform {
 
-bool NameRoundTrips(std::string_view name) {
-  return windows::WideFromShiftJis(name).has_value();
-}
+bool NameRoundTrips(std::string_view name) { return windows::WideFromShiftJis(name).has_value(); }
 
 std::optional<int> SystemCodePage() { return static_cast<int>(GetACP()); }
 

@@ -116,7 +116,8 @@ Outcome RenameFile(const std::string& from, const std::string& to) {
     Sleep(kReaderPollMilliseconds);
   }
   char unique[32];
-  std::snprintf(unique, sizeof unique, ".%016llx.old", static_cast<unsigned long long>(ClockSeed()));
+  std::snprintf(unique, sizeof unique, ".%016llx.old",
+                static_cast<unsigned long long>(ClockSeed()));
   // The suffix is ASCII: the aside name converts whenever the target's does.
   const std::wstring aside = *wide_to + std::wstring(unique, unique + std::strlen(unique));
   if (!Move(*wide_to, aside, MOVEFILE_WRITE_THROUGH)) return {static_cast<int>(code)};
@@ -159,9 +160,7 @@ namespace {
 
 constexpr int kAsideNames = 8;
 
-std::string AsideName(const std::string& path, int n) {
-  return path + ".gone" + std::to_string(n);
-}
+std::string AsideName(const std::string& path, int n) { return path + ".gone" + std::to_string(n); }
 
 }  // namespace
 

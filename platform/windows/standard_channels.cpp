@@ -26,9 +26,9 @@ bool IsUsableHandle(HANDLE handle) { return handle != nullptr && handle != INVAL
 void OpenMissingChannel(DWORD which) {
   if (IsUsableHandle(GetStdHandle(which))) return;
   const bool input = which == STD_INPUT_HANDLE;
-  HANDLE null_device = CreateFileA("NUL", input ? GENERIC_READ : GENERIC_WRITE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE null_device =
+      CreateFileA("NUL", input ? GENERIC_READ : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (IsUsableHandle(null_device)) SetStdHandle(which, null_device);
 }
 

@@ -14,10 +14,14 @@ bool IsUsablePath(const std::string& path) {
 
 DWORD InjectedError(FileOperation operation, const std::string& path) {
   switch (CheckFault(operation, path)) {
-    case InjectedFault::None: return 0;
-    case InjectedFault::DiskFull: return ERROR_DISK_FULL;
-    case InjectedFault::NotFound: return ERROR_PATH_NOT_FOUND;
-    case InjectedFault::AccessDenied: return ERROR_ACCESS_DENIED;
+    case InjectedFault::None:
+      return 0;
+    case InjectedFault::DiskFull:
+      return ERROR_DISK_FULL;
+    case InjectedFault::NotFound:
+      return ERROR_PATH_NOT_FOUND;
+    case InjectedFault::AccessDenied:
+      return ERROR_ACCESS_DENIED;
   }
   return 0;
 }
@@ -26,7 +30,8 @@ std::string WithTrailingSeparator(const std::string& path) {
   bool ends_in_separator = false;
   for (std::size_t i = 0; i < path.size(); i += CharacterLength(path, i)) {
     const char byte = path[i];
-    ends_in_separator = CharacterLength(path, i) == 1 && (byte == '\\' || byte == '/' || byte == ':');
+    ends_in_separator =
+        CharacterLength(path, i) == 1 && (byte == '\\' || byte == '/' || byte == ':');
   }
   return ends_in_separator ? path : path + '\\';
 }
@@ -48,8 +53,8 @@ std::string ErrorCodeText(int error_code) {
     message = windows::ShiftJisShown(std::wstring_view(text, length));
   }
   if (text != nullptr) LocalFree(text);
-  while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
-                              message.back() == ' ')) {
+  while (!message.empty() &&
+         (message.back() == '\r' || message.back() == '\n' || message.back() == ' ')) {
     message.pop_back();
   }
   if (message.empty()) message = "System error " + std::to_string(code);
