@@ -1,24 +1,30 @@
-// The count files of wrong passwords, one per member id and client address, beside the
-// member records. Each is created only where no file has its name and rewritten in place
-// under its own lock, as the leaf counter is, so no two processes count into one count
-// at once. The holder reads the count past this machine's file cache: a client of a
-// network file system may otherwise hand it the count as it was before another client's
-// rewrite, lock or not, and that failure would be counted over.
+// The count files of wrong passwords beside the member records. Each wrong password of
+// an address for an id is one file, .guesses-ADDRESS+ID.1 to .5, holding its time: the
+// count is how many of them there are. A file is written whole under a helper name and
+// then linked to the first free number, and is never rewritten; only the fifth is
+// replaced, by a rename, when a later wrong password moves the end of the pause on. So
+// a count never rests on what a file held a moment ago, which the caches of a network
+// file system may still hand out after another client changed it: each wrong password
+// takes a name of its own, and the file server, not a client's cache, decides that no
+// two take the same. A directory-wide lock file, never removed, orders the writers, so
+// that a row that has ended is cleared by one of them only. An address is refused while
+// its fifth file is less than a pause old.
 //
-// | Step                          | On disk after it         | A kill here leaves; cleared by    |
-// |-------------------------------|--------------------------|-----------------------------------|
-// | check: open shared, read      | unchanged                | unchanged                         |
-// | failure: create new, or open  | old count, or empty file | empty file (no failures); the     |
-// |                               |                          | next failure writes its count     |
-// | failure: new count over old   | new count, spaces after  | new count, spaces ignored; the    |
-// |                               |                          | next rewrite cuts them            |
-// | failure: cut to the new count | new count                | new count                         |
-// | right password: remove, held  | no file                  | no file, or the count as it was   |
+// | Step (lock held)                 | On disk after it            | A kill here leaves; cleared by  |
+// |----------------------------------|-----------------------------|---------------------------------|
+// | read the row: files 1, 2, ...    | unchanged                   | unchanged                       |
+// | ended row: remove newest first   | files 1..k of the old row   | an old row, refusing nobody;    |
+// |                                  |                             | the next wrong password ends it |
+// | write the helper, whole          | helper                      | helper; the next holder         |
+// |                                  |                             | removes it                      |
+// | link it to the first free number | the new failure, helper     | the same                        |
+// | (or rename it over the fifth)    |                             |                                 |
+// | remove the helper                | the new failure             | nothing more                    |
+// | right password: remove, newest   | files 1..k of the row       | a shorter row; it refuses at    |
+// | first                            |                             | most one pause                  |
 //
-// No state refuses for long: a count refuses only while its last failure is less than a
-// pause old, so a clear lost to a kill costs that address at most one pause. Removing
-// the file while it is held makes a process that waited for its lock find another file
-// (or none) at the name: it opens the name again rather than count into a removed file.
+// Removing newest first keeps every row numbered from 1 without gaps, whatever step a
+// kill ends, so the first free number is always one more than the count.
 #include "gate/password_guesses.h"
 
 #include <algorithm>
@@ -31,21 +37,28 @@
 #include "gate/web_module1.h"
 #include "platform/exception.h"
 #include "platform/platform.h"
+#include "platform/shift_jis.h"
 
 namespace orvane {
 namespace {
 
-// Each repeat means another process removed the file while this one waited for it.
-constexpr int kOpenAttempts = 100;
-// A count is held for a moment; one held far longer than that is no count to wait for.
-// The wait asks again after short pauses rather than blocking, as the leaf counter's does.
+// Held by every process that writes or removes failure files of the directory.
+constexpr std::string_view kLockName = ".guesses.lock";
+// The one helper file of the directory, written only while the lock is held.
+constexpr std::string_view kHelperName = ".guesses.new";
+// Writers hold the lock for a moment; one held far longer than that is not waited for.
 constexpr int kHoldWaitMilliseconds = 10000;
-
-// Far beyond any allowance; bounds what a hand-edited file can make the count.
-constexpr std::int64_t kMostFailures = 1000000;
+// A file found taken where the row showed it free (a name cache that lags behind another
+// client's removal) is looked up again after a pause; a name cache keeps a name for
+// about a second, and the bound gives it five.
+constexpr int kClaimAttempts = 250;
+constexpr int kRetryMilliseconds = 20;
 
 constexpr std::string_view kFilePrefix = ".guesses-";
-constexpr std::string_view kFileSuffix = ".count";
+// Bounds that keep the longest name under the 255 bytes or UTF-16 units every file
+// system holds: the prefix, the address, "+", the id, "." and one digit.
+constexpr std::size_t kLongestAddressInName = 64;
+constexpr std::size_t kLongestIdInName = 160;
 constexpr char kHexDigits[] = "0123456789abcdef";
 
 bool IsKeptAddressByte(char c) {
@@ -60,71 +73,69 @@ void AppendHexByte(std::string& text, std::string_view lead, unsigned char byte)
   text.push_back(kHexDigits[byte & 0x0F]);
 }
 
-// The next number of the text after `at`, skipping spaces; none when there is none.
-std::optional<std::int64_t> NextNumber(std::string_view text, std::size_t& at) {
-  while (at < text.size() && static_cast<unsigned char>(text[at]) <= 32) ++at;
-  std::int64_t value = 0;
-  const auto [stop, error] = std::from_chars(text.data() + at, text.data() + text.size(), value);
-  if (error != std::errc()) return std::nullopt;
-  at = static_cast<std::size_t>(stop - text.data());
-  return value;
-}
-
-// The file at the name, opened in the mode, whose lock is held once it is still the file
-// at the name; none when every attempt found it replaced.
-std::optional<platform::File> OpenHeld(const std::string& path, platform::OpenMode mode) {
-  for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
-    platform::File file = platform::File::OpenWaitingAtMost(path, mode, kHoldWaitMilliseconds);
-    if (file.IsSameFileAs(path)) return file;
-  }
-  return std::nullopt;
-}
-
-// The count file held for a rewrite, created when missing, and only where no file has
-// the name: clients of a network file system that create one name at once without that
-// check may each be left with a file of their own, and count apart.
-platform::File OpenForCounting(const std::string& path) {
-  for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
-    try {
-      platform::File made = platform::File::Open(path, platform::OpenMode::CreateNewExclusive);
-      if (made.IsSameFileAs(path)) return made;
-      continue;  // cleared by a right password before this request held it
-    } catch (const EOSFileError& error) {
-      // Taken, or made by another request that locked it first: that file is counted in.
-      if (error.ErrorCode() != platform::FileExistsErrorCode() && !error.IsSharingViolation()) {
-        throw;
-      }
-    }
-    try {
-      std::optional<platform::File> file = OpenHeld(path, platform::OpenMode::ReadWriteExclusive);
-      if (file) return std::move(*file);
-    } catch (const EOSFileError& error) {
-      // Cleared by a right password meanwhile: made anew.
-      if (platform::FileExists(path) && !platform::IsStaleFileError(error.ErrorCode())) throw;
+std::string EncodedAddress(std::string_view address) {
+  std::string encoded;
+  for (const char byte : address) {
+    const char c = LowerAscii(byte);
+    if (IsKeptAddressByte(c)) {
+      encoded.push_back(c);
+    } else if (c == ':') {
+      encoded.push_back('-');
+    } else {
+      AppendHexByte(encoded, "_", static_cast<unsigned char>(c));
     }
   }
-  platform::ThrowFileCreateError(path, platform::kSharingViolation);
+  return encoded.substr(0, kLongestAddressInName);
+}
+
+// The id's first characters that fit the bound, a double-byte character never split.
+std::string_view IdInName(std::string_view id) {
+  std::size_t end = 0;
+  while (end < id.size()) {
+    const std::size_t next = end + CharacterLength(id, end);
+    if (next > kLongestIdInName) break;
+    end = next;
+  }
+  return id.substr(0, end);
+}
+
+// The time in a failure file; none when there is no file at the name. The caches of a
+// network file system may lead a name to a file another client removed: the name is
+// then looked up again, and found free or taken by the file there now.
+std::optional<std::int64_t> ReadFailureFile(const std::string& path) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      platform::File file = platform::File::Open(path, platform::OpenMode::ReadShared);
+      return ParseFailureTime(file.ReadAll());
+    } catch (const EOSFileError& error) {
+      if (!platform::FileExists(path)) return std::nullopt;
+      if (!platform::IsStaleFileError(error.ErrorCode()) || attempt >= kClaimAttempts) throw;
+    }
+    platform::SleepMilliseconds(kRetryMilliseconds);
+  }
+}
+
+platform::File HoldDirectoryLock(const std::string& dir) {
+  return platform::File::OpenWaitingAtMost(
+      dir + std::string(kLockName), platform::OpenMode::OpenAlwaysExclusive, kHoldWaitMilliseconds);
 }
 
 }  // namespace
 
-GuessCount ParseGuessCount(std::string_view text) {
+std::int64_t ParseFailureTime(std::string_view text) {
   std::size_t at = 0;
-  const std::optional<std::int64_t> failures = NextNumber(text, at);
-  const std::optional<std::int64_t> last = NextNumber(text, at);
-  if (!failures || !last || *failures < 0) return GuessCount{};
-  return GuessCount{static_cast<int>(std::min(*failures, kMostFailures)), *last};
+  while (at < text.size() && static_cast<unsigned char>(text[at]) <= 32) ++at;
+  std::int64_t value = 0;
+  const auto [stop, error] = std::from_chars(text.data() + at, text.data() + text.size(), value);
+  return error == std::errc() ? value : 0;
 }
 
-std::string FormatGuessCount(const GuessCount& count) {
-  return std::to_string(count.failures) + " " + std::to_string(count.last_failure) + "\r\n";
-}
+std::string FormatFailureTime(std::int64_t time) { return std::to_string(time) + "\r\n"; }
 
 GuessCount CountedFailure(const GuessCount& count, std::int64_t now) {
   const std::int64_t age = now - count.last_failure;
   const bool in_a_row = age > -kWrongPasswordPauseSeconds && age < kWrongPasswordPauseSeconds;
-  // Refused requests are never counted, so the count stops just past the allowance.
-  if (!in_a_row) return GuessCount{1, now};
+  if (count.failures == 0 || !in_a_row) return GuessCount{1, now};
   return GuessCount{count.failures + 1, std::max(now, count.last_failure)};
 }
 
@@ -133,20 +144,10 @@ bool IsRefused(const GuessCount& count, std::int64_t now) {
   return count.failures >= kWrongPasswordsAllowed && age >= 0 && age < kWrongPasswordPauseSeconds;
 }
 
-std::string GuessFileName(std::string_view address, std::string_view id) {
+std::string GuessFileName(std::string_view address, std::string_view id, int failure) {
   std::string name(kFilePrefix);
-  for (const char byte : address) {
-    const char c = LowerAscii(byte);
-    if (IsKeptAddressByte(c)) {
-      name.push_back(c);
-    } else if (c == ':') {
-      name.push_back('-');
-    } else {
-      AppendHexByte(name, "_", static_cast<unsigned char>(c));
-    }
-  }
-  name.append("+").append(id).append(kFileSuffix);
-  return name;
+  name.append(EncodedAddress(address)).append("+").append(IdInName(id));
+  return name.append(".").append(std::to_string(failure));
 }
 
 std::string GuessLogLine(std::string_view what, std::string_view address, std::string_view id,
@@ -175,43 +176,102 @@ std::string GuessLogLine(std::string_view what, std::string_view address, std::s
 
 PasswordGuesses::PasswordGuesses(std::string_view members_dir, std::string_view address,
                                  std::string_view id)
-    : path_(IncludeTrailingDelimiter(members_dir) + GuessFileName(address, id)) {}
+    : dir_(IncludeTrailingDelimiter(members_dir)), address_(address), id_(id) {}
+
+std::string PasswordGuesses::FailurePath(int failure) const {
+  return dir_ + GuessFileName(address_, id_, failure);
+}
 
 bool PasswordGuesses::Refused(std::int64_t now) {
-  std::string text;
+  if (!platform::FileExists(FailurePath(1))) return false;
+  found_ = true;
   try {
-    std::optional<platform::File> file = OpenHeld(path_, platform::OpenMode::ReadShared);
-    if (!file) return false;
-    text = file->ReadAllUncached();
+    const std::optional<std::int64_t> last = ReadFailureFile(FailurePath(kWrongPasswordsAllowed));
+    return last && IsRefused(GuessCount{kWrongPasswordsAllowed, *last}, now);
   } catch (const EOSFileError&) {
-    // No count file, nearly always; one that cannot be read refuses nobody either.
+    return false;  // a count that cannot be read refuses nobody
+  }
+}
+
+// The row as the files hold it, read while the lock is held.
+GuessCount PasswordGuesses::ReadCount() const {
+  GuessCount count;
+  while (count.failures < kWrongPasswordsAllowed) {
+    const std::optional<std::int64_t> time = ReadFailureFile(FailurePath(count.failures + 1));
+    if (!time) break;
+    count = GuessCount{count.failures + 1, *time};
+  }
+  return count;
+}
+
+// Removes the failure files from `from` down to the first; true when none is left.
+bool PasswordGuesses::RemoveFailures(int from) const {
+  bool removed = true;
+  for (int failure = from; failure >= 1; --failure) {
+    const std::string path = FailurePath(failure);
+    platform::ClearHeldFileRemovals(path);
+    // Removed as a held file: a request reading it must not keep its name taken.
+    if (platform::RemoveHeldFile(path).Failed() && platform::FileExists(path)) removed = false;
+  }
+  return removed;
+}
+
+// Writes the time whole under the helper name and links it to the failure's name, or
+// renames it over that name; false when the name was found taken.
+bool PasswordGuesses::WriteFailure(int failure, std::int64_t time, bool replace) const {
+  const std::string helper = dir_ + std::string(kHelperName);
+  const std::string path = FailurePath(failure);
+  platform::ClearHeldFileRemovals(helper);
+  platform::RemoveHeldFile(helper);  // left by a holder that was killed
+  platform::File file = platform::File::Open(helper, platform::OpenMode::CreateNewExclusive);
+  try {
+    file.WriteAll(FormatFailureTime(time));
+    file.Close();
+  } catch (...) {
+    file = platform::File();  // closed before removal, as some systems require
+    platform::RemoveHeldFile(helper);
+    throw;
+  }
+  const platform::Outcome done =
+      replace ? platform::RenameFile(helper, path) : platform::CreateHardLink(helper, path);
+  if (!replace || done.Failed()) platform::RemoveHeldFile(helper);
+  if (done.Done()) return true;
+  if (!replace && done.error == platform::FileExistsErrorCode() && platform::FileExists(path)) {
     return false;
   }
-  found_ = true;
-  return IsRefused(ParseGuessCount(text), now);
+  platform::ThrowFileCreateError(path, done.error);
 }
 
 void PasswordGuesses::CountFailure(std::int64_t now) {
-  platform::File file = OpenForCounting(path_);
-  const std::string old_text = file.ReadAllUncached();
-  std::string text = FormatGuessCount(CountedFailure(ParseGuessCount(old_text), now));
-  const std::size_t length = text.size();
-  if (old_text.size() > length) text.append(old_text.size() - length, ' ');
-  file.OverwriteAndCut(text, length);
-  file.Close();
+  platform::File lock = HoldDirectoryLock(dir_);
+  for (int attempt = 1; attempt <= kClaimAttempts; ++attempt) {
+    const GuessCount count = ReadCount();
+    const GuessCount after = CountedFailure(count, now);
+    if (after.failures == 1 && !RemoveFailures(count.failures)) break;
+    // Past the allowance only the time moves on: the address is refused already, and
+    // this request was checked before it was.
+    const bool past_allowance = after.failures > kWrongPasswordsAllowed;
+    if (past_allowance && after.last_failure > count.last_failure) {
+      WriteFailure(kWrongPasswordsAllowed, after.last_failure, true);
+    }
+    if (past_allowance || WriteFailure(after.failures, after.last_failure, false)) {
+      lock.Close();
+      return;
+    }
+    platform::SleepMilliseconds(kRetryMilliseconds);
+  }
+  platform::ThrowFileCreateError(FailurePath(1), platform::kSharingViolation);
 }
 
 void PasswordGuesses::Clear() {
   if (!found_) return;
-  std::optional<platform::File> file;
   try {
-    file = OpenHeld(path_, platform::OpenMode::ReadWriteExclusive);
+    platform::File lock = HoldDirectoryLock(dir_);
+    RemoveFailures(kWrongPasswordsAllowed);
+    lock.Close();
   } catch (const EOSFileError&) {
-    return;  // cleared by another request meanwhile
+    // A count left behind refuses that address for at most one pause.
   }
-  if (!file) return;
-  platform::ClearHeldFileRemovals(path_);
-  platform::RemoveHeldFile(path_);
 }
 
 TWebModule1::PasswordCheck TWebModule1::CheckGuardedPassword(std::string_view id,

@@ -183,13 +183,6 @@ class File {
   std::int64_t Size() const;                          // throws EInOutError
   std::size_t Read(char* buffer, std::size_t count);  // 0 at end; throws EInOutError
   std::string ReadAll();                              // from the current position to the end
-  // The whole file from its start, read past this machine's file cache through an open of
-  // its own, once the file's permission bits are set to what they are, on which a network
-  // file system's client drops what it cached of the file: it may otherwise go on serving
-  // what the file held before another client's write, even to the next holder of its lock.
-  // Where the file system reads only through its cache, or the path names another file
-  // now, the file is read from its start through this open. Throws EInOutError.
-  std::string ReadAllUncached();
   void WriteAll(std::string_view bytes);  // throws EWriteError when not every byte is written
   void Truncate();                        // length and position 0; throws EInOutError
   // Writes the bytes over the start of the file in one write, then cuts the file to its

@@ -18,30 +18,24 @@ using testing::WriteBytes;
 
 constexpr std::int64_t kT = 1796000000;  // a time of the calendar clock, in seconds
 
-TEST(GuessCount, TextIsReadLeniently) {
+TEST(GuessCount, FailureTimeIsReadLeniently) {
   struct Case {
     const char* label;
     std::string text;
-    int failures;
-    std::int64_t last;
+    std::int64_t time;
   };
   const Case cases[] = {
-      {"no file content", "", 0, 0},
-      {"as written", "3 1796000000\r\n", 3, kT},
-      {"padding left by a rewrite cut short", "3 1796000000\r\n         ", 3, kT},
-      {"no line end", "2 17", 2, 17},
-      {"one number only", "3", 0, 0},
-      {"words", "x y\r\n", 0, 0},
-      {"negative count", "-1 1796000000\r\n", 0, 0},
-      {"count far too large is bounded", "99999999999 5\r\n", 1000000, 5},
+      {"as written", "1796000000\r\n", kT},
+      {"empty, as no gate writes it", "", 0},
+      {"spaces before, no line end", "  17", 17},
+      {"words", "x\r\n", 0},
+      {"too large for a time", "99999999999999999999\r\n", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    const GuessCount count = ParseGuessCount(c.text);
-    EXPECT_EQ(count.failures, c.failures);
-    EXPECT_EQ(count.last_failure, c.last);
+    EXPECT_EQ(ParseFailureTime(c.text), c.time);
   }
-  EXPECT_EQ(FormatGuessCount({4, kT}), "4 1796000000\r\n");
+  EXPECT_EQ(FormatFailureTime(kT), "1796000000\r\n");
 }
 
 TEST(GuessCount, RefusesFiveInARowForAMinuteAfterTheLast) {
@@ -80,24 +74,39 @@ TEST(GuessCount, RefusesFiveInARowForAMinuteAfterTheLast) {
 }
 
 TEST(GuessFileName, AddressIsEncodedAndNoNameIsARecords) {
+  const std::string dbcs_id = [] {
+    std::string id;
+    for (int n = 0; n < 81; ++n) id += "\x95\x5C";  // 162 bytes
+    return id;
+  }();
   struct Case {
     const char* label;
-    std::string address, id, name;
+    std::string address, id;
+    int failure;
+    std::string name;
   };
   const Case cases[] = {
-      {"IPv4", "203.0.113.9", "taro", ".guesses-203.0.113.9+taro.count"},
-      {"IPv6 in either case is one name", "2001:DB8::1", "taro", ".guesses-2001-db8--1+taro.count"},
-      {"IPv6 zone", "fe80::1%eth0", "a", ".guesses-fe80--1_25eth0+a.count"},
-      {"no address", "", "a", ".guesses-+a.count"},
-      {"separator in the address", "1+a", "b", ".guesses-1_2ba+b.count"},
-      {"id with separator", "1", "a+b", ".guesses-1+a+b.count"},
-      {"bytes that are no name", "/\\*\x01 ", "a", ".guesses-_2f_5c_2a_01_20+a.count"},
-      {"id ending in .txt", "1", "a.txt", ".guesses-1+a.txt.count"},
-      {"double-byte id ending in a backslash byte", "1", "\x95\x5C", ".guesses-1+\x95\x5C.count"},
+      {"IPv4", "203.0.113.9", "taro", 1, ".guesses-203.0.113.9+taro.1"},
+      {"the fifth", "203.0.113.9", "taro", 5, ".guesses-203.0.113.9+taro.5"},
+      {"IPv6 in either case is one name", "2001:DB8::1", "taro", 1, ".guesses-2001-db8--1+taro.1"},
+      {"IPv6 zone", "fe80::1%eth0", "a", 1, ".guesses-fe80--1_25eth0+a.1"},
+      {"no address", "", "a", 1, ".guesses-+a.1"},
+      {"separator in the address", "1+a", "b", 1, ".guesses-1_2ba+b.1"},
+      {"id with separator", "1", "a+b", 1, ".guesses-1+a+b.1"},
+      {"bytes that are no name", "/\\*\x01 ", "a", 1, ".guesses-_2f_5c_2a_01_20+a.1"},
+      {"id ending in .txt", "1", "a.txt", 1, ".guesses-1+a.txt.1"},
+      {"double-byte id ending in a backslash byte", "1", "\x95\x5C", 1, ".guesses-1+\x95\x5C.1"},
+      {"long id cut", "1", std::string(200, 'a'), 1, ".guesses-1+" + std::string(160, 'a') + ".1"},
+      {"long double-byte id cut between characters", "1", dbcs_id, 1,
+       ".guesses-1+" + dbcs_id.substr(0, 160) + ".1"},
+      {"a character that would pass the bound is left out", "1", std::string(159, 'a') + dbcs_id, 1,
+       ".guesses-1+" + std::string(159, 'a') + ".1"},
+      {"long address cut", std::string(100, '1'), "a", 1,
+       ".guesses-" + std::string(64, '1') + "+a.1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    EXPECT_EQ(GuessFileName(c.address, c.id), c.name);
+    EXPECT_EQ(GuessFileName(c.address, c.id, c.failure), c.name);
   }
 }
 
@@ -129,58 +138,102 @@ TEST(GuessLogLine, EveryFieldIsOneWordOnOneLine) {
 
 class PasswordGuessesTest : public ::testing::Test {
  protected:
-  std::string CountPath() const { return temp_.Path(GuessFileName("203.0.113.9", "taro")); }
+  std::string FailurePath(int failure) const {
+    return temp_.Path(GuessFileName("203.0.113.9", "taro", failure));
+  }
   PasswordGuesses Guesses() const { return PasswordGuesses(temp_.Dir(), "203.0.113.9", "taro"); }
+  // The times of the row, first to last.
+  std::vector<std::int64_t> Row() const {
+    std::vector<std::int64_t> times;
+    for (int n = 1; n <= 9 && access(FailurePath(n).c_str(), F_OK) == 0; ++n) {
+      times.push_back(ParseFailureTime(ReadBytes(FailurePath(n))));
+    }
+    return times;
+  }
+  void WriteRow(int failures, std::int64_t time) const {
+    for (int n = 1; n <= failures; ++n) WriteBytes(FailurePath(n), FormatFailureTime(time));
+  }
 
   TempDir temp_;
 };
 
-TEST_F(PasswordGuessesTest, ALongerTextLeftBehindIsCutToTheNewCount) {
-  WriteBytes(CountPath(), "4 99999999999999\r\n");
+// What a killed writer or a hand leaves behind: an ended row, an empty failure file, the
+// helper. The next wrong password clears it and starts afresh.
+TEST_F(PasswordGuessesTest, LeftoversAreClearedByTheNextFailure) {
+  WriteRow(3, kT - 600);
+  WriteBytes(temp_.Path(".guesses.new"), "17");
   Guesses().CountFailure(kT);
-  EXPECT_EQ(ReadBytes(CountPath()), "1 1796000000\r\n");
-  WriteBytes(CountPath(), "");  // created by a failure killed before it wrote
-  Guesses().CountFailure(kT);
-  EXPECT_EQ(ReadBytes(CountPath()), "1 1796000000\r\n");
+  EXPECT_EQ(Row(), std::vector<std::int64_t>{kT});
+  EXPECT_NE(access(temp_.Path(".guesses.new").c_str(), F_OK), 0);
+
+  WriteBytes(FailurePath(2), "");
+  Guesses().CountFailure(kT + 1);
+  EXPECT_EQ(Row(), std::vector<std::int64_t>{kT + 1});
 }
 
-// Processes counting at once each count their own failures: a lost update shows as a
-// short count. A clear removing the file while failures wait for it makes none of them
-// fail: they count into the file at the name.
-TEST_F(PasswordGuessesTest, ConcurrentFailuresAreAllCounted) {
-  constexpr int kProcesses = 4;
-  constexpr int kRounds = 25;
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      for (int round = 0; round < kRounds; ++round) Guesses().CountFailure(kT);
-      _exit(0);
-    }
-    children.push_back(pid);
-  }
-  for (const pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  EXPECT_EQ(ParseGuessCount(ReadBytes(CountPath())).failures, kProcesses * kRounds);
+// Five refuse until a minute after the fifth; a wrong password that was checked before the
+// refusal moves that minute on. A right password removes the row; one that found no row
+// touches nothing.
+TEST_F(PasswordGuessesTest, TheFifthRefusesAndARightPasswordClears) {
+  WriteRow(4, kT);
+  EXPECT_FALSE(Guesses().Refused(kT));
+  Guesses().CountFailure(kT + 1);
+  EXPECT_TRUE(Guesses().Refused(kT + 60));
+  Guesses().CountFailure(kT + 30);
+  EXPECT_EQ(Row(), (std::vector<std::int64_t>{kT, kT, kT, kT, kT + 30}));
+  EXPECT_TRUE(Guesses().Refused(kT + 89));
+  EXPECT_FALSE(Guesses().Refused(kT + 90));
 
-  const pid_t clearer = fork();
-  if (clearer == 0) {
-    for (int round = 0; round < kRounds; ++round) {
+  PasswordGuesses right = Guesses();
+  right.Refused(kT + 90);
+  right.Clear();
+  EXPECT_TRUE(Row().empty());
+  WriteRow(1, kT);
+  Guesses().Clear();  // no Refused before: nothing found, nothing removed
+  EXPECT_EQ(Row().size(), 1u);
+}
+
+// Processes that count at once each take a failure of their own, also where they find an
+// ended row to clear: a lost or doubled count shows as a row of another length. A clear
+// removing the row while failures wait for the lock makes none of them fail.
+TEST_F(PasswordGuessesTest, ConcurrentFailuresAreEachCountedOnce) {
+  constexpr int kProcesses = 4;
+  const auto run_at_once = [](int processes, const auto& work) {
+    std::vector<pid_t> children;
+    for (int p = 0; p < processes; ++p) {
+      const pid_t pid = fork();
+      if (pid == 0) {
+        work(p);
+        _exit(0);
+      }
+      children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+  };
+  for (int round = 0; round < 10; ++round) {
+    SCOPED_TRACE(round);
+    PasswordGuesses clear = Guesses();
+    clear.Refused(kT);
+    clear.Clear();
+    if (round % 2 == 1) WriteRow(5, kT - 600);
+    run_at_once(kProcesses, [this](int) { Guesses().CountFailure(kT); });
+    EXPECT_EQ(Row(), std::vector<std::int64_t>(kProcesses, kT));
+  }
+
+  run_at_once(2, [this](int p) {
+    for (int round = 0; round < 25; ++round) {
       PasswordGuesses guesses = Guesses();
       guesses.Refused(kT);
-      guesses.Clear();
+      if (p == 0) guesses.Clear();
+      if (p == 1) guesses.CountFailure(kT);
     }
-    _exit(0);
-  }
-  for (int round = 0; round < kRounds; ++round) Guesses().CountFailure(kT);
-  int status = 0;
-  ASSERT_EQ(waitpid(clearer, &status, 0), clearer);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  });
   Guesses().CountFailure(kT);
-  EXPECT_GE(ParseGuessCount(ReadBytes(CountPath())).failures, 1);
+  EXPECT_GE(Row().size(), 1u);
 }
 
 }  // namespace

@@ -164,7 +164,6 @@ TEST(PlatformFileOpen, ReadAllWriteAllAndTruncateKeepEveryByte) {
 
 // ReadAll reads by the size seen at the open; the file may change afterwards through a
 // writer that takes no lock, and every byte there is at the time of reading comes back.
-// ReadAllUncached reads the same from the file's start, in blocks past the cache.
 TEST(PlatformFileOpen, ReadAllGivesWhatTheFileHoldsWhenRead) {
   const struct {
     const char* label;
@@ -172,7 +171,6 @@ TEST(PlatformFileOpen, ReadAllGivesWhatTheFileHoldsWhenRead) {
     std::string later;  // written after the open; empty for no change
     std::size_t read_first;
     std::string expected;
-    bool uncached = false;
   } cases[] = {
       {"unchanged", "a=1\r\nb=2\r\n", "", 0, "a=1\r\nb=2\r\n"},
       {"empty file", "", "", 0, ""},
@@ -181,11 +179,6 @@ TEST(PlatformFileOpen, ReadAllGivesWhatTheFileHoldsWhenRead) {
       {"shrunk", "abcdef", "ab", 0, "ab"},
       {"after a first read", "abcdef", "", 2, "cdef"},
       {"after a first read, grown", "abcdef", "abcdefghij", 2, "cdefghij"},
-      {"uncached, empty file", "", "", 0, "", true},
-      {"uncached, after a first read: from the start", "abcdef", "", 2, "abcdef", true},
-      {"uncached, shrunk to less than a block", "abcdef", "ab", 0, "ab", true},
-      {"uncached, grown past whole blocks", "abc", std::string(8193, 'g'), 0,
-       std::string(8193, 'g'), true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -198,7 +191,7 @@ TEST(PlatformFileOpen, ReadAllGivesWhatTheFileHoldsWhenRead) {
     if (c.read_first > 0) {
       ASSERT_EQ(file.Read(first, c.read_first), c.read_first);
     }
-    EXPECT_EQ(c.uncached ? file.ReadAllUncached() : file.ReadAll(), c.expected);
+    EXPECT_EQ(file.ReadAll(), c.expected);
   }
 }
 
@@ -316,7 +309,6 @@ TEST(PlatformFileOpen, SameFileCheckSeesAReplacedPath) {
   WriteBytes(dir.Path("r.tmp"), "new");
   ASSERT_EQ(platform::RenameFile(dir.Path("r.tmp"), path).error, 0);
   EXPECT_FALSE(held.IsSameFileAs(path));
-  EXPECT_EQ(held.ReadAllUncached(), "old");  // the held file, not the one at the name now
 }
 
 TEST(PlatformDirectories, CreatesMissingParentsAndAcceptsExistingOnes) {

@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
-#include <optional>
 #include <string>
 
 #include "platform/exception.h"
@@ -205,47 +203,6 @@ void ClearNonBlocking(int fd, const std::string& path) {
   if (fcntl(fd, F_SETFL, 0) != 0) ThrowInOut(path, errno);
 }
 
-// Reads past the cache go in whole blocks into a buffer aligned to a block.
-constexpr std::size_t kDirectBlock = 4096;
-
-// Sets the held file's permission bits to what they are. A network file system's client
-// drops what it cached of a file's content on a change of its attributes, also where
-// it would answer reads that pass by the page cache. A refusal (another owner's file)
-// leaves the read to go as it would.
-void DropCachedContent(int held) {
-  struct stat info {};
-  if (fstat(held, &info) == 0) (void)!::fchmod(held, info.st_mode & 07777);
-}
-
-// The bytes of the held file read from its start through an open of the path with
-// O_DIRECT; none where that open or its reads are refused, or the path names another file.
-std::optional<std::string> ReadDirect(int held, const std::string& path) {
-  DropCachedContent(held);
-  const int fd = OpenWithoutWaiting(path, O_RDONLY | O_DIRECT);
-  if (fd < 0) return std::nullopt;
-  struct stat held_info {
-  }, open_info{};
-  std::optional<std::string> bytes;
-  void* block = std::aligned_alloc(kDirectBlock, kDirectBlock);
-  if (block != nullptr && fstat(held, &held_info) == 0 && fstat(fd, &open_info) == 0 &&
-      held_info.st_dev == open_info.st_dev && held_info.st_ino == open_info.st_ino) {
-    bytes.emplace();
-    for (;;) {
-      const ssize_t got = ::pread(fd, block, kDirectBlock, static_cast<off_t>(bytes->size()));
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) {
-        bytes.reset();
-        break;
-      }
-      bytes->append(static_cast<const char*>(block), static_cast<std::size_t>(got));
-      if (got == 0) break;
-    }
-  }
-  std::free(block);
-  ::close(fd);
-  return bytes;
-}
-
 }  // namespace
 
 File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
@@ -337,14 +294,6 @@ std::string File::ReadAll() {
   }
   bytes.resize(done);
   return bytes;
-}
-
-std::string File::ReadAllUncached() {
-  if (const int injected = InjectedError(FileOperation::Read, path_)) ThrowInOut(path_, injected);
-  if (std::optional<std::string> bytes = ReadDirect(fd_, path_)) return std::move(*bytes);
-  if (::lseek(fd_, 0, SEEK_SET) != 0) ThrowInOut(path_, errno);
-  size_at_start_ = -1;
-  return ReadAll();
 }
 
 void File::WriteAll(std::string_view bytes) {

@@ -162,14 +162,6 @@ std::string File::ReadAll() {
 
 // A second handle would have to share with this one's mode, which an exclusive open
 // refuses: the read goes through the held handle.
-std::string File::ReadAllUncached() {
-  const LARGE_INTEGER start{};
-  if (!SetFilePointerEx(ToHandle(fd_), start, nullptr, FILE_BEGIN)) {
-    ThrowInOut(path_, GetLastError());
-  }
-  return ReadAll();
-}
-
 void File::WriteAll(std::string_view bytes) {
   if (const DWORD injected = InjectedError(FileOperation::Write, path_)) {
     // A full disk takes what fits before it refuses the rest.

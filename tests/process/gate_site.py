@@ -67,9 +67,9 @@ class GateSite(cgi_harness.Site):
             return f.read()
 
     def member_files(self):
-        """The members directory's files but the rewrite lock file, which stays by design."""
+        """The members directory's files but the lock files, which stay by design."""
         return sorted(name for name in os.listdir(os.fsencode(self.members))
-                      if name != b".members.lock")
+                      if name not in (b".members.lock", b".guesses.lock"))
 
     def leaf_files(self):
         """The leaf directory as {file name: bytes}, but idle posting slots (empty .leaf<k>

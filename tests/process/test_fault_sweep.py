@@ -89,12 +89,12 @@ class MemberCommand(Command):
             cgi_harness.assert_bytes_equal(self.after, stored, "accepted but not stored")
 
 
-# The count of wrong passwords kept beside the records; it stays by design.
-COUNT_FILE = re.compile(rb"\.guesses-.*\.count")
+# The wrong passwords counted beside the records; they stay by design.
+COUNT_FILE = re.compile(rb"\.guesses-.*\.[0-9]")
 
 
 class WrongPassword(MemberCommand):
-    """A wrong password, counted in its count file, which each run finds removed so that
+    """A wrong password, counted in a file of its own, which each run finds removed so that
     no run is refused for the ones before it."""
 
     def prepare(self, site):
