@@ -31,6 +31,7 @@ import socket
 import subprocess
 import tempfile
 import time
+import unittest
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SITE = os.path.join(REPO, "site")
@@ -418,3 +419,51 @@ class NginxFastCgi(Nginx):
         self.fill_site_conf("nginx-fastcgi-site.conf")
         use_site_conf(conf, "/conf/nginx-site.conf", "/conf/nginx-fastcgi-site.conf")
         self.start_gate_processes()
+
+
+class SiteCases:
+    """A test class around one site of the server in SITE: started once for the class
+    (make_site, then prepare_site once it runs), skipped where the server or what the class
+    needs (missing) is not there, and stopped and removed afterwards, failing the class when
+    a sanitizer build of the gate reported faults."""
+
+    SITE = None
+    site = None
+
+    @classmethod
+    def setUpClass(cls):
+        problem = cls.SITE.unavailable() or cls.missing()
+        if problem:
+            raise unittest.SkipTest(problem)
+        cls.site = cls.make_site()
+        try:
+            cls.site.start()
+            cls.prepare_site()
+        except BaseException:
+            cls.site.remove()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.site is None:
+            return
+        try:
+            cls.site.stop()
+            reports = cls.site.sanitizer_reports()
+            if reports:
+                raise AssertionError("the gate reported faults:\n" + b"\n".join(
+                    reports).decode("utf-8", "replace"))
+        finally:
+            cls.site.remove()
+
+    @classmethod
+    def missing(cls):
+        return None
+
+    @classmethod
+    def make_site(cls):
+        return cls.SITE()
+
+    @classmethod
+    def prepare_site(cls):
+        pass

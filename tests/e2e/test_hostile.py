@@ -68,47 +68,23 @@ class Answer:
         return self.headers.get(name)
 
 
-class HostileCases:
+class HostileCases(served_site.SiteCases):
     """The cases every server passes; a subclass names the server in SITE."""
 
-    SITE = None
-    site = None
     sanitized = False
     # The largest body sent: the servers' limit through one server, less through the others,
     # as a sanitizer build reads 64 MiB for many seconds and the cases are the same.
     BIG = 8 * MIB
 
     @classmethod
-    def setUpClass(cls):
-        problem = cls.SITE.unavailable() or cls.unmeasurable()
-        if problem:
-            raise unittest.SkipTest(problem)
-        cls.site = cls.SITE()  # the shipped configuration: no dumps
-        try:
-            cls.site.start()
-            cls.wrap_gate()
-        except BaseException:
-            cls.site.remove()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        if cls.site is None:
-            return
-        try:
-            cls.site.stop()
-            reports = cls.site.sanitizer_reports()
-            if reports:
-                raise AssertionError("the gate reported faults:\n" + b"\n".join(
-                    reports).decode("utf-8", "replace"))
-        finally:
-            cls.site.remove()
-
-    @staticmethod
-    def unmeasurable():
+    def missing(cls):
         if not os.access(TIME, os.X_OK):
             return "%s is needed to read the gate's peak memory (Debian package time)" % TIME
         return None
+
+    @classmethod
+    def prepare_site(cls):
+        cls.wrap_gate()  # the shipped configuration: no dumps
 
     @classmethod
     def wrap_gate(cls):

@@ -40,38 +40,17 @@ class Answer:
         return self.headers.get(name)
 
 
-class ServerCases:
+class ServerCases(served_site.SiteCases):
     """The cases every server passes; a subclass names the server in SITE."""
 
-    SITE = None
-    site = None
-
     @classmethod
-    def setUpClass(cls):
-        problem = cls.SITE.unavailable()
-        if problem:
-            raise unittest.SkipTest(problem)
+    def make_site(cls):
         # Dumps on: they show what reached the gate, and that they are never delivered.
-        cls.site = cls.SITE(dumps=True)
-        try:
-            cls.site.start()
-            cls.lay_out_locked_session()
-        except BaseException:
-            cls.site.remove()
-            raise
+        return cls.SITE(dumps=True)
 
     @classmethod
-    def tearDownClass(cls):
-        if cls.site is None:
-            return
-        try:
-            cls.site.stop()
-            reports = cls.site.sanitizer_reports()
-            if reports:
-                raise AssertionError("the gate reported faults:\n" + b"\n".join(
-                    reports).decode("utf-8", "replace"))
-        finally:
-            cls.site.remove()
+    def prepare_site(cls):
+        cls.lay_out_locked_session()
 
     @classmethod
     def lay_out_locked_session(cls):
