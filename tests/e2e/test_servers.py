@@ -462,26 +462,7 @@ if __name__ == "__main__":
     unittest.main()
 
 
-# Each server once over HTTPS.
-class LighttpdHttpsTest(HttpsCases, unittest.TestCase):
-    SITE = type("LighttpdHttps", (served_site.Https, served_site.Lighttpd), {})
-
-
-class ApacheHttpsTest(HttpsCases, unittest.TestCase):
-    SITE = type("ApacheHttps", (served_site.Https, served_site.Apache), {})
-
-
-class NginxHttpsTest(HttpsCases, unittest.TestCase):
-    SITE = type("NginxHttps", (served_site.Https, served_site.Nginx), {})
-
-
-class LighttpdFastCgiHttpsTest(HttpsCases, unittest.TestCase):
-    SITE = type("LighttpdFastCgiHttps", (served_site.Https, served_site.LighttpdFastCgi), {})
-
-
-class ApacheFastCgiHttpsTest(HttpsCases, unittest.TestCase):
-    SITE = type("ApacheFastCgiHttps", (served_site.Https, served_site.ApacheFastCgi), {})
-
-
-class NginxFastCgiHttpsTest(HttpsCases, unittest.TestCase):
-    SITE = type("NginxFastCgiHttps", (served_site.Https, served_site.NginxFastCgi), {})
+# Each server once over HTTPS: LighttpdHttpsTest, ..., NginxFastCgiHttpsTest.
+for _server in ("Lighttpd", "Apache", "Nginx", "LighttpdFastCgi", "ApacheFastCgi", "NginxFastCgi"):
+    globals()[_server + "HttpsTest"] = type(_server + "HttpsTest", (HttpsCases, unittest.TestCase), {
+        "SITE": type(_server + "Https", (served_site.Https, getattr(served_site, _server)), {})})
