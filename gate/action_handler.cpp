@@ -1,5 +1,6 @@
-// The gate's request handler: configuration, the profile query, the body, its
-// decoding and dump, the site settings and the routing to a command.
+// The gate's request handler: configuration, the profile query, the refusal of a form
+// from another site, the body, its decoding and dump, the site settings and the routing
+// to a command.
 #include <cstdint>
 #include <string>
 #include <string_view>
