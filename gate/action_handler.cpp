@@ -1,10 +1,12 @@
-// The gate's request handler: configuration, the profile query, the body, its
-// decoding and dump, the site settings and the routing to a command.
+// The gate's request handler: configuration, the profile query, the refusal of a form
+// from another site, the body, its decoding and dump, the site settings and the routing
+// to a command.
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "gate/cgi_text.h"
+#include "gate/cross_site.h"
 #include "gate/entry_bounds.h"
 #include "gate/time_stamp.h"
 #include "gate/web_module1.h"
@@ -82,6 +84,11 @@ void TWebModule1::WebModule1WebActionItem1Action(TComponent* /*Sender*/, TWebReq
   Response.SetStringVariable(svContentType, "text/html");
 
   if (AnswerProfileQuery(*this, Response)) return;
+  if (RefuseCrossSitePost(allowedorigins)) {
+    Response.SetStatusCode(403);
+    Response.SetContent(BuildErrorPage(kCrossSiteRefused));
+    return;
+  }
 
   std::string body_rest;
   const std::string_view body = ReadWholeBody(Request, body_rest);

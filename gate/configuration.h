@@ -26,11 +26,13 @@ struct SettingKey {
 struct ConfigSettings {
   std::string sessiondb;
   std::string dumppath;
+  std::string allowedorigins;
 };
 
 inline constexpr SettingKey<ConfigSettings> kConfigKeys[] = {
     {"sessiondb", SettingKind::Directory, &ConfigSettings::sessiondb},
     {"dumppath", SettingKind::Directory, &ConfigSettings::dumppath},
+    {"allowedorigins", SettingKind::Text, &ConfigSettings::allowedorigins},
 };
 
 struct SessionSettings {

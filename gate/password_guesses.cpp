@@ -150,14 +150,13 @@ std::string GuessFileName(std::string_view address, std::string_view id, int fai
   return name.append(".").append(std::to_string(failure));
 }
 
-std::string GuessLogLine(std::string_view what, std::string_view address, std::string_view id,
-                         std::string_view command) {
+std::string LogLine(std::string_view what, std::initializer_list<LogField> fields) {
   std::string line = "orvanegate: ";
-  line.append(what);
-  const auto field = [&line](std::string_view label, std::string_view value) {
-    line.append(" ").append(label).append(" ");
-    if (value.empty()) line.append("-");  // every field stays one word
-    for (const char c : value) {
+  line.append(what).append(":");
+  for (const LogField& field : fields) {
+    line.append(" ").append(field.label).append(" ");
+    if (field.value.empty()) line.append("-");  // every field stays one word
+    for (const char c : field.value) {
       const auto byte = static_cast<unsigned char>(c);
       if (byte <= 0x20 || byte == 0x7F) {
         AppendHexByte(line, "\\x", byte);
@@ -165,13 +164,14 @@ std::string GuessLogLine(std::string_view what, std::string_view address, std::s
         line.push_back(c);
       }
     }
-  };
-  line.append(":");
-  field("address", address);
-  field("id", id);
-  field("command", command);
+  }
   line.append("\n");
   return line;
+}
+
+std::string GuessLogLine(std::string_view what, std::string_view address, std::string_view id,
+                         std::string_view command) {
+  return LogLine(what, {{"address", address}, {"id", id}, {"command", command}});
 }
 
 PasswordGuesses::PasswordGuesses(std::string_view members_dir, std::string_view address,

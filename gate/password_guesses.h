@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -49,9 +50,19 @@ bool IsRefused(const GuessCount& count, std::int64_t now);
 // that share so long a beginning share their counts, which only ever refuses sooner.
 std::string GuessFileName(std::string_view address, std::string_view id, int failure);
 
+// One field of an operator's log line: its label and its value.
+struct LogField {
+  std::string_view label;
+  std::string_view value;
+};
+
+// The operator's log line "orvanegate: WHAT: label value ...", the fields in order. Bytes
+// a line could be split or forged with (controls, space, DEL) are written as \xNN and an
+// empty value as "-", so every field is one word and none can move another.
+std::string LogLine(std::string_view what, std::initializer_list<LogField> fields);
+
 // The operator's log line for a refused password ("wrong password" or "too many wrong
-// passwords"). Bytes a line could be split or forged with (controls, space, DEL) are
-// written as \xNN, so every field is one word and the address always comes first.
+// passwords"), the address first.
 std::string GuessLogLine(std::string_view what, std::string_view address, std::string_view id,
                          std::string_view command);
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <set>
 
+#include "gate/cross_site.h"
 #include "gate/field_list.h"
 #include "gate/safe_name.h"
 #include "platform/exception.h"
@@ -100,6 +101,19 @@ void CheckDumpDirectory(SiteReport& report, const TFieldList& config,
   CheckWritableDirectory(report, settings.dumppath, "dumppath",
                          "every request but a profile query fails with status 500");
   CheckPrivateDirectory(report, settings.dumppath, "request bodies with their passwords");
+}
+
+// The origins let in besides the site's own; an entry that is not one lets nothing in.
+void CheckAllowedOrigins(SiteReport& report, const ConfigSettings& settings) {
+  report.Setting("allowedorigins", settings.allowedorigins,
+                 settings.allowedorigins.empty() ? "forms only from the site's own pages"
+                                                 : "forms also from these pages");
+  for (const std::string& entry : MalformedOrigins(settings.allowedorigins)) {
+    report.Warning("allowedorigins holds " + entry +
+                       ", which is not an origin: no form posted from it is accepted",
+                   "write each entry as scheme://host or scheme://host:port, e.g. "
+                   "https://www.example.com, separated by spaces");
+  }
 }
 
 }  // namespace
@@ -250,6 +264,7 @@ SiteReport CheckSite(const std::string& executable_directory,
                  settings.sessiondb.empty() ? "unusable" : settings.sessiondb);
   CheckAbsolutePath(report, "sessiondb", sessiondb);
   CheckDumpDirectory(report, *config, settings);
+  CheckAllowedOrigins(report, settings);
   if (settings.sessiondb.empty()) {
     report.Error(UnusableDirectory("sessiondb", sessiondb) +
                      ": every request answers an "

@@ -15,4 +15,7 @@ major=$(node -p 'process.versions.node.split(".")[0]')
 [ -x "$CHROMIUM" ] || skip "$CHROMIUM is not installed"
 "$CHROMIUM" --headless --no-sandbox --version >/dev/null 2>&1 || skip "$CHROMIUM does not start"
 sh ./install.sh
-exec node walk.mjs
+case ${1:-walk.mjs} in
+  *.py) exec python3 -m unittest -v "$(basename "$1" .py)" ;;
+  *) exec node "${1:-walk.mjs}" ;;
+esac

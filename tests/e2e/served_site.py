@@ -16,6 +16,8 @@ The same sites with the gate in its persistent FastCGI mode:
 * ``NginxFastCgi``: site/nginx-fastcgi-site.conf;
   the last two with the gate processes of site/orvanegate-fastcgi.sh (spawn-fcgi).
 
+``Https`` put before any of them serves the site over HTTPS with the server's sample.
+
 Run as root, every server (and fcgiwrap) works as www-data, which owns what the gate writes.
 ``unavailable()`` names what this machine lacks to run a server, or None.
 """
@@ -24,10 +26,12 @@ import ctypes
 import http.client
 import os
 import pwd
+import re
 import secrets
 import shutil
 import signal
 import socket
+import ssl
 import subprocess
 import tempfile
 import time
@@ -221,7 +225,7 @@ class ServedSite:
                 return "%s exited with %d:\n%s" % (dead[0].args[0], dead[0].returncode,
                                                    self.startup_output())
             try:
-                conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=2)
+                conn = self.connection(timeout=2)
                 conn.request("GET", "/ready.txt")
                 answer = conn.getresponse().read()
                 conn.close()
@@ -231,6 +235,10 @@ class ServedSite:
             except (OSError, http.client.HTTPException):
                 time.sleep(0.1)
         return "no answer within %d s:\n%s" % (START_SECONDS, self.startup_output())
+
+    def connection(self, timeout):
+        """A connection to the site as its clients make it."""
+        return http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
 
     def sanitizer_reports(self):
         """Lines of the logs where a sanitizer build of the gate reported a fault."""
@@ -419,6 +427,64 @@ class NginxFastCgi(Nginx):
         self.fill_site_conf("nginx-fastcgi-site.conf")
         use_site_conf(conf, "/conf/nginx-site.conf", "/conf/nginx-fastcgi-site.conf")
         self.start_gate_processes()
+
+
+class Https:
+    """Put before a server's class: the same site over HTTPS on its port with the server's
+    HTTPS sample of site/ and a certificate for 127.0.0.1 made as the site is laid out,
+    plain HTTP on http_port only redirecting there."""
+
+    scheme = "https"
+
+    def lay_out(self):
+        super().lay_out()
+        self.http_port = free_port()
+        self.cert, key = self.path("conf", "site.crt"), self.path("conf", "site.key")
+        subprocess.run([program("openssl"), "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                        "-days", "2", "-subj", "/CN=127.0.0.1",
+                        "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key,
+                        "-out", self.cert], check=True, timeout=60, capture_output=True)
+        if as_root():  # lighttpd reads it as the server's account
+            shutil.chown(key, WEB_USER, WEB_USER)
+        self.https_values = {"RUN": self.run, "PORT": str(self.port), "CERT": self.cert,
+                             "KEY": key, "HTTP_PORT": str(self.http_port), "HOST": "127.0.0.1"}
+
+    def https_conf(self, name):
+        target = self.path("conf", name)
+        fill(os.path.join(SITE, name), target, self.https_values)
+        return target
+
+    def connection(self, timeout):
+        context = ssl.create_default_context(cafile=self.cert)
+        return http.client.HTTPSConnection("127.0.0.1", self.port, timeout=timeout,
+                                           context=context)
+
+    # lighttpd: the sample included at the end of the main configuration.
+    def main_conf(self):
+        conf = super().main_conf()
+        with open(conf, "a") as f:
+            f.write('\ninclude "%s"\n' % self.https_conf("lighttpd-https.conf"))
+        return conf
+
+    # Apache: the sample in place of the site it includes, and its plain-HTTP port.
+    def adapt(self, conf):
+        super().adapt(conf)
+        with open(conf) as f:
+            site = re.findall(r'^Include "(%s/conf/apache2-[a-z-]+\.conf)"$' % re.escape(self.run),
+                              f.read(), re.M)[-1]
+        sample = self.https_conf("apache2-https-site.conf")
+        use_site_conf(sample, "%s/conf/apache2-site.conf" % self.run, site)
+        use_site_conf(conf, 'Include "%s"' % site,
+                      "LoadModule ssl_module %s/mod_ssl.so\nListen 127.0.0.1:%d\n"
+                      'Include "%s"' % (self.MODULES, self.http_port, sample))
+
+    # nginx: the sample in place of the site's listen line.
+    def start_gate(self, conf):
+        super().start_gate(conf)
+        with open(conf) as f:
+            site = re.search(r"include (\S+/conf/nginx-[a-z-]+\.conf);", f.read()).group(1)
+        use_site_conf(site, "    listen 127.0.0.1:%d;" % self.port,
+                      "    include %s;" % self.https_conf("nginx-https.conf"))
 
 
 class SiteCases:

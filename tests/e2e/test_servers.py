@@ -393,6 +393,46 @@ LOG_DATE = re.compile(r"^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d|^\[\w{3} \w{3} \d\d [\d:
                       r"|^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:")
 
 
+class HttpsCases(served_site.SiteCases):
+    """Each server once over HTTPS with its sample: commands answered, plain HTTP sent
+    there, Strict-Transport-Security on the answers, and the gate told the scheme."""
+
+    def request(self, method, path, body=b"", headers=None, plain=False):
+        conn = (http.client.HTTPConnection("127.0.0.1", self.site.http_port, timeout=TIMEOUT)
+                if plain else self.site.connection(TIMEOUT))
+        try:
+            conn.request(method, path, body=body, headers=headers or {})
+            return Answer(conn.getresponse())
+        finally:
+            conn.close()
+
+    def test_the_site_answers_over_https_only(self):
+        answer = self.request("GET", "/register.html?a=1", plain=True)
+        self.assertEqual(301, answer.status)
+        self.assertEqual("https://127.0.0.1:%d/register.html?a=1" % self.site.port,
+                         answer.header("Location"))
+        for origin, host, status, page in (
+                (None, None, 200, pages.registration_accepted_page()),
+                ("https://gate.test", "gate.test", 200, pages.registration_accepted_page()),
+                ("https://evil.test", "gate.test", 403, None)):
+            with self.subTest(origin=origin):
+                member = "tls%d" % len(self.site.files("data", "members"))
+                headers = {"Content-Type": "application/x-www-form-urlencoded"}
+                headers.update({k: v for k, v in (("Origin", origin), ("Host", host)) if v})
+                answer = self.request("POST", "/cgi/orvanegate.exe", pages.urlencoded(
+                    ("session", "demo"), ("command", "registration"), ("id", member),
+                    ("pw", "secret1"), ("pw2", "secret1"), ("realname", "x"), ("mail", "m"),
+                    ("country", "x")), headers)
+                self.assertEqual(status, answer.status)
+                self.assertEqual("max-age=31536000", answer.header("Strict-Transport-Security"))
+                if page:
+                    cgi_harness.assert_bytes_equal(page, answer.body, "page")
+                self.assertEqual(bool(page), os.path.exists(
+                    self.site.path("data", "members", member + ".txt")))
+        leaf = self.request("GET", "/leaves/")
+        self.assertEqual("max-age=31536000", leaf.header("Strict-Transport-Security"))
+
+
 class LighttpdTest(ServerCases, unittest.TestCase):
     SITE = served_site.Lighttpd
 
@@ -420,3 +460,9 @@ class NginxFastCgiTest(ServerCases, unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+# Each server once over HTTPS: LighttpdHttpsTest, ..., NginxFastCgiHttpsTest.
+for _server in ("Lighttpd", "Apache", "Nginx", "LighttpdFastCgi", "ApacheFastCgi", "NginxFastCgi"):
+    globals()[_server + "HttpsTest"] = type(_server + "HttpsTest", (HttpsCases, unittest.TestCase), {
+        "SITE": type(_server + "Https", (served_site.Https, getattr(served_site, _server)), {})})

@@ -30,6 +30,7 @@ UNSTORABLE = "The attached file cannot be stored under this name. この名前�
 NO_FILE_NAME = "No file name is available. ファイル名を割り当てられません"
 COUNTER_UNUSABLE = "The file counter cannot be used now. カウンターファイルを使用できません"
 ENTRY_TOO_LONG = "The entry is too long. 入力が長すぎます"
+CROSS_SITE = "The form was sent from another site. 他のサイトから送信されたフォームは受け付けません"
 TOO_MANY_WRONG = ("Too many wrong passwords. Try again in a minute. "
                   "パスワードの誤りが続きました。1分後にもう一度お試しください")
 

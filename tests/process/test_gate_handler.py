@@ -1,5 +1,6 @@
 """The gate's request handler run as a CGI process: configuration, the profile query,
-the body and its dump, the site settings checks and the routing of commands."""
+the refusal of forms from other sites, the body and its dump, the site settings checks
+and the routing of commands."""
 
 import datetime
 import os
@@ -8,7 +9,7 @@ import unittest
 
 import cgi_harness
 import gate_pages as pages
-from gate_site import GateSite, split_reply
+from gate_site import GateSite, reply, split_reply
 
 ERROR_LOG = re.compile(rb"\A\d{8}-\d\d:\d\d:\d\d\r\nsessiondb error\r\n\Z")
 STAMP_FILE = re.compile(r"\A(\d{8})-\d{6}-\d{3}\.txt\Z")
@@ -120,6 +121,70 @@ class QueryFallThroughTest(unittest.TestCase):
         site.assert_page(pages.registration_accepted_page(),
                          site.post_form(*REGISTER_TARO, query="session=site1&command=x"))
         self.assertEqual(5, len(site.dump_files()))
+
+
+class CrossSiteTest(unittest.TestCase):
+    ALLOWED = "https://www.example.com  http://Partner.test:8080\tnull"
+    # (method, Origin, Host, other variables, refused: None for a request that runs no
+    # command and is answered all the same)
+    CASES = (
+        ("POST", None, "gate.test", {}, False),
+        ("POST", "http://gate.test", "gate.test", {}, False),
+        ("POST", "http://GATE.Test:80", "gate.test", {}, False),
+        ("POST", "http://gate.test", "Gate.test:80", {}, False),
+        ("POST", "https://gate.test", "gate.test", {"HTTPS": "on"}, False),
+        ("POST", "https://gate.test:443", "gate.test:443", {"HTTPS": "ON"}, False),
+        ("POST", "http://[::1]:8080", "[::1]:8080", {}, False),
+        ("POST", "", "gate.test", {}, False),
+        ("POST", "http://gate.test", "gate.test", {"HTTP_SEC_FETCH_SITE": "same-origin"}, False),
+        ("POST", None, None, {"HTTP_SEC_FETCH_SITE": "none"}, False),
+        ("POST", "https://www.example.com", "gate.test", {}, False),
+        ("POST", "https://www.example.com:443", "gate.test", {"HTTP_SEC_FETCH_SITE": "cross-site"}, False),
+        ("POST", "http://partner.test:8080", "gate.test", {}, False),
+        ("POST", "http://evil.test", "gate.test", {}, True),
+        ("POST", "http://gate.test:8080", "gate.test", {}, True),
+        ("POST", "http://gate.test", "gate.test:8080", {}, True),
+        ("POST", "https://gate.test", "gate.test", {}, True),
+        ("POST", "http://gate.test", "gate.test", {"HTTPS": "on"}, True),
+        ("POST", "http://gate.test.evil.test", "gate.test", {}, True),
+        ("POST", "http://gate.test/", "gate.test", {}, True),
+        ("POST", "null", "gate.test", {}, True),
+        ("POST", "http://evil.test\tx", "gate.test", {}, True),
+        ("POST", "http://gate.test", None, {}, True),
+        ("POST", "http://www.example.com", "gate.test", {}, True),
+        ("POST", "http://partner.test", "gate.test", {}, True),
+        ("POST", None, "gate.test", {"HTTP_SEC_FETCH_SITE": "cross-site"}, True),
+        ("POST", "http://gate.test", "gate.test", {"HTTP_SEC_FETCH_SITE": "same-site"}, True),
+        ("GET", "http://evil.test", "gate.test", {"HTTP_SEC_FETCH_SITE": "cross-site"}, None),
+        ("POST", "http://evil.test", "gate.test", {"HTTP_SEC_FETCH_SITE": "cross-site",
+                                                   "QUERY_STRING": "showuser=u&session=site1"}, None),
+    )
+
+    def test_forms_from_other_sites_are_refused_before_anything_is_written(self):
+        site = GateSite(self, dump=True)
+        site.write_config(("sessiondb=%s\r\ndumppath=%s\r\nallowedorigins=%s\r\n"
+                           % (site.sessions, site.dumps, self.ALLOWED)).encode())
+        refused = reply(pages.error_page(pages.CROSS_SITE), "403 Forbidden")
+        for number, (method, origin, host, more, is_refused) in enumerate(self.CASES):
+            with self.subTest(method=method, origin=origin, host=host, **more):
+                member = "u%d" % number
+                body = pages.urlencoded(*REGISTER_TARO[:2], ("id", member), *REGISTER_TARO[3:])
+                env = dict(site.post_env(body), REQUEST_METHOD=method, REMOTE_ADDR="10.0.0.1",
+                           **more)
+                env.update({k: v for k, v in (("HTTP_ORIGIN", origin), ("HTTP_HOST", host))
+                            if v is not None})
+                dumps = len(site.dump_files())
+                result = site.run(env, body if method == "POST" else b"")
+                if is_refused:
+                    self.assertEqual(refused, result.stdout)
+                    self.assertEqual(b"orvanegate: cross-site request refused: address 10.0.0.1"
+                                     b" origin %s\n" % (origin or "-").replace("\t", "\\x09").encode(),
+                                     result.stderr)
+                    self.assertEqual(dumps, len(site.dump_files()))
+                else:
+                    self.assertEqual((b"", b"Status: 200 OK"), (result.stderr, result.stdout[:14]))
+                    self.assertEqual(is_refused is False, os.path.exists(site.member_path(member)))
+        self.assertFalse(os.path.exists(os.path.join(site.root, "error.txt")))
 
 
 class DumpTest(unittest.TestCase):

@@ -112,6 +112,10 @@ CASES = [
     ("dumppath names no directory", lambda s: s.write_config(
         ("sessiondb=%s\r\ndumppath=%s/none\r\n" % (s.sessions, s.root)).encode()), (), 0,
      ["WARNING: dumppath names no directory"]),
+    ("allowedorigins with a stray entry", lambda s: s.write_config(
+        ("sessiondb=%s\r\nallowedorigins=https://www.example.com null\r\n" % s.sessions).encode()),
+     (), 0, ["allowedorigins = https://www.example.com null -> forms also from these pages",
+             "WARNING: allowedorigins holds null, which is not an origin", "1 warning:"]),
     ("relative sessiondb", lambda s: s.write_config(b"sessiondb=sessions\r\n"), (), 0,
      ["sessiondb = sessions -> sessions/", "WARNING: sessiondb is a relative path"]),
     ("error.txt cannot be written", lambda s: os.mkdir(s.path("error.txt")), (), 0,
