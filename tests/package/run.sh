@@ -69,6 +69,7 @@ cpack -G DEB --config "$BUILD/CPackConfig.cmake" -B "$BUILD/upgrade" \
   >/dev/null
 
 RUN=$(mktemp -d)
+chmod 0755 "$RUN"
 manager=""
 cleanup() {
   [ -z "$manager" ] || kill -TERM "$manager" 2>/dev/null || :
@@ -104,6 +105,19 @@ e2e_status=0
   python3 -m unittest -v test_servers.LighttpdTest) || e2e_status=$?
 expect "the lighttpd suite passes with the installed executable" [ "$e2e_status" = 0 ]
 
+# The site as README.Debian lays it out, its cgi/ the package's directory (it is checked,
+# never served: no port is bound) and /etc/orvanegate/config.txt naming it.
+SITE=$RUN/site
+mkdir -p "$SITE"
+ln -s "$LIB" "$SITE/cgi"
+inode=$(stat -c %i "$EXE")
+sh /usr/share/doc/orvanegate/examples/scripts/site-layout.sh "$SITE" "$EXE" 0 www-data
+expect "laying the site out left the package's executable alone" \
+  sh -c "[ \"\$(stat -c %i '$EXE')\" = $inode ] && [ -z \"\$(dpkg -V orvanegate)\" ]"
+printf 'sessiondb=%s/data/sessions\r\n' "$SITE" >/etc/orvanegate/config.txt
+expect "the site check of www-data passes through the site's cgi/ link" \
+  runuser -u www-data -- "$SITE/cgi/orvanegate.exe" --check
+
 # An operator's configuration naming no usable directory: a request of the server's
 # account logs that through the error.txt link beside the executable.
 printf 'sessiondb=/nonexistent/orvanegate\r\n# kept by upgrades\r\n' >/etc/orvanegate/config.txt
@@ -114,7 +128,6 @@ expect "a request of www-data logs into /var/log/orvanegate/error.txt" \
 
 # Before the upgrade: two persistent FastCGI processes of the installed executable under
 # the shipped manager, as www-data, and a CGI request waiting for its body.
-chmod 0755 "$RUN"
 mkfifo "$RUN/body"
 setsid sh /usr/share/orvanegate/orvanegate-fastcgi.sh "$RUN/gate.sock" "$EXE" 2 www-data \
   </dev/null >/dev/null 2>&1 &
