@@ -2,12 +2,17 @@
 # Built-Using field, naming the source package and version of every static archive the
 # executable was linked with (CPACK_ORVANE_STATIC_ARCHIVES), as dpkg knows them now, so
 # that a fix of one of those libraries shows which packages must be rebuilt.
+find_program(DPKG_QUERY dpkg-query)
+if(NOT DPKG_QUERY)
+  message(FATAL_ERROR "The Debian package names the libraries linked into the executable "
+                      "as dpkg knows them: build it on Debian (the archive alone: cpack -G TGZ).")
+endif()
 set(sources "")
 foreach(archive IN LISTS CPACK_ORVANE_STATIC_ARCHIVES)
-  execute_process(COMMAND dpkg-query -S ${archive} OUTPUT_VARIABLE owner
+  execute_process(COMMAND ${DPKG_QUERY} -S ${archive} OUTPUT_VARIABLE owner
                   COMMAND_ERROR_IS_FATAL ANY)
   string(REGEX REPLACE "^([^:, ]+).*" "\\1" owner "${owner}")
-  execute_process(COMMAND dpkg-query -W "-f=\${source:Package} (= \${source:Version})"
+  execute_process(COMMAND ${DPKG_QUERY} -W "-f=\${source:Package} (= \${source:Version})"
                   ${owner} OUTPUT_VARIABLE source COMMAND_ERROR_IS_FATAL ANY)
   list(APPEND sources "${source}")
 endforeach()

@@ -92,7 +92,7 @@ expect "man orvanegate shows every option and the exit code of a usage error" sh
   done && printf '%s' \"\$page\" | grep -q '^ *2 *A usage error'"
 expect "both units are installed, filled in for the package, and valid" sh -c "
   ! grep -q @ $UNITS/orvanegate-fastcgi.socket $UNITS/orvanegate-fastcgi.service &&
-  grep -q '^ExecStart=.* /usr/share/orvanegate/orvanegate-fastcgi.sh .* $EXE\$' \
+  grep -q '^ExecStart=.* /usr/share/orvanegate/orvanegate-fastcgi.sh .* $EXE' \
     $UNITS/orvanegate-fastcgi.service && [ -f /usr/share/orvanegate/orvanegate-fastcgi.sh ] &&
   systemd-analyze verify $UNITS/orvanegate-fastcgi.socket $UNITS/orvanegate-fastcgi.service"
 expect "neither unit is enabled" \
