@@ -10,11 +10,11 @@
 #
 # The two Linux layouts are install components: "archive" (the default, what a plain
 # `cmake --install build-release --prefix DIR` lays out) and "debian", which only the
-# Debian package installs.
+# Debian package installs (cmake/debian.cmake).
 
 set(CPACK_PACKAGE_NAME orvanegate)
 set(CPACK_PACKAGE_VENDOR "orvanegate")
-set(CPACK_PACKAGE_CONTACT "orvanegate maintainers <orvanegate@localhost>")
+set(CPACK_PACKAGE_CONTACT "orvanegate maintainers <maintainers@orvanegate.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "CGI gate of small member web sites: registration, profiles, posted images")
 set(CPACK_RESOURCE_FILE_README ${CMAKE_CURRENT_SOURCE_DIR}/README.md)
@@ -40,48 +40,25 @@ function(orvane_install_samples destination component)
 endfunction()
 
 set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME archive)
-install(PROGRAMS $<TARGET_FILE:orvanegate> DESTINATION . RENAME orvanegate.exe
-        COMPONENT archive)
+# install(PROGRAMS) renames but does not strip, as install(TARGETS) would.
+function(orvane_install_executable destination component)
+  install(PROGRAMS $<TARGET_FILE:orvanegate> DESTINATION ${destination} RENAME orvanegate.exe
+          COMPONENT ${component} ${ARGN})
+  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND ${CMAKE_STRIP} --strip-unneeded --remove-section=.comment
+        --remove-section=.note \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${destination}/orvanegate.exe\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endif()" COMPONENT ${component} ${ARGN})
+endfunction()
+orvane_install_executable(. archive)
 install(FILES README.md DESTINATION . COMPONENT archive)
 orvane_install_samples(. archive)
 
-# The Debian package: the executable where Debian's web servers look for CGI programs. It
-# reads config.txt and writes error.txt beside itself (the directory of its own path), so
-# both are symbolic links there: config.txt to the configuration file that upgrades keep,
-# error.txt into /var/log.
-set(ORVANE_DEB_CGI usr/lib/cgi-bin/orvanegate)
-set(ORVANE_DEB_STAGE ${CMAKE_CURRENT_BINARY_DIR}/debian)
-file(MAKE_DIRECTORY ${ORVANE_DEB_STAGE})
-file(CREATE_LINK /etc/orvanegate/config.txt ${ORVANE_DEB_STAGE}/config.txt SYMBOLIC)
-file(CREATE_LINK /var/log/orvanegate/error.txt ${ORVANE_DEB_STAGE}/error.txt SYMBOLIC)
-# The installed configuration names the site that site-layout.sh lays out in /srv/orvanegate.
-file(READ site/config.txt ORVANE_SAMPLE_CONFIG)
-string(REPLACE "@RUN@" "/srv/orvanegate" ORVANE_SAMPLE_CONFIG "${ORVANE_SAMPLE_CONFIG}")
-file(WRITE ${ORVANE_DEB_STAGE}/etc/config.txt "${ORVANE_SAMPLE_CONFIG}")
-file(WRITE ${ORVANE_DEB_STAGE}/conffiles "/etc/orvanegate/config.txt\n")
-
-install(PROGRAMS $<TARGET_FILE:orvanegate> DESTINATION ${ORVANE_DEB_CGI} RENAME orvanegate.exe
-        COMPONENT debian EXCLUDE_FROM_ALL)
-install(FILES ${ORVANE_DEB_STAGE}/config.txt ${ORVANE_DEB_STAGE}/error.txt
-        DESTINATION ${ORVANE_DEB_CGI} COMPONENT debian EXCLUDE_FROM_ALL)
-install(FILES ${ORVANE_DEB_STAGE}/etc/config.txt DESTINATION etc/orvanegate
-        COMPONENT debian EXCLUDE_FROM_ALL)
-install(DIRECTORY DESTINATION var/log/orvanegate COMPONENT debian EXCLUDE_FROM_ALL)
-install(FILES README.md DESTINATION usr/share/doc/orvanegate COMPONENT debian EXCLUDE_FROM_ALL)
-orvane_install_samples(usr/share/doc/orvanegate/examples debian EXCLUDE_FROM_ALL)
+include(cmake/debian.cmake)
 
 set(CPACK_GENERATOR TGZ DEB)
 set(CPACK_PACKAGE_FILE_NAME orvanegate-${PROJECT_VERSION}-linux-x86_64)
 # Each generator installs its own component (cmake/cpack_generators.cmake).
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_SOURCE_DIR}/cmake/cpack_generators.cmake)
 set(CPACK_ORVANE_BUILD_DIR ${CMAKE_BINARY_DIR})
-set(CPACK_DEBIAN_FILE_NAME orvanegate_${PROJECT_VERSION}_amd64.deb)
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
-set(CPACK_DEBIAN_PACKAGE_SECTION web)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The executable is linked statically: it depends on no library package.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "lighttpd | apache2 | nginx, fcgiwrap")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${ORVANE_DEB_STAGE}/conffiles)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

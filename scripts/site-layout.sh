@@ -50,9 +50,13 @@ chmod 0700 "$RUN/data/members" "$RUN/data/dumps"
 for page in "$SITE"/htdocs/*.html; do
   iconv -f UTF-8 -t CP932 "$page" >"$RUN/htdocs/$(basename "$page")"
 done
-cp "$EXE" "$RUN/cgi/orvanegate.exe.new"
-chmod 0755 "$RUN/cgi/orvanegate.exe.new"
-mv -f "$RUN/cgi/orvanegate.exe.new" "$RUN/cgi/orvanegate.exe"
+# A cgi/ that is a symbolic link is an installed package's directory (the Debian
+# package's /usr/lib/orvanegate): the package replaces its executable, not the layout.
+if [ ! -L "$RUN/cgi" ]; then
+  cp "$EXE" "$RUN/cgi/orvanegate.exe.new"
+  chmod 0755 "$RUN/cgi/orvanegate.exe.new"
+  mv -f "$RUN/cgi/orvanegate.exe.new" "$RUN/cgi/orvanegate.exe"
+fi
 fill_once "$SITE/config.txt" "$RUN/cgi/config.txt"
 if [ "$DUMPS" = 1 ] && ! grep -q '^dumppath=' "$RUN/cgi/config.txt"; then
   printf 'dumppath=%s/data/dumps\n' "$RUN" >>"$RUN/cgi/config.txt"
