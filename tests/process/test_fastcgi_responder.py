@@ -1,9 +1,12 @@
 """The persistent FastCGI mode against CGI mode: requests of different members, sessions
 and commands interleaved in one process get the bytes that a process per request gives;
-a failing request, a client that hangs up, the request bound and memory after an upload."""
+a failing request, a client that hangs up, the request bound, memory after an upload, and
+connections that may not hold a process: silent ones, huge parameters, other hosts."""
 
 import os
 import re
+import socket
+import struct
 import time
 import unittest
 
@@ -92,6 +95,25 @@ def site_files(site):
 def open_files(pid):
     folder = "/proc/%d/fd" % pid
     return [os.readlink(os.path.join(folder, fd)) for fd in os.listdir(folder)]
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def closed_within(conn, seconds):
+    """Whether the responder closes the connection (reads give nothing) within seconds."""
+    conn.settimeout(seconds)
+    try:
+        while conn.recv(65536):
+            pass
+        return True
+    except ConnectionResetError:
+        return True
+    except socket.timeout:
+        return False
 
 
 def rss_bytes(pid):
@@ -190,6 +212,64 @@ class Persistent(cgi_harness.CgiTestCase):
         self.assertEqual(2, len([n for n in site.leaf_files() if n.endswith(".jpg")]))
         after = rss_bytes(responder.child.pid)
         self.assertLess(after - idle, 4 * MIB, "idle %d, after %d" % (idle, after))
+
+    def test_connections_that_would_hold_a_process_are_closed(self):
+        site = leaf_site(self)
+        responder = self.start_responder(site, {"ORVANEGATE_IDLE_TIMEOUT": "1",
+                                                "ASAN_OPTIONS": "quarantine_size_mb=0"})
+        query = cgi_harness.cgi_env("GET", query="showuser=m1&session=site1")
+        responder.run(query)
+        begin = fastcgi_client.record(fastcgi_client.BEGIN_REQUEST, struct.pack(">HB5x", 1, 0))
+        # A value declared 256 MiB long, sent until the responder stops taking it.
+        huge = fastcgi_client.record(fastcgi_client.PARAMS,
+                                     b"\x04\x90\x00\x00\x00HUGE" + b"x" * 65000)
+        more = fastcgi_client.record(fastcgi_client.PARAMS, b"x" * 65528)
+        idle = rss_bytes(responder.child.pid)
+        for label, sent, seconds in (("nothing sent", b"", 4), ("begin only", begin, 4),
+                                     ("no body", begin + fastcgi_client.stream(
+                                         fastcgi_client.PARAMS,
+                                         fastcgi_client.encode_params(query)), 4),
+                                     ("256 MiB parameter", begin + huge, 10)):
+            with self.subTest(label):
+                conn = fastcgi_client.connect(responder.address, 5)
+                with conn:
+                    try:
+                        conn.sendall(sent)
+                        for _ in range(4 * 1024 if label == "256 MiB parameter" else 0):
+                            conn.sendall(more)
+                    except OSError:
+                        pass  # refused as it came
+                    self.assertTrue(closed_within(conn, seconds))
+                self.assertIn(b"Status: 200", responder.run(query).stdout)
+        self.assertLess(rss_bytes(responder.child.pid) - idle, 4 * MIB)
+        # Parameters of just under 1 MiB in all are answered.
+        big = dict(query, HTTP_X_BIG="y" * (MIB - 4096))
+        self.assertIn(b"Status: 200", responder.run(big).stdout)
+
+    def test_a_port_alone_listens_on_this_machine_only(self):
+        site = leaf_site(self)
+        query = cgi_harness.cgi_env("GET", query="showuser=m1&session=site1")
+        for label, host, other_host_reaches in ((":PORT", "", False),
+                                                ("every IPv4 interface", "0.0.0.0", True)):
+            with self.subTest(label):
+                port = free_port()
+                responder = self.start_responder(site, {}, ("--fastcgi", "%s:%d" % (host, port)))
+                responder.address = ("127.0.0.1", port)
+                deadline = time.monotonic() + 20
+                while True:
+                    try:
+                        self.assertIn(b"Status: 200", responder.run(query).stdout)
+                        break
+                    except ConnectionRefusedError:
+                        self.assertLess(time.monotonic(), deadline)
+                        time.sleep(0.05)
+                # Another address of this machine stands for another host.
+                try:
+                    reply = fastcgi_client.request(("127.0.0.2", port), query, timeout=5)
+                    self.assertTrue(other_host_reaches)
+                    self.assertIn(b"Status: 200", reply.stdout)
+                except ConnectionRefusedError:
+                    self.assertFalse(other_host_reaches)
 
 
 if __name__ == "__main__":
