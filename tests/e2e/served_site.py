@@ -12,9 +12,9 @@ loopback port in a process group of its own, and stops it again:
 The same sites with the gate in its persistent FastCGI mode:
 
 * ``LighttpdFastCgi``: site/lighttpd-fastcgi.conf, mod_fastcgi starting the gate processes;
-* ``ApacheFastCgi``: site/apache2-fastcgi-site.conf, mod_proxy_fcgi;
-* ``NginxFastCgi``: site/nginx-fastcgi-site.conf;
-  the last two with the gate processes of site/orvanegate-fastcgi.sh (spawn-fcgi).
+* ``ApacheFastCgi``: site/apache2-fastcgi-site.conf, mod_fcgid starting the gate processes;
+* ``NginxFastCgi``: site/nginx-fastcgi-site.conf, with the gate processes of
+  site/orvanegate-fastcgi.sh (spawn-fcgi).
 
 Run as root, every server (and fcgiwrap) works as www-data, which owns what the gate writes.
 ``unavailable()`` names what this machine lacks to run a server, or None.
@@ -398,16 +398,19 @@ class LighttpdFastCgi(Lighttpd):
 class ApacheFastCgi(Apache):
     name = "apache-fastcgi"
     persistent = True
-    PROXY_MODULES = ("proxy", "proxy_fcgi")
+
+    @classmethod
+    def unavailable(cls):
+        if not os.path.exists(os.path.join(cls.MODULES, "mod_fcgid.so")):
+            return "mod_fcgid not installed (scripts/install-deps.sh installs it)"
+        return super().unavailable()
 
     def adapt(self, conf):
         self.fill_site_conf("apache2-fastcgi-site.conf")
-        # The proxy modules before the site, whose proxy sections need them.
-        modules = "".join("LoadModule %s_module %s/mod_%s.so\n" % (name, self.MODULES, name)
-                          for name in self.PROXY_MODULES)
+        # mod_fcgid before the site, whose directives need it; it starts the gate itself.
+        module = "LoadModule fcgid_module %s/mod_fcgid.so\n" % self.MODULES
         use_site_conf(conf, 'Include "%s/conf/apache2-site.conf"' % self.run,
-                      modules + 'Include "%s/conf/apache2-fastcgi-site.conf"' % self.run)
-        self.start_gate_processes()
+                      module + 'Include "%s/conf/apache2-fastcgi-site.conf"' % self.run)
 
 
 class NginxFastCgi(Nginx):
