@@ -160,9 +160,12 @@ bool FastCgiConnection::ReadRecord(Record& record) {
 // requests on the same connection refused, anything else of no request under way dropped.
 bool FastCgiConnection::AnswerOtherRecord(const Record& record) {
   if (record.request_id == 0) {
-    if (record.type == kGetValues) return Append(kGetValuesResult, 0, ValuesOf(record.content));
-    return Append(kUnknownType, 0,
-                  std::string(1, static_cast<char>(record.type)) + std::string(7, '\0'));
+    const bool put =
+        record.type == kGetValues
+            ? Append(kGetValuesResult, 0, ValuesOf(record.content))
+            : Append(kUnknownType, 0,
+                     std::string(1, static_cast<char>(record.type)) + std::string(7, '\0'));
+    return put && Flush();
   }
   if (record.type == kBeginRequest) {
     return Append(kEndRequest, record.request_id, EndRequestBody(kCantMultiplex)) && Flush();
@@ -238,7 +241,11 @@ long FastCgiConnection::ReadBody(char* buffer, std::size_t count) {
       if (!AnswerOtherRecord(record)) return -1;
       continue;
     }
-    if (record.type == kAbortRequest) return -1;
+    if (record.type == kAbortRequest) {
+      // The server sends nothing more of this request.
+      body_ended_ = true;
+      return -1;
+    }
     if (record.type != kStdin) continue;
     body_ended_ = record.content.empty();
     pending_body_.swap(record.content);
