@@ -21,6 +21,8 @@ constexpr char kUsage[] =
     "                        500, 0: no bound; or ORVANEGATE_MAX_REQUESTS). Started by a\n"
     "                        process manager with a listening socket as standard input,\n"
     "                        it answers FastCGI requests without this option.\n"
+    "  --idle-timeout S      FastCGI: close a connection that sends nothing for S seconds\n"
+    "                        (default 30, 0: no bound; or ORVANEGATE_IDLE_TIMEOUT).\n"
     "  --version             print the version\n"
     "  --help                print this text\n";
 

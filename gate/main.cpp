@@ -25,14 +25,15 @@ orvane::ResponderMode ResponderModeOf(const std::vector<std::string>& arguments)
   const bool listens = !gateway_interface_set && platform::CanServeFastCgi() &&
                        platform::StartedAsFastCgiResponder();
   return orvane::ChooseResponderMode(arguments, gateway_interface_set, listens,
-                                     platform::GetEnvironment("ORVANEGATE_MAX_REQUESTS"));
+                                     platform::GetEnvironment("ORVANEGATE_MAX_REQUESTS"),
+                                     platform::GetEnvironment("ORVANEGATE_IDLE_TIMEOUT"));
 }
 
 // The application is made once; each request then reads its configuration, settings and
 // records anew and gets modules of its own.
 int ServeFastCgi(orvane::TCGIApplication& application, const orvane::ResponderMode& mode) {
   application.KeepModuleLists = false;
-  return orvane::platform::ServeFastCgi(mode.address, mode.max_requests,
+  return orvane::platform::ServeFastCgi(mode.address, mode.max_requests, mode.idle_seconds,
                                         [&application] { application.ServeRequest(); });
 }
 

@@ -11,10 +11,16 @@ namespace orvane {
 // cannot grow forever; its manager starts another.
 inline constexpr long kDefaultMaxRequests = 500;
 
+// Seconds a persistent process waits for a server that sends (or takes) nothing before it
+// closes the connection, so that no idle or slow connection holds a process for good.
+inline constexpr long kDefaultIdleSeconds = 30;
+inline constexpr long kLargestIdleSeconds = 86400;
+
 struct ResponderMode {
   bool fastcgi = false;
   std::string address;  // empty: the listening socket handed over as standard input
   long max_requests = kDefaultMaxRequests;  // 0: no bound
+  long idle_seconds = kDefaultIdleSeconds;  // 0: no bound
   std::string error;                        // not empty: the options are wrong; nothing is answered
 };
 
@@ -22,9 +28,11 @@ struct ResponderMode {
 // may carry words of a query string as arguments: they are never options. Without
 // arguments, a listening socket on standard input makes a FastCGI process (process
 // managers start it so); "--fastcgi ADDRESS" opens its own socket; "--max-requests N"
-// or the variable ORVANEGATE_MAX_REQUESTS bounds the requests per process.
+// or the variable ORVANEGATE_MAX_REQUESTS bounds the requests per process;
+// "--idle-timeout SECONDS" or ORVANEGATE_IDLE_TIMEOUT the wait for a silent connection.
 ResponderMode ChooseResponderMode(const std::vector<std::string>& arguments,
                                   bool gateway_interface_set, bool standard_input_listens,
-                                  const std::optional<std::string>& max_requests_variable);
+                                  const std::optional<std::string>& max_requests_variable,
+                                  const std::optional<std::string>& idle_timeout_variable = {});
 
 }  // namespace orvane

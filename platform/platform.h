@@ -54,10 +54,13 @@ bool StartedAsFastCgiResponder();
 bool CanServeFastCgi();
 // Answers requests with serve_one, one at a time, until max_requests were answered (0: no
 // bound) or the process is asked to stop (SIGTERM, SIGINT, SIGHUP); returns the exit code.
-// An empty address listens on standard input's socket; otherwise ":PORT", "HOST:PORT" or a
-// Unix socket path is opened. Memory that a request freed goes back to the system before
-// the next one is accepted. serve_one must not throw.
-int ServeFastCgi(const std::string& address, long max_requests,
+// An empty address listens on standard input's socket; otherwise ":PORT" (on 127.0.0.1),
+// "HOST:PORT" with a numeric host ("[::]:PORT" for IPv6) or a Unix socket path is opened.
+// A connection that sends nothing (or takes nothing) for idle_seconds (0: no bound) is
+// closed, and so is one whose request's parameters come to over 1 MiB. Memory that a
+// request freed goes back to the system before the next one is accepted. serve_one must
+// not throw.
+int ServeFastCgi(const std::string& address, long max_requests, long idle_seconds,
                  const std::function<void()>& serve_one);
 
 // Full path of the running executable file, as it was when first asked: a persistent

@@ -27,10 +27,11 @@ DEMO_PACKAGES="g++ make cmake libfcgi-dev lighttpd curl python3"
 # peak memory in bench/body_shape_bench.py. The Windows build: the x86-64 MinGW-w64
 # compiler with POSIX threads (std::mutex), the GoogleTest sources to build its unit tests
 # with, wine64 to run them, and the locale sources that give wine the Shift_JIS code page.
-# spawn-fcgi starts the persistent FastCGI responder for its suites. The package suite
-# (ctest -L package) checks the Debian package with lintian, reads its manual page with
-# man-db and checks its units with systemd-analyze (systemd; no service manager needs to run).
-TEST_PACKAGES="spawn-fcgi lintian man-db systemd ninja-build libgtest-dev libbenchmark-dev chromium fonts-noto-cjk apache2 nginx \
+# spawn-fcgi starts the persistent FastCGI responder for its suites; libapache2-mod-fcgid
+# starts it for Apache. The package suite (ctest -L package) checks the Debian package with
+# lintian, reads its manual page with man-db and checks its units with systemd-analyze
+# (systemd; no service manager needs to run).
+TEST_PACKAGES="spawn-fcgi libapache2-mod-fcgid lintian man-db systemd ninja-build libgtest-dev libbenchmark-dev chromium fonts-noto-cjk apache2 nginx \
   fcgiwrap glusterfs-server glusterfs-client clang libclang-rt-14-dev time \
   g++-mingw-w64-x86-64-posix googletest wine64 wine locales"
 packages=$DEMO_PACKAGES

@@ -52,6 +52,10 @@ TEST(ResponderMode, ArgumentsSocketAndVariableChooseTheMode) {
        none, false, "", d, true},
       {"bad variable", {}, false, true, "5x", false, "", d, true},
       {"empty variable", {}, false, true, "", false, "", d, true},
+      {"idle timeout", {"--idle-timeout", "3", "--fastcgi", ":9000"}, false, false, none, true,
+       ":9000", d, false},
+      {"idle timeout too long", {"--fastcgi", ":9000", "--idle-timeout", "86401"}, false, false,
+       none, false, "", d, true},
   };
   // clang-format on
   for (const ModeCase& c : cases) {

@@ -1,14 +1,18 @@
 // A persistent responder over FastCGI: the same request cycle, many requests per process.
-#include <fcgiapp.h>
 #include <malloc.h>
+#include <netdb.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
-#include <algorithm>
-#include <climits>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/fastcgi_connection.h"
 #include "platform/posix/request_channels.h"
 
 namespace orvane::platform {
@@ -18,15 +22,16 @@ namespace {
 constexpr int kStandardInputSocket = 0;
 constexpr int kListenBacklog = 128;
 constexpr std::size_t kTrimAbove = std::size_t{1} << 20;
+// ":PORT" alone listens here: only what runs on this machine may send requests, as each
+// names its own client address.
+constexpr char kLocalHost[] = "127.0.0.1";
 
 volatile std::sig_atomic_t g_stop_requested = 0;
 
-// Ends the accept loop; an accept under way returns at once (no SA_RESTART). A request
-// under way is never cut short: the signals are blocked while one is answered.
-void RequestStop(int) {
-  g_stop_requested = 1;
-  FCGX_ShutdownPending();
-}
+// Ends the accept loop; an accept or a wait for a request under way returns at once (no
+// SA_RESTART). A request under way is never cut short: the signals are blocked while one
+// is answered.
+void RequestStop(int) { g_stop_requested = 1; }
 
 sigset_t StopSignals() {
   sigset_t signals;
@@ -45,71 +50,107 @@ void InstallStopHandlers() {
 // One request's parameters and streams, as the standard channels see them.
 class FastCgiChannels : public posix::RequestChannels {
  public:
-  explicit FastCgiChannels(FCGX_Request& request) : request_(request) {}
+  explicit FastCgiChannels(posix::FastCgiConnection& connection) : connection_(connection) {}
 
   std::optional<std::string> Parameter(const std::string& name) const override {
-    const char* value = FCGX_GetParam(name.c_str(), request_.envp);
-    if (value == nullptr) return std::nullopt;
-    return std::string(value);
+    const auto found = connection_.Parameters().find(name);
+    if (found == connection_.Parameters().end()) return std::nullopt;
+    return found->second;
   }
 
   // A server that went away mid-body ends the body early, as a closed pipe does in CGI.
   long Read(char* buffer, std::size_t count) override {
-    const int wanted = static_cast<int>(std::min<std::size_t>(count, INT_MAX));
-    const int got = FCGX_GetStr(buffer, wanted, request_.in);
-    if (got <= 0 && FCGX_GetError(request_.in) != 0) return -1;
-    return got;
+    return connection_.ReadBody(buffer, count);
   }
 
   long Write(const char* data, std::size_t count) override {
-    return PutAll(data, count, request_.out);
+    return connection_.WriteOutput({data, count}) ? static_cast<long>(count) : -1;
   }
 
-  void WriteError(std::string_view text) override {
-    PutAll(text.data(), text.size(), request_.err);
-  }
+  void WriteError(std::string_view text) override { connection_.WriteError(text); }
 
  private:
-  static long PutAll(const char* data, std::size_t count, FCGX_Stream* stream) {
-    std::size_t done = 0;
-    while (done < count) {
-      const int chunk = static_cast<int>(std::min<std::size_t>(count - done, INT_MAX));
-      if (FCGX_PutStr(data + done, chunk, stream) != chunk) return -1;
-      done += static_cast<std::size_t>(chunk);
-    }
-    return static_cast<long>(done);
-  }
-
-  FCGX_Request& request_;
+  posix::FastCgiConnection& connection_;
 };
+
+int Listen(int socket, const sockaddr* address, socklen_t length) {
+  const int on = 1;
+  if (socket < 0) return -1;
+  if (address->sa_family != AF_UNIX) setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (bind(socket, address, length) == 0 && listen(socket, kListenBacklog) == 0) return socket;
+  ::close(socket);
+  return -1;
+}
+
+int ListenOnPath(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return -1;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  ::unlink(path.c_str());
+  return Listen(::socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr*>(&address),
+                sizeof address);
+}
+
+// "HOST:PORT" with a numeric host ("[::]:PORT" for IPv6; no names are looked up), or
+// ":PORT" on this machine only.
+int ListenOnPort(const std::string& host_and_port) {
+  const std::size_t colon = host_and_port.rfind(':');
+  std::string host = host_and_port.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  if (host.empty()) host = kLocalHost;
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), host_and_port.c_str() + colon + 1, &hints, &found) != 0) {
+    return -1;
+  }
+  const int socket =
+      Listen(::socket(found->ai_family, SOCK_STREAM, 0), found->ai_addr, found->ai_addrlen);
+  freeaddrinfo(found);
+  return socket;
+}
 
 int ListeningSocket(const std::string& address) {
   if (address.empty()) return kStandardInputSocket;
-  return FCGX_OpenSocket(address.c_str(), kListenBacklog);
+  if (address.find(':') == std::string::npos || address.front() == '/') {
+    return ListenOnPath(address);
+  }
+  return ListenOnPort(address);
 }
 
-// The request's channels are in place exactly while it is answered; the reply is sent and
-// the connection let go before the next request is waited for.
-void AnswerRequest(FCGX_Request& request, const std::function<void()>& serve_one) {
-  FastCgiChannels channels(request);
+// The request's channels are in place exactly while it is answered; the reply is sent
+// before the next request is waited for. Whether the connection serves another.
+bool AnswerRequest(posix::FastCgiConnection& connection, const std::function<void()>& serve_one) {
+  FastCgiChannels channels(connection);
   posix::SetActiveRequestChannels(&channels);
   serve_one();
   posix::SetActiveRequestChannels(nullptr);
-  FCGX_Finish_r(&request);
+  const bool keep = connection.EndRequest();
   // Memory a large request freed inside the heap goes back to the system, so that an idle
   // process stays small; a small request's few free bytes are kept for the next one.
   if (mallinfo2().fordblks > kTrimAbove) malloc_trim(0);
+  return keep;
 }
 
 }  // namespace
 
-bool StartedAsFastCgiResponder() { return FCGX_IsCGI() == 0; }
+// A listening socket has no peer.
+bool StartedAsFastCgiResponder() {
+  sockaddr_storage peer{};
+  socklen_t length = sizeof peer;
+  return getpeername(kStandardInputSocket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 &&
+         errno == ENOTCONN;
+}
 
 bool CanServeFastCgi() { return true; }
 
-int ServeFastCgi(const std::string& address, long max_requests,
+int ServeFastCgi(const std::string& address, long max_requests, long idle_seconds,
                  const std::function<void()>& serve_one) {
-  const int socket = FCGX_Init() == 0 ? ListeningSocket(address) : -1;
+  const int socket = ListeningSocket(address);
   if (socket < 0) {
     WriteStderr("orvanegate: cannot listen on " + address + "\n");
     return 1;
@@ -117,15 +158,24 @@ int ServeFastCgi(const std::string& address, long max_requests,
   PrepareStandardChannels();
   InstallStopHandlers();
   const sigset_t stop_signals = StopSignals();
-  FCGX_Request request;
-  FCGX_InitRequest(&request, socket, 0);
-  for (long served = 0; max_requests <= 0 || served < max_requests; ++served) {
-    if (g_stop_requested || FCGX_Accept_r(&request) < 0) break;
-    sigprocmask(SIG_BLOCK, &stop_signals, nullptr);
-    AnswerRequest(request, serve_one);
-    sigprocmask(SIG_UNBLOCK, &stop_signals, nullptr);
+  const int idle_milliseconds = static_cast<int>(idle_seconds * 1000);
+  long served = 0;
+  while (!g_stop_requested && (max_requests <= 0 || served < max_requests)) {
+    const int accepted = ::accept(socket, nullptr, nullptr);
+    if (accepted < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      break;
+    }
+    posix::FastCgiConnection connection(accepted, idle_milliseconds);
+    while (!g_stop_requested && (max_requests <= 0 || served < max_requests) &&
+           connection.NextRequest()) {
+      sigprocmask(SIG_BLOCK, &stop_signals, nullptr);
+      ++served;
+      const bool keep = AnswerRequest(connection, serve_one);
+      sigprocmask(SIG_UNBLOCK, &stop_signals, nullptr);
+      if (!keep) break;
+    }
   }
-  FCGX_Finish_r(&request);
   return 0;
 }
 

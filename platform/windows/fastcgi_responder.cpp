@@ -7,7 +7,7 @@ bool StartedAsFastCgiResponder() { return false; }
 
 bool CanServeFastCgi() { return false; }
 
-int ServeFastCgi(const std::string&, long, const std::function<void()>&) {
+int ServeFastCgi(const std::string&, long, long, const std::function<void()>&) {
   WriteStderr("orvanegate: this build answers CGI requests only\n");
   return 1;
 }

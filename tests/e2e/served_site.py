@@ -12,9 +12,9 @@ loopback port in a process group of its own, and stops it again:
 The same sites with the gate in its persistent FastCGI mode:
 
 * ``LighttpdFastCgi``: site/lighttpd-fastcgi.conf, mod_fastcgi starting the gate processes;
-* ``ApacheFastCgi``: site/apache2-fastcgi-site.conf, mod_proxy_fcgi;
+* ``ApacheFastCgi``: site/apache2-fastcgi-site.conf, mod_fcgid starting the gate processes;
 * ``NginxFastCgi``: site/nginx-fastcgi-site.conf;
-  the last two with the gate processes of site/orvanegate-fastcgi.sh (spawn-fcgi).
+  the last with the gate processes of site/orvanegate-fastcgi.sh (spawn-fcgi).
 
 ``Https`` put before any of them serves the site over HTTPS with the server's sample.
 
@@ -406,16 +406,16 @@ class LighttpdFastCgi(Lighttpd):
 class ApacheFastCgi(Apache):
     name = "apache-fastcgi"
     persistent = True
-    PROXY_MODULES = ("proxy", "proxy_fcgi")
+    # mod_fcgid starts the gate processes itself.
+    FASTCGI_MODULES = ("fcgid",)
 
     def adapt(self, conf):
         self.fill_site_conf("apache2-fastcgi-site.conf")
-        # The proxy modules before the site, whose proxy sections need them.
+        # The modules before the site, whose directives need them.
         modules = "".join("LoadModule %s_module %s/mod_%s.so\n" % (name, self.MODULES, name)
-                          for name in self.PROXY_MODULES)
+                          for name in self.FASTCGI_MODULES)
         use_site_conf(conf, 'Include "%s/conf/apache2-site.conf"' % self.run,
                       modules + 'Include "%s/conf/apache2-fastcgi-site.conf"' % self.run)
-        self.start_gate_processes()
 
 
 class NginxFastCgi(Nginx):

@@ -12,7 +12,9 @@ Nginx) and ORVANEGATE_EXE naming the built executable."""
 import http.client
 import os
 import random
+import socket
 import sys
+import threading
 import time
 import unittest
 
@@ -436,6 +438,32 @@ class PersistentHostileCases(HostileCases):
     def idle_peak(self):
         return 0
 
+    def test_slow_bodies_do_not_hold_the_gate_processes(self):
+        self.assertEqual(200, self.register("slow1").status)
+        slow = [socket.create_connection(("127.0.0.1", self.site.port)) for _ in range(4)]
+        for conn in slow:
+            conn.sendall(b"POST /cgi/orvanegate.exe HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                         b"Content-Length: 600000\r\n\r\n")
+        stop = threading.Event()
+
+        def dribble():  # 600 bytes a second each, of bodies that never end within the case
+            while not stop.wait(1):
+                for conn in slow:
+                    conn.sendall(b"x" * 600)
+
+        sender = threading.Thread(target=dribble)
+        sender.start()
+        try:
+            time.sleep(2)
+            answer = self.request("GET", "/cgi/orvanegate.exe?showuser=slow1&session=demo")
+        finally:
+            stop.set()
+            sender.join()
+            for conn in slow:
+                conn.close()
+        figure("%s profile query beside 4 slow bodies: %.2f s" % (self.site.name, answer.seconds))
+        self.assertIn("山田花子".encode("cp932"), answer.body)
+        self.assertLess(answer.seconds, 2)
 
 class LighttpdFastCgiHostileTest(PersistentHostileCases, unittest.TestCase):
     SITE = served_site.LighttpdFastCgi

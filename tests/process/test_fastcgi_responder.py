@@ -1,9 +1,13 @@
 """The persistent FastCGI mode against CGI mode: requests of different members, sessions
 and commands interleaved in one process get the bytes that a process per request gives;
-a failing request, a client that hangs up, the request bound and memory after an upload."""
+a failing request, a client that hangs up, the request bound and memory after an upload;
+connections that may not hold a process: silent ones, huge parameters, other hosts."""
 
+import contextlib
 import os
 import re
+import socket
+import struct
 import time
 import unittest
 
@@ -92,6 +96,19 @@ def site_files(site):
 def open_files(pid):
     folder = "/proc/%d/fd" % pid
     return [os.readlink(os.path.join(folder, fd)) for fd in os.listdir(folder)]
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def port_answers(host, port, query):
+    try:
+        return b"Status: 200" in fastcgi_client.request((host, port), query, timeout=5).stdout
+    except ConnectionRefusedError:
+        return False
 
 
 def rss_bytes(pid):
@@ -190,6 +207,46 @@ class Persistent(cgi_harness.CgiTestCase):
         self.assertEqual(2, len([n for n in site.leaf_files() if n.endswith(".jpg")]))
         after = rss_bytes(responder.child.pid)
         self.assertLess(after - idle, 4 * MIB, "idle %d, after %d" % (idle, after))
+
+    def test_connections_that_would_hold_a_process_are_closed_or_never_made(self):
+        site = leaf_site(self)
+        responder = self.start_responder(site, {"ORVANEGATE_IDLE_TIMEOUT": "1",
+                                                "ASAN_OPTIONS": "quarantine_size_mb=0"})
+        query = cgi_harness.cgi_env("GET", query="showuser=m1&session=site1")
+        responder.run(query)
+        idle = rss_bytes(responder.child.pid)
+        begin = fastcgi_client.record(fastcgi_client.BEGIN_REQUEST, struct.pack(">HB5x", 1, 0))
+        params = fastcgi_client.stream(fastcgi_client.PARAMS, fastcgi_client.encode_params(query))
+        # A value declared 256 MiB long, sent on until the responder stops taking it.
+        huge = ([begin + fastcgi_client.record(fastcgi_client.PARAMS, b"\x04\x90\0\0\0HUGE")]
+                + [fastcgi_client.record(fastcgi_client.PARAMS, b"x" * 65528)] * 4096)
+        for label, chunks in (("nothing sent", []), ("begin only", [begin]),
+                              ("no body", [begin + params]), ("256 MiB parameter", huge)):
+            with self.subTest(label), fastcgi_client.connect(responder.address, 5) as conn:
+                try:
+                    for chunk in chunks:
+                        conn.sendall(chunk)
+                except OSError:
+                    pass  # refused as it came
+                conn.settimeout(10)  # a socket.timeout where the connection is kept
+                with contextlib.suppress(ConnectionResetError):
+                    while conn.recv(65536):
+                        pass
+                self.assertIn(b"Status: 200", responder.run(query).stdout)
+        self.assertLess(rss_bytes(responder.child.pid) - idle, 4 * MIB)
+        # Parameters of just under 1 MiB in all are answered.
+        big = dict(query, HTTP_X_BIG="y" * (MIB - 4096))
+        self.assertIn(b"Status: 200", responder.run(big).stdout)
+        # ":PORT" on this machine only (another address of it stands for another host).
+        for host, other_host_reaches in (("", False), ("0.0.0.0", True)):
+            with self.subTest(host or ":PORT"):
+                port = free_port()
+                self.start_responder(site, {}, ("--fastcgi", "%s:%d" % (host, port)))
+                deadline = time.monotonic() + 20
+                while not port_answers("127.0.0.1", port, query):
+                    self.assertLess(time.monotonic(), deadline)
+                    time.sleep(0.05)
+                self.assertEqual(other_host_reaches, port_answers("127.0.0.2", port, query))
 
 
 if __name__ == "__main__":
