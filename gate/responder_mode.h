@@ -7,9 +7,11 @@
 
 namespace orvane {
 
-// Requests a persistent process answers before it exits, so that an unforeseen leak
-// cannot grow forever; its manager starts another.
-inline constexpr long kDefaultMaxRequests = 500;
+// Requests a persistent process answers before it exits (0: no bound). Without a bound
+// by default: a manager that starts the processes once and never again (spawn-fcgi -F)
+// would run out of them. Managers that start another (the shipped script and units) set
+// a bound, so that an unforeseen leak cannot grow forever.
+inline constexpr long kDefaultMaxRequests = 0;
 
 struct ResponderMode {
   bool fastcgi = false;
@@ -19,8 +21,8 @@ struct ResponderMode {
 };
 
 // What the process was started for. A web server's CGI request (GATEWAY_INTERFACE set)
-// may carry words of a query string as arguments: they are never options. Without
-// arguments, a listening socket on standard input makes a FastCGI process (process
+// may carry words of a query string as arguments: they are never options. Otherwise an
+// argument that is not a responder option is an error. Without arguments, a listening socket on standard input makes a FastCGI process (process
 // managers start it so); "--fastcgi ADDRESS" opens its own socket; "--max-requests N"
 // or the variable ORVANEGATE_MAX_REQUESTS bounds the requests per process.
 ResponderMode ChooseResponderMode(const std::vector<std::string>& arguments,
