@@ -8,7 +8,7 @@ import unittest
 
 import cgi_harness
 import gate_pages as pages
-from gate_site import GateSite, split_reply
+from gate_site import GateSite, config_line, split_reply
 
 ERROR_LOG = re.compile(rb"\A\d{8}-\d\d:\d\d:\d\d\r\nsessiondb error\r\n\Z")
 STAMP_FILE = re.compile(r"\A(\d{8})-\d{6}-\d{3}\.txt\Z")
@@ -18,24 +18,32 @@ REGISTER_TARO = (("session", "site1"), ("command", "registration"), ("id", "taro
 
 
 class ConfigurationTest(unittest.TestCase):
-    def assert_logged_empty_page(self, site):
-        site.assert_page(b"", site.post_form(*REGISTER_TARO))
+    def assert_logged_empty_page(self, site, reason):
+        """An empty page, error.txt and the operator's line naming config.txt and why."""
+        body = pages.urlencoded(*REGISTER_TARO)
+        stdout, stderr = site.post_logged(body)
+        site.assert_page(b"", stdout)
+        config = '"%s"' % site.path("config.txt")
+        self.assertEqual(config_line("sessiondb error", reason.replace("CONFIG", config)), stderr)
         with open(os.path.join(site.root, "error.txt"), "rb") as f:
             self.assertRegex(f.read(), ERROR_LOG)
         self.assertEqual([], site.member_files())
 
     def test_no_config_gives_empty_page_and_error_log(self):
-        self.assert_logged_empty_page(GateSite(self, config=False))
+        self.assert_logged_empty_page(GateSite(self, config=False), "CONFIG does not exist")
 
     def test_sessiondb_unusable_gives_empty_page_and_error_log(self):
-        for label, config in (("missing directory", b"sessiondb=/nonexistent/orvane\r\n"),
-                              ("empty value", b"sessiondb=\r\n"),
-                              ("no key", b"dumppath=/tmp\r\n"),
-                              ("space before =", b"sessiondb =%s\r\n")):
+        no_key = "CONFIG sets no sessiondb"
+        for label, config, reason in (
+                ("missing directory", b"sessiondb=/nonexistent/orvane\r\n",
+                 'sessiondb "/nonexistent/orvane" of CONFIG names no directory'),
+                ("empty value", b"sessiondb=\r\n", no_key),
+                ("no key", b"dumppath=/tmp\r\n", no_key),
+                ("space before =", b"sessiondb =%s\r\n", no_key)):
             with self.subTest(label):
                 site = GateSite(self)
                 site.write_config(config.replace(b"%s", site.sessions.encode()))
-                self.assert_logged_empty_page(site)
+                self.assert_logged_empty_page(site, reason)
 
     def test_config_keys_match_in_any_case_and_without_final_delimiter(self):
         site = GateSite(self)
@@ -244,21 +252,28 @@ class SettingsAndRoutingTest(unittest.TestCase):
         site.write_session("nokeys", "PATH =%s\r\n" % site.leaves)
         site.write_session("cased", "Path=%s\r\nMEMBERSDB=%s\r\npath=/nonexistent\r\n"
                            % (site.leaves, site.members))
+        # The operator hears of a settings file that gives no directory, not of a session
+        # that has none.
+        no_path = ("The session does not exist", 'path "%s/missing" of "SETTINGS" names no directory'
+                   % site.root)
+        no_key = ("The session does not exist", '"SETTINGS" sets no path')
+        no_members = ("MemberDB does not exist", 'membersdb "%s/missing" of "SETTINGS" names no '
+                      "directory" % site.root)
         cases = (
-            (None, "registration", pages.error_page(pages.NO_SESSION)),
-            ("", "registration", pages.error_page(pages.NO_SESSION)),
-            ("nosite", "registration", pages.error_page(pages.NO_SESSION)),
-            ("nopath", "registration", pages.error_page(pages.NO_SESSION)),
-            ("nokeys", "registration", pages.error_page(pages.NO_SESSION)),
-            ("nomembers", "registration", pages.error_page(pages.NO_MEMBERDB)),
-            ("nomembers", "postleaf", pages.error_page(pages.NO_MEMBERDB)),
-            ("nomembers", "nothing", pages.error_page(pages.NO_MEMBERDB)),
-            ("nomembers", None, pages.error_page(pages.NO_MEMBERDB)),
-            ("cased", "registration", pages.registration_accepted_page()),
+            (None, "registration", pages.error_page(pages.NO_SESSION), None),
+            ("", "registration", pages.error_page(pages.NO_SESSION), None),
+            ("nosite", "registration", pages.error_page(pages.NO_SESSION), None),
+            ("nopath", "registration", pages.error_page(pages.NO_SESSION), no_path),
+            ("nokeys", "registration", pages.error_page(pages.NO_SESSION), no_key),
+            ("nomembers", "registration", pages.error_page(pages.NO_MEMBERDB), no_members),
+            ("nomembers", "postleaf", pages.error_page(pages.NO_MEMBERDB), no_members),
+            ("nomembers", "nothing", pages.error_page(pages.NO_MEMBERDB), no_members),
+            ("nomembers", None, pages.error_page(pages.NO_MEMBERDB), no_members),
+            ("cased", "registration", pages.registration_accepted_page(), None),
         )
         if not cgi_harness.names_ignore_case():  # else SITE1.txt is site1.txt
-            cases = (("SITE1", "registration", pages.error_page(pages.NO_SESSION)),) + cases
-        for session, command, page in cases:
+            cases = (("SITE1", "registration", pages.error_page(pages.NO_SESSION), None),) + cases
+        for session, command, page, logged in cases:
             with self.subTest(session=session, command=command):
                 fields = [("id", "taro"), ("pw", "secret"), ("pw2", "secret"),
                           ("realname", "T"), ("mail", "m")]
@@ -266,7 +281,11 @@ class SettingsAndRoutingTest(unittest.TestCase):
                     fields.insert(0, ("command", command))
                 if session is not None:
                     fields.insert(0, ("session", session))
-                site.assert_page(page, site.post_form(*fields))
+                stdout, stderr = site.post_logged(pages.urlencoded(*fields))
+                site.assert_page(page, stdout)
+                settings = os.path.join(site.sessions, "%s.txt" % session)
+                self.assertEqual(config_line(logged[0], logged[1].replace("SETTINGS", settings))
+                                 if logged else b"", stderr)
         self.assertEqual([b"taro.txt"], site.member_files())
 
     def test_unsafe_session_names_name_no_site(self):

@@ -7,11 +7,22 @@ import unittest
 import cgi_harness
 from cgi_harness import cgi_env
 
-# The reply of a handled request whose handler set nothing.
+# The reply of a handled request whose handler set nothing (the site has no config.txt),
+# and the start of the operator's line about it.
 EMPTY_REPLY = b"Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n"
+NO_CONFIG_LINE = b"orvanegate: configuration: sessiondb error: "
 
 
 class RequestCycle(cgi_harness.CgiTestCase):
+    def run_cgi(self, site, env=None, stdin=b"", args=()):
+        """A run on a site without config.txt: a request that reaches the handler writes
+        the operator's line about it, and nothing else."""
+        result = super().run_cgi(site, env, stdin, args, expect_stderr=True)
+        if result.stderr:
+            self.assertTrue(result.stderr.startswith(NO_CONFIG_LINE), result.stderr)
+            self.assertEqual(1, result.stderr.count(b"\n"), result.stderr)
+        return result
+
     def test_empty_path_info_reaches_the_action_and_is_sent_once(self):
         site = self.make_site()
         for method in ("GET", "POST", "DELETE"):
