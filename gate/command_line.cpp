@@ -9,7 +9,8 @@ namespace orvane {
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: orvanegate [--check [session...] | --version | --help]\n"
+    "Usage: orvanegate [--check [session...] | --fastcgi ADDRESS [--max-requests N] |\n"
+    "                   --version | --help]\n"
     "Started by a web server (GATEWAY_INTERFACE set), it answers one CGI request and\n"
     "ignores its arguments. From a shell, an argument not listed here is refused (exit\n"
     "code 2, nothing written):\n"
