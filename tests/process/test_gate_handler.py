@@ -23,7 +23,7 @@ class ConfigurationTest(unittest.TestCase):
         body = pages.urlencoded(*REGISTER_TARO)
         stdout, stderr = site.post_logged(body)
         site.assert_page(b"", stdout)
-        config = '"%s"' % site.path("config.txt")
+        config = '"%s"' % cgi_harness.native_path(site.path("config.txt"))
         self.assertEqual(config_line("sessiondb error", reason.replace("CONFIG", config)), stderr)
         with open(os.path.join(site.root, "error.txt"), "rb") as f:
             self.assertRegex(f.read(), ERROR_LOG)
@@ -254,11 +254,12 @@ class SettingsAndRoutingTest(unittest.TestCase):
                            % (site.leaves, site.members))
         # The operator hears of a settings file that gives no directory, not of a session
         # that has none.
-        no_path = ("The session does not exist", 'path "%s/missing" of "SETTINGS" names no directory'
-                   % site.root)
+        missing = cgi_harness.native_path(site.root + "/missing")
+        no_path = ("The session does not exist", 'path "%s" of "SETTINGS" names no directory'
+                   % missing)
         no_key = ("The session does not exist", '"SETTINGS" sets no path')
-        no_members = ("MemberDB does not exist", 'membersdb "%s/missing" of "SETTINGS" names no '
-                      "directory" % site.root)
+        no_members = ("MemberDB does not exist", 'membersdb "%s" of "SETTINGS" names no '
+                      "directory" % missing)
         cases = (
             (None, "registration", pages.error_page(pages.NO_SESSION), None),
             ("", "registration", pages.error_page(pages.NO_SESSION), None),
@@ -283,7 +284,7 @@ class SettingsAndRoutingTest(unittest.TestCase):
                     fields.insert(0, ("session", session))
                 stdout, stderr = site.post_logged(pages.urlencoded(*fields))
                 site.assert_page(page, stdout)
-                settings = os.path.join(site.sessions, "%s.txt" % session)
+                settings = cgi_harness.native_path(os.path.join(site.sessions, "%s.txt" % session))
                 self.assertEqual(config_line(logged[0], logged[1].replace("SETTINGS", settings))
                                  if logged else b"", stderr)
         self.assertEqual([b"taro.txt"], site.member_files())
