@@ -59,15 +59,6 @@ TEST(FileErrors, ReadingAndDevicesAreInOutErrorsThatNeverRetry) {
   }
 }
 
-TEST(FileErrors, AWriteFailureKeepsTheStreamTextAndLogsTheFileAndTheReason) {
-  try {
-    ThrowWriteFailure("f.txt", 28);
-  } catch (const EWriteError& error) {
-    EXPECT_EQ(error.Message(), "ストリームへの書き込みエラー");
-    EXPECT_EQ(error.Detail(), "file \"" + FullPath("f.txt") + "\". " + ErrorCodeText(28));
-  }
-}
-
 TEST(FileErrors, EverySystemCodeHasAText) {
   for (const int code : {kSharingViolation, 2, 5, 112, 999999}) {
     SCOPED_TRACE(code);

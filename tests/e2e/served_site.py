@@ -14,9 +14,7 @@ The same sites with the gate in its persistent FastCGI mode:
 * ``LighttpdFastCgi``: site/lighttpd-fastcgi.conf, mod_fastcgi starting the gate processes;
 * ``ApacheFastCgi``: site/apache2-fastcgi-site.conf, mod_proxy_fcgi;
 * ``NginxFastCgi``: site/nginx-fastcgi-site.conf;
-  the last two with the gate processes of site/orvanegate-fastcgi.sh (spawn-fcgi);
-* ``NginxSpawnFcgi``: the nginx one with processes that plain ``spawn-fcgi -F`` started once
-  and nothing replaces.
+  the last two with the gate processes of site/orvanegate-fastcgi.sh (spawn-fcgi).
 
 Run as root, every server (and fcgiwrap) works as www-data, which owns what the gate writes.
 ``unavailable()`` names what this machine lacks to run a server, or None.
@@ -425,16 +423,12 @@ class NginxFastCgi(Nginx):
 
 class NginxSpawnFcgi(NginxFastCgi):
     name = "nginx-spawn-fcgi"
+    programs = ("nginx", "spawn-fcgi", "ab")
 
     def start_gate_processes(self, count=4):
-        """spawn-fcgi -s SOCKET -F COUNT -- EXECUTABLE, without the shipped manager: it
-        forks the processes and ends; stop() ends them by their executable."""
-        with open(self.path("logs", "spawn-fcgi.out"), "ab") as log:
-            subprocess.run([program("spawn-fcgi"), "-s", self.path("run", "orvanegate.sock"),
-                            "-F", str(count), "--", self.path("cgi", "orvanegate.exe")],
-                           stdin=subprocess.DEVNULL, stdout=log, stderr=log, cwd=self.run,
-                           env=SERVER_ENVIRONMENT, check=True, timeout=START_SECONDS,
-                           **server_account())
+        subprocess.run([program("spawn-fcgi"), "-s", self.path("run", "orvanegate.sock"), "-F",
+                        str(count), "--", self.path("cgi", "orvanegate.exe")], cwd=self.run,
+                       env=SERVER_ENVIRONMENT, capture_output=True, check=True, **server_account())
 
 
 class SiteCases:

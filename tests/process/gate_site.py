@@ -180,12 +180,6 @@ def log_line(class_name, message, method="POST"):
             b" (request: " + method.encode() + b" " + SCRIPT_NAME.encode() + b")\n")
 
 
-def config_line(failure, reason, method="POST"):
-    """The operator's log line of a configuration that ended a request to the gate."""
-    return (b"orvanegate: configuration: " + failure.encode() + b": " + reason.encode() +
-            b" (request: " + method.encode() + b" " + SCRIPT_NAME.encode() + b")\n")
-
-
 def split_reply(actual):
     """(header block, page) of a reply."""
     head, sep, page = actual.partition(b"Content:\r\n\r\n")
