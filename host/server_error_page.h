@@ -12,7 +12,7 @@ class Exception;
 
 struct TExceptionReport {
   std::string ClassName;
-  std::string Message;  // empty for an object that is not an Exception
+  std::string Message;      // empty for an object that is not an Exception
   std::string Detail = {};  // the log line's addition to the message (Exception::Detail)
 };
 
