@@ -59,4 +59,8 @@ ConfigSettings ReadConfigSettings(const std::string& config_file);
 // The same for a site settings file.
 SessionSettings ReadSessionSettings(const std::string& settings_file);
 
+// Why a settings file leaves the directory setting `key` unset, for the operator's log:
+// the file does not exist, does not set the key, or the value names no directory.
+std::string UnsetDirectoryReason(const std::string& settings_file, std::string_view key);
+
 }  // namespace orvane

@@ -14,6 +14,7 @@
 //   request logs                    request_logs.cpp
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,12 @@ class TWebModule1 : public TWebModule, public ConfigSettings, public SessionSett
   std::string GetExecutableDirectory();
   void LoadConfig();
   void LoadSessionSettings(const std::string& session);
+  // The operator's line on standard error (as the status-500 line) for a configuration
+  // that ends the request with `failure`: config.txt (without a session) or the
+  // session's settings file leaves the directory setting `key` unset. Nothing for a
+  // session that has no settings file.
+  void LogConfigurationFailure(TWebRequest& request, std::string_view failure,
+                               std::optional<std::string_view> session, std::string_view key);
 
   // Member records. CheckMemberPassword's results keep the numbers its callers and
   // tests have always compared.

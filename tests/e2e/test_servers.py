@@ -12,6 +12,7 @@ import os
 import random
 import re
 import socket
+import subprocess
 import time
 import unittest
 
@@ -456,6 +457,18 @@ class ApacheFastCgiTest(ServerCases, unittest.TestCase):
 
 class NginxFastCgiTest(ServerCases, unittest.TestCase):
     SITE = served_site.NginxFastCgi
+
+
+class NginxSpawnFcgiTest(served_site.SiteCases, unittest.TestCase):
+    SITE = served_site.NginxSpawnFcgi
+
+    def test_processes_started_once_answer_20000_requests(self):
+        processes = sorted(self.site.gate_processes())
+        url = "http://127.0.0.1:%d/cgi/orvanegate.exe?showuser=a&session=demo" % self.site.port
+        done = subprocess.run(["ab", "-n", "20000", "-c", "8", "-s", "30", url],
+                              capture_output=True, timeout=240)
+        self.assertRegex(done.stdout, rb"Complete requests: +20000\nFailed requests: +0\nTotal")
+        self.assertEqual((4, processes), (len(processes), sorted(self.site.gate_processes())))
 
 
 if __name__ == "__main__":

@@ -254,12 +254,14 @@ class SiteCheck(cgi_harness.CgiTestCase):
         site = self.make_site()
         with open(os.path.join(REPO, "CMakeLists.txt"), encoding="utf-8") as cmake:
             version = re.search(r"project\(orvanegate VERSION (\S+)", cmake.read()).group(1)
-        for option, text in (("--version", "orvanegate %s\n" % version),
-                             ("--help", "Usage: orvanegate")):
+        for option, code, text in (("--version", 0, "orvanegate %s\n" % version),
+                                   ("--help", 0, "Usage: orvanegate"),
+                                   ("--chek", 2, "orvanegate: unknown argument --chek\nUsage:")):
             with self.subTest(option):
-                result = self.run_cgi(site, {}, args=(option,))
-                self.assertEqual(0, result.exit_code)
-                self.assertTrue(result.stdout.decode().startswith(text), result.stdout)
+                result = self.run_cgi(site, {}, args=(option,), expect_stderr=code == 2)
+                self.assertEqual(code, result.exit_code)
+                self.assertTrue((result.stderr or result.stdout).decode().startswith(text))
+                self.assertFalse(os.path.exists(site.path("error.txt")))
 
 
 class UnderAWebServer(cgi_harness.CgiTestCase):
