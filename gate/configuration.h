@@ -26,11 +26,14 @@ struct SettingKey {
 struct ConfigSettings {
   std::string sessiondb;
   std::string dumppath;
+  // How the gate writes passwords: "plain" (also when unset) or "argon2id".
+  std::string passwordstore;
 };
 
 inline constexpr SettingKey<ConfigSettings> kConfigKeys[] = {
     {"sessiondb", SettingKind::Directory, &ConfigSettings::sessiondb},
     {"dumppath", SettingKind::Directory, &ConfigSettings::dumppath},
+    {"passwordstore", SettingKind::Text, &ConfigSettings::passwordstore},
 };
 
 struct SessionSettings {

@@ -60,11 +60,6 @@ TFieldList ReadMemberRecord(const std::string& path);
 // The same record as one text, for reading values as views into it.
 std::string ReadMemberRecordText(const std::string& path);
 
-// Whether the given password opens a record whose "pw" value is `stored`. A record
-// without a "pw" line (or with an empty one: hand-edited, a byte-order mark before it,
-// another key) is opened by no password at all, the empty one included.
-bool PasswordMatches(std::string_view stored, std::string_view given);
-
 // Creates a record with the text only when no file of that name exists yet; false
 // when one does. Other failures raise, and leave no record behind. Holds the members
 // directory's rewrite lock meanwhile, as rewrites do, for the helper file they share.
