@@ -28,7 +28,10 @@ if(NOT EXISTS ${orvane_sodium_lib}/include/sodium/version.h.in)
   message(FATAL_ERROR "${ORVANEGATE_SODIUM_SOURCE} is no libsodium source tree")
 endif()
 
-# version.h, which the package's configure script would write, from configure.ac's numbers.
+# The headers, with version.h beside them, which the package's configure script would
+# write: from configure.ac's numbers.
+file(COPY ${orvane_sodium_lib}/include/ DESTINATION ${CMAKE_BINARY_DIR}/sodium-include
+     PATTERN "*.in" EXCLUDE)
 file(STRINGS ${ORVANEGATE_SODIUM_SOURCE}/configure.ac orvane_sodium_numbers
      REGEX "^(SODIUM_LIBRARY_VERSION_(MAJOR|MINOR)=|AC_INIT)")
 string(REGEX MATCH "MAJOR=([0-9]+)" _ "${orvane_sodium_numbers}")
@@ -45,9 +48,8 @@ configure_file(${orvane_sodium_lib}/include/sodium/version.h.in
 # macros, so the portable code is used throughout.
 file(GLOB_RECURSE orvane_sodium_sources ${orvane_sodium_lib}/*.c)
 add_library(orvane_sodium STATIC ${orvane_sodium_sources})
-target_include_directories(orvane_sodium BEFORE
-  PUBLIC ${CMAKE_BINARY_DIR}/sodium-include ${orvane_sodium_lib}/include
-  PRIVATE ${CMAKE_BINARY_DIR}/sodium-include/sodium ${orvane_sodium_lib}/include/sodium)
+target_include_directories(orvane_sodium
+  PUBLIC ${CMAKE_BINARY_DIR}/sodium-include PRIVATE ${CMAKE_BINARY_DIR}/sodium-include/sodium)
 target_compile_definitions(orvane_sodium PUBLIC SODIUM_STATIC
   PRIVATE CONFIGURED=1 NATIVE_LITTLE_ENDIAN=1)
 # The library's own code, compiled as its authors wrote it.

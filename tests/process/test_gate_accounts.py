@@ -4,6 +4,7 @@ changeprof2, their messages in check order and the member records they leave."""
 import os
 import re
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -12,6 +13,13 @@ import cgi_harness
 import gate_pages as pages
 from gate_site import GateSite, reply, split_reply
 from gate_pages import leaf_posting
+from gate_site import leaf_site
+
+try:
+    import argon2
+except ImportError:  # an interpreter other than Debian's, which holds python3-argon2
+    sys.path.append("/usr/lib/python3/dist-packages")
+    import argon2
 
 # A record as an older gate or an administrator may have left it: lone LF line ends,
 # a line without "=", an unknown key and no CR LF at the end.
@@ -373,6 +381,90 @@ class ChangeProfileTest(unittest.TestCase):
             self.assertIn(out, shown, out[:300])
         self.assertIn(site.read_member("taro"), records)
         self.assertEqual([b"taro.txt"], site.member_files())
+
+
+# Argon2id hashes of Secret1 made by each build of the gate and by argon2-cffi: each
+# build opens every one of them, under either setting.
+VECTORS = {
+    "linux": b"$argon2id$v=19$m=19456,t=2,p=1$SQR5q+LmZ38dmwdvgVknHg$"
+             b"TmkwH59UCZCrT+HtDATaSXbtSCsMRs/3rqYV21h+zFI",
+    "windows": b"$argon2id$v=19$m=19456,t=2,p=1$6vAsNWWbFAYXn11efw/V3g$"
+               b"Qt9sondfpTyZ9sX3BjUr6pZ5wuKXrso2e+seb/sgC+M",
+    "argon2-cffi": b"$argon2id$v=19$m=19456,t=2,p=1$yYRXJqMGIjX80JYEsLIWyA$"
+                   b"NSCX1rePWwbwYC4jAVAGBe3o48pbyTnwfFXgsPNzLow",
+}
+WEAKER = b"$argon2id$v=19$m=8192,t=1,p=1$v9RgtWYwmd7yhtYxKwSkjw$JeQ1k22sVTR+3HQ2A1krloj1WW6ZtpweH5RBpmgcqHU"
+HASH = re.compile(rb"\$argon2id\$v=19\$m=19456,t=2,p=1\$[A-Za-z0-9+/]{22}\$[A-Za-z0-9+/]{43}")
+# HAND_RECORD as every rewrite leaves it, with {} for its password line.
+REWRITTEN = b"id=taro\r\nnote line\r\n{}\r\nrealname=Taro\r\nextra=kept\r\nmail=t@x.jp\r\n"
+
+
+def hashed_by_gate(record, password):
+    """The record's hash line, checked to hold a hash of the password; the record with {}
+    in its place."""
+    found = re.search(rb"\r\npwhash=(" + HASH.pattern + rb")\r\n", record)
+    if found is None:
+        raise AssertionError("no pwhash line in %r" % record)
+    argon2.PasswordHasher().verify(found.group(1), password)
+    return record.replace(b"pwhash=" + found.group(1), b"{}", 1)
+
+
+class PasswordStoreTest(unittest.TestCase):
+    def site(self, store, record=None):
+        site = leaf_site(self, nameorder="num3d")
+        site.write_config(b"sessiondb=%s/\r\npasswordstore=%s\r\n" % (site.sessions.encode(), store))
+        if record is not None:
+            site.write_member("taro", record)
+        return site
+
+    def test_registration_stores_no_byte_of_the_password(self):
+        site = self.site(b"argon2id")
+        fields = dict(RegistrationTest.VALID, pw="新&pw", pw2="新&pw")
+        site.assert_page(pages.registration_accepted_page(),
+                         site.post_form(*command("registration", *fields.items())))
+        record = site.read_member("taro")
+        self.assertNotIn(pages.sj("新"), record)
+        self.assertEqual(b"id=taro\r\n{}\r\nrealname=Taro\r\ncountry=JP\r\nmail=t@x.jp\r\n",
+                         hashed_by_gate(record, pages.sj("新&amp;pw")))
+
+    def test_right_passwords_store_as_the_setting_asks_keeping_every_other_line(self):
+        plain = HAND_RECORD
+        weaker = HAND_RECORD.replace(b"pw=Secret1", b"pwhash=" + WEAKER)
+        strong = HAND_RECORD.replace(b"pw=Secret1", b"pwhash=" + VECTORS["argon2-cffi"])
+        post = ("postleaf", leaf_posting(member=b"taro", password=b"Secret1"), pages.file_accepted_page())
+        change = ("changepw", command("changepw", ("id", "taro"), ("pw0", "Secret1"), ("pw1", "NewPass"),
+                                      ("pw2", "NewPass")), pages.registration_accepted_page())
+        for store, before, (name, parts, page), password, after in (
+                (b"argon2id", plain, post, b"Secret1", "hash"),
+                (b"argon2id", weaker, post, b"Secret1", "hash"),
+                (b"argon2id", strong, post, b"Secret1", strong),
+                (b"argon2id", plain, change, b"NewPass", "hash"),
+                (b"argon2id", strong, change, b"NewPass", "hash"),
+                (b"plain", strong, post, b"Secret1", strong),
+                (b"plain", weaker, post, b"Secret1", weaker),
+                (b"plain", strong, change, b"NewPass", REWRITTEN.replace(b"{}", b"pw=NewPass")),
+                (b"argon2id", plain, ("postleaf", leaf_posting(member=b"taro", password=b"secret1"),
+                                      pages.error_page(pages.LEAF_WRONG_PW)), b"", plain)):
+            with self.subTest(store=store, before=before, command=name):
+                site = self.site(store, before)
+                site.assert_page(page, site.post_multipart(*parts))
+                record = site.read_member("taro")
+                if after == "hash":
+                    self.assertEqual(REWRITTEN, hashed_by_gate(record, password))
+                else:
+                    self.assertEqual(after, record)
+
+    def test_change_profile_form_and_save_answer_as_on_the_plain_site(self):
+        form = command("changeprof1", ("id", "taro"), ("pw", "Secret1"))
+        save = command("changeprof2", ("id", "taro"), ("pw", "Secret1"), *FULL_PROFILE)
+        plain_site = self.site(b"plain", HAND_RECORD)
+        expected = [plain_site.post_form(*form), plain_site.post_form(*save)]
+        for store in (b"plain", b"argon2id"):
+            for maker, vector in VECTORS.items():
+                with self.subTest(store=store, made_by=maker):
+                    site = self.site(store, HAND_RECORD.replace(b"pw=Secret1", b"pwhash=" + vector))
+                    self.assertEqual(expected, [site.post_form(*form), site.post_form(*save)])
+                    self.assertIn(b"pwhash=" + vector + b"\r\n", site.read_member("taro"))
 
 
 class GuessingTest(unittest.TestCase):
