@@ -204,6 +204,23 @@ class HostileBodyTest(unittest.TestCase):
                 self.assertLessEqual(peak - idle, 2 * len(body) + (4 << 20),
                                      "peak %d MiB above idle" % ((peak - idle) >> 20))
 
+    def test_a_command_that_hashes_a_password_adds_the_hash_memory_alone(self):
+        for label, fields in (
+                ("registration", command("registration", ("id", "jiro"), ("pw", "Secret1"),
+                                         ("pw2", "Secret1"), ("realname", "J"), ("mail", "m"))),
+                ("changepw", command("changepw", ("id", "taro"), ("pw0", "Secret1"),
+                                     ("pw1", "NewPass"), ("pw2", "NewPass")))):
+            with self.subTest(label):
+                site = GateSite(self)
+                site.write_config(b"sessiondb=%s\r\npasswordstore=argon2id\r\n" % site.sessions.encode())
+                site.write_member("taro", b"id=taro\r\npwhash=" + VECTORS["linux"] + b"\r\n")
+                body = pages.urlencoded(*fields)
+                _, idle = self.peak(site, b"", "text/plain")
+                out, peak = self.peak(site, body, "application/x-www-form-urlencoded")
+                site.assert_page(pages.registration_accepted_page(), out)
+                self.assertLessEqual(peak - idle, 2 * len(body) + (4 << 20) + (19 << 20),
+                                     "peak %d MiB above idle" % ((peak - idle) >> 20))
+
 
 class ChangePasswordTest(unittest.TestCase):
     def change(self, site, member="taro", pw0="Secret1", pw1="NewPass", pw2="NewPass"):
