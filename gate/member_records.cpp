@@ -292,7 +292,7 @@ void TWebModule1::AdoptMemberPassword(const std::string& members_dir, const std:
   RewriteMemberRecord(MemberRecordPath(members_dir, id), [&](TFieldEdits& edits) {
     const StoredPassword stored = StoredPasswordInEdits(edits);
     if (!NeedsRestoring(stored, store) || !PasswordsChecked.Opens(stored, password)) return false;
-    StorePassword(edits, password, store);
+    StorePassword(edits, PreparePassword(password, store));
     return true;
   });
 }
@@ -302,9 +302,10 @@ bool TWebModule1::ChangeMemberPassword(const std::string& members_dir, const std
                                        const std::string& new_password) {
   const std::optional<std::string> path = FindMemberRecord(members_dir, id);
   if (!path) return false;
+  const PasswordToStore stored = PreparePassword(new_password, PasswordStoreOf(passwordstore));
   return RewriteMemberRecord(*path, [&](TFieldEdits& record) {
     if (!PasswordsChecked.Opens(StoredPasswordInEdits(record), old_password)) return false;
-    StorePassword(record, new_password, PasswordStoreOf(passwordstore));
+    StorePassword(record, stored);
     return true;
   });
 }
@@ -335,7 +336,7 @@ bool TWebModule1::UpdateMemberProfile(const std::string& members_dir, std::strin
     const StoredPassword stored = StoredPasswordInEdits(record);
     if (!PasswordsChecked.Opens(stored, password)) return false;
     const PasswordStore store = PasswordStoreOf(passwordstore);
-    if (NeedsRestoring(stored, store)) StorePassword(record, password, store);
+    if (NeedsRestoring(stored, store)) StorePassword(record, PreparePassword(password, store));
     for (const auto& [key, value] : items) {
       if (record.Value(key) != value) record.Set(key, value);
     }

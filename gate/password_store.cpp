@@ -141,23 +141,21 @@ bool NeedsRestoring(const StoredPassword& stored, PasswordStore store) {
                                               stored.kind == StoredPasswordKind::WeakerHash);
 }
 
-void StorePassword(TFieldEdits& record, std::string_view password, PasswordStore store) {
+PasswordToStore PreparePassword(std::string_view password, PasswordStore store) {
+  if (store == PasswordStore::Plain) return {kPlainPasswordKey, std::string(password)};
+  return {kPasswordHashKey, HashPassword(password)};
+}
+
+void StorePassword(TFieldEdits& record, const PasswordToStore& password) {
   const StoredPasswordKind kind = StoredPasswordInEdits(record).kind;
   const bool hashed = kind != StoredPasswordKind::Plain && kind != StoredPasswordKind::None;
-  const std::string_view kept = hashed ? kPasswordHashKey : kPlainPasswordKey;
-  const std::string_view dropped = hashed ? kPlainPasswordKey : kPasswordHashKey;
-  record.Set(dropped, {});
-  if (store == PasswordStore::Argon2id) {
-    record.Replace(kept, kPasswordHashKey, HashPassword(password));
-  } else {
-    record.Replace(kept, kPlainPasswordKey, password);
-  }
+  record.Set(hashed ? kPlainPasswordKey : kPasswordHashKey, {});
+  record.Replace(hashed ? kPasswordHashKey : kPlainPasswordKey, password.key, password.value);
 }
 
 std::string PasswordLine(std::string_view password, PasswordStore store) {
-  if (store == PasswordStore::Plain)
-    return std::string(kPlainPasswordKey) + "=" + std::string(password);
-  return std::string(kPasswordHashKey) + "=" + HashPassword(password);
+  const PasswordToStore line = PreparePassword(password, store);
+  return std::string(line.key) + "=" + line.value;
 }
 
 std::string HashPassword(std::string_view password) {

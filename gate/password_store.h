@@ -60,10 +60,17 @@ class PasswordChecks {
 // Whether a right password should store itself anew: a plain one or a weaker hash
 // under argon2id.
 bool NeedsRestoring(const StoredPassword& stored, PasswordStore store);
-// Stores the password in the store's form at the place of the record's password line
-// (the pwhash line when there is one, else the pw line, else at the end); the other
-// password line, if any, is removed.
-void StorePassword(TFieldEdits& record, std::string_view password, PasswordStore store);
+// A password in the form the store keeps it: the key and value of its line. Made before a
+// record is locked, so that no writer of the directory waits for a hash.
+struct PasswordToStore {
+  std::string_view key;
+  std::string value;
+};
+PasswordToStore PreparePassword(std::string_view password, PasswordStore store);
+// Stores the password at the place of the record's password line (the pwhash line when
+// there is one, else the pw line, else at the end); the other password line, if any, is
+// removed.
+void StorePassword(TFieldEdits& record, const PasswordToStore& password);
 // The password line of a new record, without its line end.
 std::string PasswordLine(std::string_view password, PasswordStore store);
 
