@@ -8,8 +8,9 @@
 // written only by the lock's holder. Readers (profile page, password checks) open a record
 // shared and never wait for a writer: the record at a name is always whole. Locks die with
 // their process. The steps of a writer, with what a SIGKILL between a step and the next one
-// leaves ("next writer": the next registration, password change or profile save of the
-// directory, on any server, which clears the helper first while it holds the lock):
+// leaves ("next writer": the next registration, password change, profile save or posting
+// that stores its member's password anew (see password_store.h) of the directory, on any
+// server, which clears the helper first while it holds the lock):
 //
 // | step                                      | on disk after it                     | a kill here leaves               | cleared by, when                   |
 // |-------------------------------------------|--------------------------------------|----------------------------------|------------------------------------|
