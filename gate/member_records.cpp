@@ -289,10 +289,11 @@ void TWebModule1::AdoptMemberPassword(const std::string& members_dir, const std:
   // directory's rewrite lock is then not taken at all.
   const std::optional<std::string> record = LoadMemberRecordText(members_dir, id);
   if (!record || !NeedsRestoring(StoredPasswordInText(*record), store)) return;
+  const PasswordToStore prepared = PreparePassword(password, store);
   RewriteMemberRecord(MemberRecordPath(members_dir, id), [&](TFieldEdits& edits) {
     const StoredPassword stored = StoredPasswordInEdits(edits);
     if (!NeedsRestoring(stored, store) || !PasswordsChecked.Opens(stored, password)) return false;
-    StorePassword(edits, PreparePassword(password, store));
+    StorePassword(edits, prepared);
     return true;
   });
 }
