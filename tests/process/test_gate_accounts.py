@@ -433,11 +433,15 @@ class PasswordStoreTest(unittest.TestCase):
         post = ("postleaf", leaf_posting(member=b"taro", password=b"Secret1"), pages.file_accepted_page())
         change = ("changepw", command("changepw", ("id", "taro"), ("pw0", "Secret1"), ("pw1", "NewPass"),
                                       ("pw2", "NewPass")), pages.registration_accepted_page())
+        save = ("changeprof2", command("changeprof2", ("id", "taro"), ("pw", "Secret1"), ("realname", "Taro"),
+                                       ("mail", "t@x.jp")),
+                pages.profile_page("taro", {"realname": b"Taro", "mail": b"t@x.jp"}))
         for store, before, (name, parts, page), password, after in (
                 (b"argon2id", plain, post, b"Secret1", "hash"),
                 (b"argon2id", weaker, post, b"Secret1", "hash"),
                 (b"argon2id", strong, post, b"Secret1", strong),
                 (b"argon2id", plain, change, b"NewPass", "hash"),
+                (b"argon2id", plain, save, b"Secret1", "hash"),
                 (b"argon2id", strong, change, b"NewPass", "hash"),
                 (b"plain", strong, post, b"Secret1", strong),
                 (b"plain", weaker, post, b"Secret1", weaker),
