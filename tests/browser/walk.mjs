@@ -47,16 +47,12 @@ function record() {
   return readFileSync(site.file('data', 'members', `${MEMBER}.txt`));
 }
 
-// The demo keeps passwords as Argon2id hashes: the record's hash line is read as this line.
-const HASHED = 'pwhash=<an Argon2id hash>';
+const HASHED = 'pwhash=<an Argon2id hash>';  // the demo's hash line, read as it is shown
 const HASH_LINE = /^pwhash=(\$argon2id\$v=19\$m=19456,t=2,p=1\$[A-Za-z0-9+/]{22}\$[A-Za-z0-9+/]{43})(?=\r$)/m;
+const storedHash = () => HASH_LINE.exec(sjis.decode(record()))?.[1];
 
 function recordText() {
   return sjis.decode(record()).replace(HASH_LINE, HASHED);
-}
-
-function storedHash() {
-  return HASH_LINE.exec(sjis.decode(record()))?.[1];
 }
 
 // The bytes as text to read, with their size and digest so that equal means byte for byte.

@@ -146,8 +146,7 @@ CASES = [
      ["WARNING: MEMBERS/m2.txt has no pw line"]),
     ("passwords kept plain", lambda s: s.write_config(("sessiondb=%s\r\n" % s.sessions).encode()), (), 0,
      ["passwordstore = (not set) -> plain", "WARNING: passwords are written in plain text"]),
-    ("unknown password store", lambda s: s.write_config(
-        ("sessiondb=%s\r\npasswordstore=bcrypt\r\n" % s.sessions).encode()), (), 0,
+    ("unknown password store", lambda s: s.write_config(("sessiondb=%s\r\npasswordstore=bcrypt\r\n" % s.sessions).encode()), (), 0,
      ["passwordstore = bcrypt -> plain", "WARNING: passwordstore bcrypt is neither"]),
     ("records counted by how they keep the password", lambda s: (
         s.write_member("m2", b"id=m2\r\npwhash=$argon2id$v=19$m=19456,t=2,p=1$c2FsdHNhbHQ$aGFzaA\r\n"),
