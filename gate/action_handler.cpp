@@ -71,6 +71,7 @@ void DecodeBody(TWebModule1& module, std::string_view body) {
   module.FormText.clear();
   module.UploadData = {};
   module.EntryTooLong = false;
+  module.PasswordsChecked.Forget();
   module.ParseMultipartBody(body);
   if (module.FormText.empty() && !module.EntryTooLong) module.ParseUrlEncodedBody(body);
 }

@@ -27,12 +27,15 @@ struct ConfigSettings {
   std::string sessiondb;
   std::string dumppath;
   std::string allowedorigins;
+  // How the gate writes passwords: "plain" (also when unset) or "argon2id".
+  std::string passwordstore;
 };
 
 inline constexpr SettingKey<ConfigSettings> kConfigKeys[] = {
     {"sessiondb", SettingKind::Directory, &ConfigSettings::sessiondb},
     {"dumppath", SettingKind::Directory, &ConfigSettings::dumppath},
     {"allowedorigins", SettingKind::Text, &ConfigSettings::allowedorigins},
+    {"passwordstore", SettingKind::Text, &ConfigSettings::passwordstore},
 };
 
 struct SessionSettings {

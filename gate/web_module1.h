@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "gate/configuration.h"
+#include "gate/password_store.h"
 #include "host/web_dispatcher.h"
 
 namespace orvane {
@@ -62,6 +63,10 @@ class TWebModule1 : public TWebModule, public ConfigSettings, public SessionSett
   enum class PasswordCheck { Match, Wrong, NoRecord, TooManyWrong };
   PasswordCheck CheckGuardedPassword(std::string_view id, const std::string& password,
                                      std::string_view command);
+  // Stores a right password anew where the record keeps it otherwise than passwordstore
+  // asks (plain text, or a weaker hash, under argon2id); a record stored so is not rewritten.
+  void AdoptMemberPassword(const std::string& members_dir, const std::string& id,
+                           const std::string& password);
   bool ChangeMemberPassword(const std::string& members_dir, const std::string& id,
                             const std::string& old_password, const std::string& new_password);
   bool UpdateMemberProfile(const std::string& members_dir, std::string_view id,
@@ -109,6 +114,10 @@ class TWebModule1 : public TWebModule, public ConfigSettings, public SessionSett
   // The request's local time "yyyymmdd-hhmmss-zzz" and date "yyyymmdd".
   std::string RequestStamp;
   std::string RequestDay;
+
+  // The passwords checked in this request: a check repeated while the record is held
+  // computes no second hash.
+  PasswordChecks PasswordsChecked;
 
  private:
   // Command branches of the handler; each sets the response content.

@@ -152,7 +152,8 @@ class ServerCases(served_site.SiteCases):
         self.assert_gate_page(pages.registration_accepted_page(), self.register("reg1"))
         self.assertEqual(pages.registration_record("reg1", "secret1", "山田花子", "日本",
                                                    "m@example.com"),
-                         self.site.read("data", "members", "reg1.txt"))
+                         pages.hash_checked(self.site.read("data", "members", "reg1.txt"),
+                                            b"secret1", b"pw=secret1"))
         cases = (("taken id", self.register("reg1", pw="other99"), pages.ID_TAKEN),
                  ("short password", self.register("reg2", pw="abcd"), pages.PW_SHORT),
                  ("blank name", self.register("reg3", realname=""), pages.BLANK),
