@@ -114,7 +114,8 @@ CASES = [
         ("sessiondb=%s\r\ndumppath=%s/none\r\n" % (s.sessions, s.root)).encode()), (), 0,
      ["WARNING: dumppath names no directory"]),
     ("allowedorigins with a stray entry", lambda s: s.write_config(
-        ("sessiondb=%s\r\nallowedorigins=https://www.example.com null\r\n" % s.sessions).encode()),
+        ("sessiondb=%s\r\nallowedorigins=https://www.example.com null\r\npasswordstore=argon2id\r\n"
+         % s.sessions).encode()),
      (), 0, ["allowedorigins = https://www.example.com null -> forms also from these pages",
              "WARNING: allowedorigins holds null, which is not an origin", "1 warning:"]),
     ("relative sessiondb", lambda s: s.write_config(b"sessiondb=sessions\r\n"), (), 0,
