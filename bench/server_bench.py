@@ -7,7 +7,12 @@ Every case runs at 1, 8 and 32 connections; the cases are interleaved round by r
 the table gives medians of requests per second and of the processor time per request
 spent by nginx and the case's backend processes (utime+stime of their process trees,
 exited children included). Run through bench/run.sh --servers, or:
-  python3 server_bench.py GATE_EXECUTABLE [--rounds N] [--seconds S]
+  python3 server_bench.py GATE_EXECUTABLE [--rounds N] [--seconds S] [--argon2id]
+
+--argon2id instead measures the commands that check a password on a site with
+passwordstore=argon2id, whose member holds an Argon2id hash of the gate's parameters: a
+20 KiB posting and a changepw, the gate's FastCGI mode against php-fpm (password_verify and
+password_hash with the same parameters) at 8 connections.
 """
 
 import argparse
@@ -84,6 +89,15 @@ POST_LUA = """wrk.method = "POST"
 wrk.headers["Content-Type"] = "{content_type}"
 local f = io.open("{body}", "rb"); wrk.body = f:read("*a"); f:close()
 """
+# A changepw of one of the members pw0..pw255 per request, chosen at random: members
+# change their own passwords, seldom two at once.
+CHANGEPW_LUA = """function request()
+  local body = "session=bench&command=changepw&id=pw" .. math.random(0, {last}) ..
+    "&pw0={pw}&pw1={pw}&pw2={pw}"
+  return wrk.format("POST", nil, {{["Content-Type"] = "application/x-www-form-urlencoded"}}, body)
+end
+"""
+PASSWORD_MEMBERS = 256
 REGISTER_LUA = """local count = 0
 local prefix = ""
 function setup(thread) thread:set("prefix", tostring(math.random(100000, 999999))) end
@@ -201,6 +215,41 @@ class Bench:
                 f.write(text)
         return lua
 
+    def store_hashes(self):
+        """passwordstore=argon2id; the member's password, and that of the members who change
+        theirs, as a hash of the gate's kind."""
+        try:
+            import argon2
+        except ImportError:  # an interpreter other than Debian's, which holds python3-argon2
+            sys.path.append("/usr/lib/python3/dist-packages")
+            import argon2
+        hasher = argon2.PasswordHasher(time_cost=2, memory_cost=19456, parallelism=1)
+        with open(os.path.join(self.site.cgi, "config.txt"), "ab") as f:
+            f.write(b"passwordstore=argon2id\r\n")
+        path = os.path.join(self.site.members, bench_site.MEMBER + ".txt")
+        with open(path, "rb") as f:
+            record = f.read()
+        hashed = b"pwhash=" + hasher.hash(bench_site.PASSWORD).encode()
+        record = record.replace(b"pw=" + bench_site.PASSWORD.encode(), hashed)
+        with open(path, "wb") as f:
+            f.write(record)
+        for number in range(PASSWORD_MEMBERS):
+            member = "pw%d" % number
+            with open(os.path.join(self.site.members, member + ".txt"), "wb") as f:
+                f.write(record.replace(b"id=" + bench_site.MEMBER.encode(), b"id=" + member.encode()))
+
+    def password_cases(self):
+        """The commands that check a password, against php-fpm only."""
+        self.store_hashes()
+        lua = self.scripts()
+        lua["changepw"] = self.path("changepw.lua")
+        with open(lua["changepw"], "w") as f:
+            f.write(CHANGEPW_LUA.format(last=PASSWORD_MEMBERS - 1, pw=bench_site.PASSWORD))
+        return [(work, variant, path, lua[script])
+                for work, script in (("argon2id 20 KiB posting", "posting"),
+                                     ("argon2id changepw", "changepw"))
+                for variant, path in (("gate via FastCGI", "/fastcgi"), ("php-fpm", "/php"))]
+
     def cases(self):
         """(work, variant, path, lua script or None)."""
         lua = self.scripts()
@@ -253,7 +302,8 @@ def table(results):
 def ratios(results):
     """The targets: the gate's FastCGI mode against php-fpm at 8 connections."""
     lines = []
-    for work in ("profile query", "registration", "20 KiB posting"):
+    for work in ("profile query", "registration", "20 KiB posting", "argon2id 20 KiB posting",
+                 "argon2id changepw"):
         gate = results.get((work, "gate via FastCGI", 8))
         php = results.get((work, "php-fpm", 8))
         if not gate or not php:
@@ -270,6 +320,7 @@ def main():
     parser.add_argument("exe")
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--seconds", type=int, default=3)
+    parser.add_argument("--argon2id", action="store_true")
     args = parser.parse_args()
     for tool in ("nginx", "wrk", "fcgiwrap", "spawn-fcgi", "cc"):
         if not shutil.which(tool, path=os.environ.get("PATH", "") + ":/usr/sbin"):
@@ -280,9 +331,9 @@ def main():
     results = {}
     try:
         bench.start()
-        cases = bench.cases()
+        cases = bench.password_cases() if args.argon2id else bench.cases()
         for round_number in range(args.rounds):
-            for connections in CONNECTIONS:
+            for connections in (8,) if args.argon2id else CONNECTIONS:
                 for work, variant, path, script in cases:
                     value = bench.measure(variant, path, script, connections, args.seconds)
                     results.setdefault((work, variant, connections), []).append(value)

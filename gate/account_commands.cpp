@@ -6,6 +6,7 @@
 #include "gate/field_list.h"
 #include "gate/member_records.h"
 #include "gate/password_guesses.h"
+#include "gate/password_store.h"
 #include "gate/safe_name.h"
 #include "gate/web_module1.h"
 #include "platform/exception.h"
@@ -55,8 +56,8 @@ void TWebModule1::CommandRegistration(TWebResponse& response) {
   const std::string already = "The same ID is already registered. 同じＩＤが既に登録されています";
   if (platform::FileExists(record_path)) return error(already);
 
-  FormText = "id=" + id + "\r\npw=" + pw + "\r\nrealname=" + realname + "\r\ncountry=" + country +
-             "\r\nmail=" + mail + "\r\n";
+  FormText = "id=" + id + "\r\n" + PasswordLine(pw, PasswordStoreOf(passwordstore)) +
+             "\r\nrealname=" + realname + "\r\ncountry=" + country + "\r\nmail=" + mail + "\r\n";
   // Created only when the name is free, so of two registrations at once one loses.
   try {
     if (!CreateMemberRecord(record_path, FormText)) return error(already);

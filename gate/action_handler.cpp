@@ -48,7 +48,7 @@ std::string_view ReadWholeBody(TWebRequest& request, std::string& rest) {
 
 // A query naming a member and a site is answered with the member's profile, without
 // reading the body; true when it was.
-bool AnswerProfileQuery(TWebModule1& module, TWebResponse& response) {
+bool AnswerProfileQuery(TWebModule1& module, TWebRequest& request, TWebResponse& response) {
   const std::string query = GetEnv("QUERY_STRING");
   if (query.empty()) return false;
   TFieldList items;
@@ -57,6 +57,9 @@ bool AnswerProfileQuery(TWebModule1& module, TWebResponse& response) {
   const std::string session = FieldValue(items, "session");
   if (showuser.empty() || session.empty()) return false;
   module.LoadSessionSettings(session);
+  if (module.membersdb.empty()) {
+    module.LogConfigurationFailure(request, "MemberDB does not exist", session, "membersdb");
+  }
   const std::string id = UrlDecode(showuser);
   response.SetContent(module.BuildProfilePage(module.membersdb, id));
   return true;
@@ -68,6 +71,7 @@ void DecodeBody(TWebModule1& module, std::string_view body) {
   module.FormText.clear();
   module.UploadData = {};
   module.EntryTooLong = false;
+  module.PasswordsChecked.Forget();
   module.ParseMultipartBody(body);
   if (module.FormText.empty() && !module.EntryTooLong) module.ParseUrlEncodedBody(body);
 }
@@ -78,12 +82,13 @@ void TWebModule1::WebModule1WebActionItem1Action(TComponent* /*Sender*/, TWebReq
                                                  TWebResponse& Response, bool& /*Handled*/) {
   LoadConfig();
   if (sessiondb.empty()) {
+    LogConfigurationFailure(Request, "sessiondb error", std::nullopt, "sessiondb");
     WriteErrorLog("sessiondb error");
     return;
   }
   Response.SetStringVariable(svContentType, "text/html");
 
-  if (AnswerProfileQuery(*this, Response)) return;
+  if (AnswerProfileQuery(*this, Request, Response)) return;
   if (RefuseCrossSitePost(allowedorigins)) {
     Response.SetStatusCode(403);
     Response.SetContent(BuildErrorPage(kCrossSiteRefused));
@@ -123,10 +128,12 @@ void TWebModule1::WebModule1WebActionItem1Action(TComponent* /*Sender*/, TWebReq
   const std::string session = GetFieldValue(FormText, "session");
   LoadSessionSettings(session);
   if (path.empty()) {
+    LogConfigurationFailure(Request, "The session does not exist", session, "path");
     Response.SetContent(BuildErrorPage("The session does not exist. セッションが存在しません"));
     return;
   }
   if (membersdb.empty()) {
+    LogConfigurationFailure(Request, "MemberDB does not exist", session, "membersdb");
     Response.SetContent(BuildErrorPage("MemberDB does not exist. メンバーデータが存在しません"));
     return;
   }

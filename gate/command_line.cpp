@@ -1,5 +1,6 @@
 #include "gate/command_line.h"
 
+#include "gate/responder_mode.h"
 #include "gate/site_check.h"
 #include "gate/web_module1.h"
 #include "platform/exception.h"
@@ -9,18 +10,24 @@ namespace orvane {
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: orvanegate [--check [session...] | --version | --help]\n"
+    "Usage: orvanegate [--check [session...] | --version | --help |\n"
+    "                   --fastcgi ADDRESS [--max-requests N] [--idle-timeout S]]\n"
     "Started by a web server (GATEWAY_INTERFACE set), it answers one CGI request and\n"
-    "ignores its arguments. From a shell:\n"
+    "ignores its arguments. From a shell, an argument not listed here is refused (exit\n"
+    "code 2, nothing written):\n"
     "  --check [session...]  check config.txt beside the executable, the settings of the\n"
     "                        named sessions (default: every settings file) and their\n"
     "                        directories and files; changes nothing. Exit code 0 when the\n"
     "                        site can serve every command, 1 otherwise.\n"
-    "  --fastcgi ADDRESS     answer FastCGI requests on ADDRESS (:PORT, HOST:PORT or a\n"
-    "                        socket path) until --max-requests N were answered (default\n"
-    "                        500, 0: no bound; or ORVANEGATE_MAX_REQUESTS). Started by a\n"
-    "                        process manager with a listening socket as standard input,\n"
-    "                        it answers FastCGI requests without this option.\n"
+    "  --fastcgi ADDRESS     answer FastCGI requests on ADDRESS (:PORT on 127.0.0.1,\n"
+    "                        HOST:PORT or a socket path). Started by a process manager\n"
+    "                        with a listening socket as standard input, it answers\n"
+    "                        FastCGI requests without this option.\n"
+    "  --max-requests N      a FastCGI process exits after N requests, for its manager to\n"
+    "                        start another (or ORVANEGATE_MAX_REQUESTS=N); by default, and\n"
+    "                        with 0, it answers without bound. A manager that starts no new\n"
+    "                        process (spawn-fcgi -F) needs the default; the shipped\n"
+    "                        manager and systemd units set 500.\n"
     "  --idle-timeout S      FastCGI: close a connection that sends nothing for S seconds\n"
     "                        (default 30, 0: no bound; or ORVANEGATE_IDLE_TIMEOUT).\n"
     "  --version             print the version\n"
@@ -30,9 +37,18 @@ void Print(std::string_view text) { platform::WriteStdout(text.data(), text.size
 
 }  // namespace
 
+int ReportUsageError(const std::string& reason) {
+  platform::WriteStderr("orvanegate: " + reason + "\n" + kUsage);
+  return 2;
+}
+
 std::optional<int> RunCommandLine(const std::vector<std::string>& arguments) {
   if (arguments.empty() || platform::GetEnvironment("GATEWAY_INTERFACE")) return std::nullopt;
   const std::string& option = arguments.front();
+  if (IsResponderOption(option)) return std::nullopt;
+  if (option != "--check" && arguments.size() > 1) {
+    return ReportUsageError(option + " takes no argument: " + arguments[1]);
+  }
   if (option == "--version") {
     // ORVANEGATE_VERSION is the release's version, set once in the build.
     Print(std::string("orvanegate ") + ORVANEGATE_VERSION + "\n");
@@ -42,7 +58,7 @@ std::optional<int> RunCommandLine(const std::vector<std::string>& arguments) {
     Print(kUsage);
     return 0;
   }
-  if (option != "--check") return std::nullopt;
+  if (option != "--check") return ReportUsageError("unknown argument " + option);
   try {
     // The executable's directory exactly as a request finds it.
     const std::string directory = TWebModule1().GetExecutableDirectory();

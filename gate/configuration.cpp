@@ -7,6 +7,7 @@
 #include "gate/path_text.h"
 #include "gate/safe_name.h"
 #include "gate/web_module1.h"
+#include "host/server_error_page.h"
 #include "platform/exception.h"
 #include "platform/platform.h"
 
@@ -57,6 +58,20 @@ SessionSettings ReadSessionSettings(const std::string& settings_file) {
   return ReadSettings<SessionSettings>(settings_file, kSessionKeys);
 }
 
+std::string UnsetDirectoryReason(const std::string& settings_file, std::string_view key) {
+  const std::string file = "\"" + platform::FullPath(settings_file) + "\"";
+  try {
+    const std::optional<TFieldList> read = ReadFieldFileIfPresent(settings_file);
+    if (!read) return file + " does not exist";
+    const std::string value = FieldValue(*read, key);
+    if (value.empty()) return file + " sets no " + std::string(key);
+    return std::string(key) + " \"" + value + "\" of " + file + " names no directory";
+  } catch (const Exception& e) {
+    // Replaced meanwhile by something that cannot be read.
+    return e.Message();
+  }
+}
+
 std::string TWebModule1::GetExecutableDirectory() {
   const char delimiter = platform::PathDelimiter();
   return IncludeTrailingDelimiter(DirectoryPart(platform::ExecutablePath(), delimiter), delimiter);
@@ -68,6 +83,21 @@ void TWebModule1::LoadConfig() {
   ConfigSettings& settings = *this;
   settings = ConfigSettings();
   settings = ReadConfigSettings(GetExecutableDirectory() + "config.txt");
+}
+
+void TWebModule1::LogConfigurationFailure(TWebRequest& request, std::string_view failure,
+                                          std::optional<std::string_view> session,
+                                          std::string_view key) {
+  std::string settings_file = GetExecutableDirectory() + "config.txt";
+  if (session) {
+    // A session without a settings file is the visitor's choice, not the operator's fault.
+    if (session->empty() || !IsSafeFileNamePart(*session)) return;
+    settings_file = sessiondb + std::string(*session) + ".txt";
+    if (!platform::FileExists(settings_file)) return;
+  }
+  platform::WriteStderr(RequestLogLine(
+      "configuration", std::string(failure) + ": " + UnsetDirectoryReason(settings_file, key),
+      request.GetStringVariable(rvMethod), request.GetDispatchScriptName()));
 }
 
 void TWebModule1::LoadSessionSettings(const std::string& session) {

@@ -27,12 +27,15 @@ struct ConfigSettings {
   std::string sessiondb;
   std::string dumppath;
   std::string allowedorigins;
+  // How the gate writes passwords: "plain" (also when unset) or "argon2id".
+  std::string passwordstore;
 };
 
 inline constexpr SettingKey<ConfigSettings> kConfigKeys[] = {
     {"sessiondb", SettingKind::Directory, &ConfigSettings::sessiondb},
     {"dumppath", SettingKind::Directory, &ConfigSettings::dumppath},
     {"allowedorigins", SettingKind::Text, &ConfigSettings::allowedorigins},
+    {"passwordstore", SettingKind::Text, &ConfigSettings::passwordstore},
 };
 
 struct SessionSettings {
@@ -58,5 +61,9 @@ inline constexpr SettingKey<SessionSettings> kSessionKeys[] = {
 ConfigSettings ReadConfigSettings(const std::string& config_file);
 // The same for a site settings file.
 SessionSettings ReadSessionSettings(const std::string& settings_file);
+
+// Why a settings file leaves the directory setting `key` unset, for the operator's log:
+// the file does not exist, does not set the key, or the value names no directory.
+std::string UnsetDirectoryReason(const std::string& settings_file, std::string_view key);
 
 }  // namespace orvane

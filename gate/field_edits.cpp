@@ -56,12 +56,13 @@ std::string_view TFieldEdits::Value(std::string_view name) const {
   return {};
 }
 
-void TFieldEdits::Set(std::string_view name, std::string_view value) {
+void TFieldEdits::Replace(std::string_view name, std::string_view new_name,
+                          std::string_view value) {
   const Place place = Find(name);
   std::string line;
   if (!value.empty()) {
-    line.reserve(name.size() + 1 + value.size());
-    line.append(name).append("=").append(value);
+    line.reserve(new_name.size() + 1 + value.size());
+    line.append(new_name).append("=").append(value);
   }
   if (place.appended != std::string_view::npos) {
     const auto at = appended_.begin() + static_cast<std::ptrdiff_t>(place.appended);

@@ -23,7 +23,9 @@ class TFieldEdits {
   std::string_view Value(std::string_view name) const;
   // Replaces the first line of that name with name=value, or appends that line when there
   // is none; an empty value removes the first line of that name instead.
-  void Set(std::string_view name, std::string_view value);
+  void Set(std::string_view name, std::string_view value) { Replace(name, name, value); }
+  // The same, but the line set is new_name=value, in the place of the first line named name.
+  void Replace(std::string_view name, std::string_view new_name, std::string_view value);
   // Every line, edited, in order, without its line end.
   void ForEachLine(const std::function<void(std::string_view)>& visit) const;
 

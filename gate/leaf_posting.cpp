@@ -120,6 +120,7 @@ void TWebModule1::CommandPostLeaf(TWebResponse& response) {
     case PasswordCheck::Match:
       break;
   }
+  AdoptMemberPassword(membersdb, id, password);
   if (!CheckRequiredFields(FormText)) return answer_error(kBlankField);
 
   const bool from_request = !TakeDefaultImage(*this);

@@ -46,10 +46,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     if (auto exit_code = orvane::RunCommandLine(arguments)) return *exit_code;
     const orvane::ResponderMode mode = ResponderModeOf(arguments);
-    if (!mode.error.empty()) {
-      orvane::platform::WriteStderr("orvanegate: " + mode.error + "\n");
-      return 2;
-    }
+    if (!mode.error.empty()) return orvane::ReportUsageError(mode.error);
     orvane::TCGIApplication application;
     application.Initialize();
     application.RegisterModuleClass(orvane::ModuleClassOf<orvane::TWebModule1>("TWebModule1"));

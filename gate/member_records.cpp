@@ -5,6 +5,7 @@
 
 #include "gate/file_text.h"
 #include "gate/older_member_drafts.h"
+#include "gate/password_store.h"
 #include "gate/path_text.h"
 #include "gate/safe_name.h"
 #include "gate/web_module1.h"
@@ -267,10 +268,6 @@ bool CreateMemberRecord(const std::string& path, std::string_view text) {
   platform::ThrowFileCreateError(path, link_error);
 }
 
-bool PasswordMatches(std::string_view stored, std::string_view given) {
-  return !stored.empty() && stored == given;
-}
-
 bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFieldEdits&)>& change) {
   if (!platform::FileExists(path)) return false;
   const platform::File guard = LockRecordRewrites(path);
@@ -282,8 +279,23 @@ TWebModule1::MemberPassword TWebModule1::CheckMemberPassword(const std::string& 
                                                              const std::string& password) {
   const std::optional<std::string> record = LoadMemberRecordText(members_dir, id);
   if (!record) return kNoMemberRecord;
-  return PasswordMatches(FieldValueInText(*record, "pw"), password) ? kPasswordMatches
-                                                                    : kPasswordWrong;
+  return PasswordsChecked.Opens(*record, password) ? kPasswordMatches : kPasswordWrong;
+}
+
+void TWebModule1::AdoptMemberPassword(const std::string& members_dir, const std::string& id,
+                                      const std::string& password) {
+  const PasswordStore store = PasswordStoreOf(passwordstore);
+  // Read first: nearly every record is already stored as it should be, and the
+  // directory's rewrite lock is then not taken at all.
+  const std::optional<std::string> record = LoadMemberRecordText(members_dir, id);
+  if (!record || !NeedsRestoring(StoredPasswordInText(*record), store)) return;
+  const PasswordToStore prepared = PreparePassword(password, store);
+  RewriteMemberRecord(MemberRecordPath(members_dir, id), [&](TFieldEdits& edits) {
+    const StoredPassword stored = StoredPasswordInEdits(edits);
+    if (!NeedsRestoring(stored, store) || !PasswordsChecked.Opens(stored, password)) return false;
+    StorePassword(edits, prepared);
+    return true;
+  });
 }
 
 bool TWebModule1::ChangeMemberPassword(const std::string& members_dir, const std::string& id,
@@ -291,9 +303,10 @@ bool TWebModule1::ChangeMemberPassword(const std::string& members_dir, const std
                                        const std::string& new_password) {
   const std::optional<std::string> path = FindMemberRecord(members_dir, id);
   if (!path) return false;
+  const PasswordToStore stored = PreparePassword(new_password, PasswordStoreOf(passwordstore));
   return RewriteMemberRecord(*path, [&](TFieldEdits& record) {
-    if (!PasswordMatches(record.Value("pw"), old_password)) return false;
-    record.Set("pw", new_password);
+    if (!PasswordsChecked.Opens(StoredPasswordInEdits(record), old_password)) return false;
+    StorePassword(record, stored);
     return true;
   });
 }
@@ -321,7 +334,10 @@ bool TWebModule1::UpdateMemberProfile(const std::string& members_dir, std::strin
       {"urlname3", urlname3},
   }};
   return RewriteMemberRecord(*path, [&](TFieldEdits& record) {
-    if (!PasswordMatches(record.Value("pw"), password)) return false;
+    const StoredPassword stored = StoredPasswordInEdits(record);
+    if (!PasswordsChecked.Opens(stored, password)) return false;
+    const PasswordStore store = PasswordStoreOf(passwordstore);
+    if (NeedsRestoring(stored, store)) StorePassword(record, PreparePassword(password, store));
     for (const auto& [key, value] : items) {
       if (record.Value(key) != value) record.Set(key, value);
     }

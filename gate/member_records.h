@@ -8,8 +8,9 @@
 // written only by the lock's holder. Readers (profile page, password checks) open a record
 // shared and never wait for a writer: the record at a name is always whole. Locks die with
 // their process. The steps of a writer, with what a SIGKILL between a step and the next one
-// leaves ("next writer": the next registration, password change or profile save of the
-// directory, on any server, which clears the helper first while it holds the lock):
+// leaves ("next writer": the next registration, password change, profile save or posting
+// that stores its member's password anew (see password_store.h) of the directory, on any
+// server, which clears the helper first while it holds the lock):
 //
 // | step                                      | on disk after it                     | a kill here leaves               | cleared by, when                   |
 // |-------------------------------------------|--------------------------------------|----------------------------------|------------------------------------|
@@ -59,11 +60,6 @@ std::optional<std::string> LoadMemberRecordText(std::string_view members_dir, st
 TFieldList ReadMemberRecord(const std::string& path);
 // The same record as one text, for reading values as views into it.
 std::string ReadMemberRecordText(const std::string& path);
-
-// Whether the given password opens a record whose "pw" value is `stored`. A record
-// without a "pw" line (or with an empty one: hand-edited, a byte-order mark before it,
-// another key) is opened by no password at all, the empty one included.
-bool PasswordMatches(std::string_view stored, std::string_view given);
 
 // Creates a record with the text only when no file of that name exists yet; false
 // when one does. Other failures raise, and leave no record behind. Holds the members

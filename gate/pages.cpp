@@ -180,8 +180,7 @@ std::string TWebModule1::BuildChangeProfileForm(const std::string& session,
                                                 const std::string& password) {
   const std::optional<std::string> record = LoadRecordText(members_dir, id);
   if (!record) return std::string();
-  const std::string_view stored_password = FieldValueInText(*record, "pw");
-  if (!PasswordMatches(stored_password, password)) return std::string();
+  if (!PasswordsChecked.Opens(*record, password)) return std::string();
   const auto value = [&record](std::string_view key) { return FieldValueInText(*record, key); };
 
   std::string page;
@@ -201,7 +200,7 @@ std::string TWebModule1::BuildChangeProfileForm(const std::string& session,
   Line(page, "<table border=\"0\" cellpadding=\"0\" cellspacing=\"0\" width=\"100%\">");
   Line(page);
   InputRow(page, "ＩＤ", "text", "id", kNameInput, id);
-  InputRow(page, "パスワード", "password", "pw", kPasswordInput, stored_password);
+  InputRow(page, "パスワード", "password", "pw", kPasswordInput, password);
   InputRow(page, "名前", "text", "realname", kNameInput, value("realname"));
   InputRow(page, "国", "text", "country", kNameInput, value("country"));
   InputRow(page, "一行自己紹介", "text", "comment", kCommentInput, value("comment"));

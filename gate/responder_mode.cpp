@@ -17,10 +17,6 @@ std::optional<long> ParseCount(const std::string& text, long largest) {
   return value;
 }
 
-bool IsResponderOption(const std::string& argument) {
-  return argument == "--fastcgi" || argument == "--max-requests" || argument == "--idle-timeout";
-}
-
 ResponderMode Failed(std::string message) {
   ResponderMode mode;
   mode.error = std::move(message);
@@ -29,20 +25,22 @@ ResponderMode Failed(std::string message) {
 
 }  // namespace
 
+bool IsResponderOption(const std::string& argument) {
+  return argument == "--fastcgi" || argument == "--max-requests" || argument == "--idle-timeout";
+}
+
 ResponderMode ChooseResponderMode(const std::vector<std::string>& arguments,
                                   bool gateway_interface_set, bool standard_input_listens,
                                   const std::optional<std::string>& max_requests_variable,
                                   const std::optional<std::string>& idle_timeout_variable) {
   ResponderMode mode;
-  // Other arguments stay ignored, as a CGI request's always were.
-  if (gateway_interface_set || (!arguments.empty() && !IsResponderOption(arguments.front()))) {
-    return mode;
-  }
+  // A CGI request's arguments stay ignored, as they always were.
+  if (gateway_interface_set) return mode;
   std::optional<std::string> max_requests = max_requests_variable;
   std::optional<std::string> idle_timeout = idle_timeout_variable;
   for (std::size_t i = 0; i < arguments.size(); i += 2) {
     const std::string& option = arguments[i];
-    if (!IsResponderOption(option)) return Failed("unknown option " + option);
+    if (!IsResponderOption(option)) return Failed("unknown argument " + option);
     if (i + 1 == arguments.size()) return Failed(option + " needs a value");
     if (option == "--fastcgi") {
       if (arguments[i + 1].empty()) return Failed("--fastcgi needs an address");

@@ -6,6 +6,7 @@
 
 #include "gate/cross_site.h"
 #include "gate/field_list.h"
+#include "gate/password_store.h"
 #include "gate/safe_name.h"
 #include "platform/exception.h"
 #include "platform/platform.h"
@@ -113,6 +114,22 @@ void CheckAllowedOrigins(SiteReport& report, const ConfigSettings& settings) {
                        ", which is not an origin: no form posted from it is accepted",
                    "write each entry as scheme://host or scheme://host:port, e.g. "
                    "https://www.example.com, separated by spaces");
+  }
+}
+
+// The store of the passwords the gate writes, with a warning while they are kept readable.
+void CheckPasswordStore(SiteReport& report, const std::string& setting) {
+  const bool hashed = PasswordStoreOf(setting) == PasswordStore::Argon2id;
+  report.Setting("passwordstore", setting, hashed ? "argon2id" : "plain");
+  if (!IsKnownPasswordStore(setting)) {
+    report.Warning("passwordstore " + setting + " is neither plain nor argon2id",
+                   "set passwordstore=argon2id in config.txt");
+  } else if (!hashed) {
+    report.Warning(
+        "passwords are written in plain text into the member records, where whoever reads "
+        "a record or a backup of it reads them",
+        "set passwordstore=argon2id in config.txt: each record then holds a hash from its "
+        "owner's next right password on (a build older than this one opens no hashed record)");
   }
 }
 
@@ -265,6 +282,7 @@ SiteReport CheckSite(const std::string& executable_directory,
   CheckAbsolutePath(report, "sessiondb", sessiondb);
   CheckDumpDirectory(report, *config, settings);
   CheckAllowedOrigins(report, settings);
+  CheckPasswordStore(report, settings.passwordstore);
   if (settings.sessiondb.empty()) {
     report.Error(UnusableDirectory("sessiondb", sessiondb) +
                      ": every request answers an "

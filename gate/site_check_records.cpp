@@ -4,6 +4,7 @@
 
 #include "gate/field_list.h"
 #include "gate/file_text.h"
+#include "gate/password_store.h"
 #include "gate/site_check.h"
 #include "host/field_line.h"
 #include "platform/exception.h"
@@ -43,10 +44,16 @@ bool IsRecordName(std::string_view name) {
   return name.size() > 4 && name.substr(name.size() - 4) == ".txt";
 }
 
+// How many member records of a directory keep their password in each way.
+struct StoredPasswordCounts {
+  std::size_t plain = 0, hashed = 0, weaker = 0;
+};
+
 // What keeps a member record from working as stored: a NUL byte, past which a save cannot
-// carry the record's lines, or no pw line (a byte-order mark before "pw=" hides it too),
-// so the record has no password to check. Empty when neither.
-std::vector<std::string> MemberRecordFaults(std::string_view record) {
+// carry the record's lines, or no pw or pwhash line (a byte-order mark before "pw=" hides
+// it too) or a pwhash line that holds no Argon2id hash, so the record has no password to
+// check. Empty when none.
+std::vector<std::string> MemberRecordFaults(std::string_view record, StoredPasswordKind kind) {
   std::vector<std::string> faults;
   const std::size_t nul = record.find('\0');
   if (nul != std::string_view::npos) {
@@ -54,15 +61,12 @@ std::vector<std::string> MemberRecordFaults(std::string_view record) {
     faults.push_back("holds a NUL byte in line " + std::to_string(line) +
                      ", past which a changepw or profile save cannot keep the record's lines");
   }
-  bool has_password = false;
-  TFieldLineReader reader(record);
-  for (std::string_view line; !has_password && reader.Next(line);) {
-    has_password = IsFieldLineNamed(line, "pw");
-  }
-  if (!has_password) {
+  if (kind == StoredPasswordKind::None) {
     faults.push_back(
         "has no pw line (a byte-order mark before \"pw=\" hides it), so no "
         "password can be checked against it");
+  } else if (kind == StoredPasswordKind::Unreadable) {
+    faults.push_back("has a pwhash line that holds no Argon2id hash, so no password opens it");
   }
   return faults;
 }
@@ -70,8 +74,12 @@ std::vector<std::string> MemberRecordFaults(std::string_view record) {
 // Member records that hold a NUL byte or no pw line; findings past the listed ones are
 // counted into *found.
 void CheckMemberRecordContent(SiteReport& report, const std::string& file, std::string_view record,
-                              std::size_t& found) {
-  for (const std::string& fault : MemberRecordFaults(record)) {
+                              std::size_t& found, StoredPasswordCounts& counts) {
+  const StoredPasswordKind kind = StoredPasswordInText(record).kind;
+  counts.plain += kind == StoredPasswordKind::Plain;
+  counts.hashed += kind == StoredPasswordKind::Hashed;
+  counts.weaker += kind == StoredPasswordKind::WeakerHash;
+  for (const std::string& fault : MemberRecordFaults(record, kind)) {
     if (++found > kListedFindings) continue;
     report.Warning(file + " " + fault,
                    "edit the record as Shift_JIS text without a byte-order mark, with its "
@@ -105,6 +113,7 @@ void CheckRecordFiles(SiteReport& report, const std::string& directory, bool lea
   std::sort(entries->begin(), entries->end());
   std::size_t found = 0;
   std::size_t faulty = 0;
+  StoredPasswordCounts counts;
   for (const std::string& name : *entries) {
     const std::string file = directory + name;
     if (!IsRecordName(name) || !platform::FileExists(file)) continue;
@@ -114,7 +123,7 @@ void CheckRecordFiles(SiteReport& report, const std::string& directory, bool lea
     } catch (const Exception&) {
       continue;  // a record this account cannot read is left out
     }
-    if (!leaf_records) CheckMemberRecordContent(report, file, record, faulty);
+    if (!leaf_records) CheckMemberRecordContent(report, file, record, faulty, counts);
     if (leaf_records && record.rfind("<qelkeys>", 0) != 0) continue;
     for (const MarkupFinding& finding : FindUnescapedMarkup(record, leaf_records)) {
       if (++found > kListedFindings) continue;
@@ -122,6 +131,11 @@ void CheckRecordFiles(SiteReport& report, const std::string& directory, bool lea
                          ", which a page shows as markup",
                      "escape it (&lt; &quot;) or remove the broken character");
     }
+  }
+  if (!leaf_records) {
+    report.Note("passwords of the member records in " + directory + ": " +
+                std::to_string(counts.plain) + " plain, " + std::to_string(counts.hashed) +
+                " hashed, " + std::to_string(counts.weaker) + " hashed with weaker parameters");
   }
   if (found > kListedFindings) {
     report.Warning(std::to_string(found - kListedFindings) + " more record lines in " + directory +

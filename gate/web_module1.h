@@ -14,10 +14,12 @@
 //   request logs                    request_logs.cpp
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "gate/configuration.h"
+#include "gate/password_store.h"
 #include "host/web_dispatcher.h"
 
 namespace orvane {
@@ -43,6 +45,12 @@ class TWebModule1 : public TWebModule, public ConfigSettings, public SessionSett
   std::string GetExecutableDirectory();
   void LoadConfig();
   void LoadSessionSettings(const std::string& session);
+  // The operator's line on standard error (as the status-500 line) for a configuration
+  // that ends the request with `failure`: config.txt (without a session) or the
+  // session's settings file leaves the directory setting `key` unset. Nothing for a
+  // session that has no settings file.
+  void LogConfigurationFailure(TWebRequest& request, std::string_view failure,
+                               std::optional<std::string_view> session, std::string_view key);
 
   // Member records. CheckMemberPassword's results keep the numbers its callers and
   // tests have always compared.
@@ -55,6 +63,10 @@ class TWebModule1 : public TWebModule, public ConfigSettings, public SessionSett
   enum class PasswordCheck { Match, Wrong, NoRecord, TooManyWrong };
   PasswordCheck CheckGuardedPassword(std::string_view id, const std::string& password,
                                      std::string_view command);
+  // Stores a right password anew where the record keeps it otherwise than passwordstore
+  // asks (plain text, or a weaker hash, under argon2id); a record stored so is not rewritten.
+  void AdoptMemberPassword(const std::string& members_dir, const std::string& id,
+                           const std::string& password);
   bool ChangeMemberPassword(const std::string& members_dir, const std::string& id,
                             const std::string& old_password, const std::string& new_password);
   bool UpdateMemberProfile(const std::string& members_dir, std::string_view id,
@@ -102,6 +114,10 @@ class TWebModule1 : public TWebModule, public ConfigSettings, public SessionSett
   // The request's local time "yyyymmdd-hhmmss-zzz" and date "yyyymmdd".
   std::string RequestStamp;
   std::string RequestDay;
+
+  // The passwords checked in this request: a check repeated while the record is held
+  // computes no second hash.
+  PasswordChecks PasswordsChecked;
 
  private:
   // Command branches of the handler; each sets the response content.

@@ -56,12 +56,12 @@ std::string EscapeHtml(std::string_view text) {
   return result;
 }
 
-std::string ServerErrorLogLine(const TExceptionReport& report, std::string_view method,
-                               std::string_view script_name) {
-  std::string line = "orvanegate: status 500: ";
-  AppendWithoutControls(line, report.ClassName);
+std::string RequestLogLine(std::string_view what, std::string_view text, std::string_view method,
+                           std::string_view script_name) {
+  std::string line = "orvanegate: ";
+  AppendWithoutControls(line, what);
   line.append(": ");
-  AppendWithoutControls(line, report.Message);
+  AppendWithoutControls(line, text);
   line.append(" (request: ");
   AppendWithoutControls(line, method);
   line.push_back(' ');
@@ -70,9 +70,20 @@ std::string ServerErrorLogLine(const TExceptionReport& report, std::string_view 
   return line;
 }
 
+std::string ServerErrorLogLine(const TExceptionReport& report, std::string_view method,
+                               std::string_view script_name) {
+  std::string text = report.ClassName + ": " + report.Message;
+  if (!report.Detail.empty()) text.append(": ").append(report.Detail);
+  return RequestLogLine("status 500", text, method, script_name);
+}
+
 void LogServerError(const TExceptionReport& report, std::string_view method,
                     std::string_view script_name) {
   platform::WriteStderr(ServerErrorLogLine(report, method, script_name));
+}
+
+TExceptionReport DescribeException(const Exception& error) {
+  return {error.ClassName(), error.Message(), error.Detail()};
 }
 
 TExceptionReport DescribeException(std::exception_ptr error) {
@@ -80,7 +91,7 @@ TExceptionReport DescribeException(std::exception_ptr error) {
   try {
     std::rethrow_exception(error);
   } catch (const Exception& e) {
-    return {e.ClassName(), e.Message()};
+    return DescribeException(e);
   } catch (const std::bad_alloc&) {
     return {"EOutOfMemory", ""};
   } catch (...) {

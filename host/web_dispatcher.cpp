@@ -124,7 +124,7 @@ void TCustomWebDispatcher::ReportException(const Exception& e, bool& handled) {
   }
   if (handled || Response == nullptr) return;
   const std::string path_info = Request != nullptr ? Request->GetStringVariable(rvPathInfo) : "";
-  LogServerError({e.ClassName(), e.Message()},
+  LogServerError(DescribeException(e),
                  Request != nullptr ? Request->GetStringVariable(rvMethod) : "",
                  Request != nullptr ? Request->GetDispatchScriptName() : "");
   Response->SetContent(InternalApplicationErrorPage(e.Message(), path_info));

@@ -1,5 +1,6 @@
 // The error classes of the whole program. Every error carries a message (Shift_JIS
-// bytes) and reports the name of its class, which the last-resort reply prints.
+// bytes) and reports the name of its class, which the last-resort reply prints; some
+// also carry a detail for the operator's log alone.
 #pragma once
 
 #include <string>
@@ -10,15 +11,21 @@ namespace orvane {
 class Exception {
  public:
   explicit Exception(std::string message) : message_(std::move(message)) {}
+  Exception(std::string message, std::string detail)
+      : message_(std::move(message)), detail_(std::move(detail)) {}
   virtual ~Exception() = default;
   Exception(const Exception&) = default;
   Exception& operator=(const Exception&) = default;
 
   const std::string& Message() const { return message_; }
+  // What the log line adds to a message that does not say it (the file and the system's
+  // reason of a write error); empty for most errors. The reply never shows it.
+  const std::string& Detail() const { return detail_; }
   virtual const char* ClassName() const { return "Exception"; }
 
  private:
   std::string message_;
+  std::string detail_;
 };
 
 // Declares an error class that differs from its base only in its name.

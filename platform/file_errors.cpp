@@ -37,6 +37,11 @@ void ThrowInOut(const std::string& path, int code) {
   throw EInOutError("I/O error: \"" + FullPath(path) + "\". " + ErrorCodeText(code), code, false);
 }
 
+void ThrowWriteFailure(const std::string& path, int code) {
+  throw EWriteError("ストリームへの書き込みエラー",
+                    "file \"" + FullPath(path) + "\". " + ErrorCodeText(code));
+}
+
 void ThrowNotRegularFile(const std::string& path, int code) {
   throw EInOutError("I/O error: \"" + FullPath(path) + "\". Not a regular file", code, false);
 }

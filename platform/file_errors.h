@@ -16,6 +16,9 @@ std::string ErrorCodeText(int code);
 [[noreturn]] void ThrowOpenFailure(const std::string& path, OpenMode mode, int code);
 // EInOutError: reading, rewriting or closing an open file failed.
 [[noreturn]] void ThrowInOut(const std::string& path, int code);
+// EWriteError: not every byte could be written. Its message is the stream's own text;
+// the file and the system's reason go to the log line only.
+[[noreturn]] void ThrowWriteFailure(const std::string& path, int code);
 // EInOutError: the path was opened but names a device or a pipe, not a file.
 [[noreturn]] void ThrowNotRegularFile(const std::string& path, int code);
 

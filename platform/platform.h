@@ -230,5 +230,8 @@ std::int64_t WallClockSeconds();
 std::int64_t MonotonicMilliseconds();
 // A value of the clock that changes from call to call, to seed a random generator.
 std::uint64_t ClockSeed();
+// Fills the buffer with random bytes from the operating system's generator, fit for
+// salts and keys; raises an Exception when the system gives none.
+void FillRandomBytes(unsigned char* buffer, std::size_t size);
 
 }  // namespace orvane::platform

@@ -16,9 +16,10 @@ for arg in "$@"; do
     *) echo "usage: $0 [--demo] [--list]" >&2; exit 2 ;;
   esac
 done
-# The demo builds the executable (g++, make, cmake), serves it with lighttpd, talks to it
-# with curl and probes its port with python3.
-DEMO_PACKAGES="g++ make cmake lighttpd curl python3"
+# The demo builds the executable (g++, make, cmake, and libsodium-dev: the password hash
+# library linked into it statically), serves it with lighttpd, talks to it with curl and
+# probes its port with python3.
+DEMO_PACKAGES="g++ make cmake libsodium-dev lighttpd curl python3"
 # ninja-build, GoogleTest and Google Benchmark: the test build; chromium and fonts-noto-cjk:
 # the real-browser suite (tests/browser) and its Japanese pages; apache2, nginx and fcgiwrap:
 # the end-to-end suite (tests/e2e); glusterfs-server and glusterfs-client: the two-server
@@ -29,16 +30,31 @@ DEMO_PACKAGES="g++ make cmake lighttpd curl python3"
 # spawn-fcgi starts the persistent FastCGI responder for its suites; libapache2-mod-fcgid
 # starts it for Apache. The package suite (ctest -L package) checks the Debian package with
 # lintian, reads its manual page with man-db and checks its units with systemd-analyze
-# (systemd; no service manager needs to run).
+# (systemd; no service manager needs to run). python3-argon2 checks the stored password
+# hashes independently; dpkg-dev unpacks the source package of the sodium library that the
+# Windows build compiles (cmake/sodium_source.cmake fetches it with apt-get source, from the
+# deb-src entry added below).
 TEST_PACKAGES="spawn-fcgi libapache2-mod-fcgid lintian man-db systemd ninja-build libgtest-dev libbenchmark-dev chromium fonts-noto-cjk apache2 nginx \
   fcgiwrap glusterfs-server glusterfs-client clang libclang-rt-14-dev time \
-  g++-mingw-w64-x86-64-posix googletest wine64 wine locales"
+  g++-mingw-w64-x86-64-posix googletest wine64 wine locales python3-argon2 dpkg-dev"
 packages=$DEMO_PACKAGES
 [ "$DEMO" = yes ] || packages="$packages $TEST_PACKAGES"
 if [ "$LIST" = yes ]; then
   # shellcheck disable=SC2086 # one line of words
   echo $packages
   exit 0
+fi
+# The Windows build compiles Debian's source package of the sodium library, which needs
+# deb-src entries: made once from the system's Debian entries, in a file of their own.
+DEB_SRC=""
+if [ "$DEMO" = no ] && ! apt-get source --print-uris libsodium >/dev/null 2>&1; then
+  if [ -e /etc/apt/sources.list.d/debian.sources ]; then
+    DEB_SRC=/etc/apt/sources.list.d/orvanegate-deb-src.sources
+    sed 's/^Types: .*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | $SUDO tee "$DEB_SRC" >/dev/null
+  elif [ -e /etc/apt/sources.list ]; then
+    DEB_SRC=/etc/apt/sources.list.d/orvanegate-deb-src.list
+    sed -n 's/^deb \(.*debian.*\)/deb-src \1/p' /etc/apt/sources.list | $SUDO tee "$DEB_SRC" >/dev/null
+  fi
 fi
 need=""
 for pkg in $packages; do
@@ -52,6 +68,9 @@ if [ "$DEMO" = no ]; then
   # commands lack.
   command -v node >/dev/null 2>&1 || need="$need nodejs"
   command -v npm >/dev/null 2>&1 || need="$need npm"
+fi
+if [ -n "$DEB_SRC" ] && [ -z "$need" ]; then
+  $SUDO apt-get update
 fi
 if [ -n "$need" ]; then
   # The demo and the tests start the web servers themselves, each on a port of its own.

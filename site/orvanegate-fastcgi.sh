@@ -1,7 +1,9 @@
 #!/bin/sh
 # Keeps persistent gate processes answering FastCGI requests on one socket. Each answers
-# up to ORVANEGATE_MAX_REQUESTS requests (default 500), then exits, and another takes its
-# place.
+# up to ORVANEGATE_MAX_REQUESTS requests (500 unless set; 0: no bound), then exits, and
+# another takes its place at once, as it does for a process that was killed. Only while
+# starts keep failing (a process that exits with an error within a second) are they
+# spaced out: the second is made at once, then after 1, 2, 4 ... up to 60 seconds.
 #
 #   sh orvanegate-fastcgi.sh SOCKET EXECUTABLE [PROCESSES [USER [GROUP]]]
 #       spawn-fcgi opens the Unix socket SOCKET (mode 0660; as root owned by USER and
@@ -18,15 +20,35 @@ here=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
 if [ "${1:-}" = "--keep" ]; then
   [ $# -eq 3 ] || { echo "usage: $0 --keep PROCESSES EXECUTABLE" >&2; exit 2; }
   count=$2 exe=$3
+  ORVANEGATE_MAX_REQUESTS=${ORVANEGATE_MAX_REQUESTS:-500}
+  export ORVANEGATE_MAX_REQUESTS
   # The whole process group: this shell, its loops and their gate processes.
   trap 'trap - TERM INT HUP; kill 0' TERM INT HUP
   # A process started in the background would get /dev/null as standard input: each gets
   # the listening socket through descriptor 3 instead.
   exec 3<&0
+  keep_one() {
+    failures=0 pause=1
+    while :; do
+      started=$(date +%s)
+      status=0
+      "$exe" <&3 3<&- || status=$?
+      case $status in
+        # Done with its requests, or killed (SIGHUP, SIGINT, SIGKILL, SIGTERM).
+        0 | 129 | 130 | 137 | 143) failures=0 ;;
+        *) [ $(($(date +%s) - started)) -le 1 ] && failures=$((failures + 1)) || failures=0 ;;
+      esac
+      if [ "$failures" -lt 2 ]; then
+        pause=1
+      else
+        sleep "$pause"
+        [ "$pause" -ge 32 ] && pause=60 || pause=$((pause * 2))
+      fi
+    done
+  }
   i=0
   while [ "$i" -lt "$count" ]; do
-    # A process that could not start at all is not started again at once.
-    ( while :; do "$exe" <&3 3<&- || sleep 1; done ) &
+    keep_one &
     i=$((i + 1))
   done
   wait

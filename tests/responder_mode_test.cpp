@@ -22,7 +22,7 @@ struct ModeCase {
 };
 
 TEST(ResponderMode, ArgumentsSocketAndVariableChooseTheMode) {
-  const long d = kDefaultMaxRequests;
+  const long d = 0;  // without a bound unless one is asked for
   const std::optional<std::string> none;
   // One case a line.
   // clang-format off
@@ -30,8 +30,8 @@ TEST(ResponderMode, ArgumentsSocketAndVariableChooseTheMode) {
       {"plain CGI run", {}, false, false, none, false, "", d, false},
       {"CGI ignores a bad bound", {}, false, false, "x", false, "", d, false},
       {"query words as arguments", {"--fastcgi", ":9000"}, true, false, none, false, "", d, false},
-      {"unknown first argument stays CGI", {"/x", "--fastcgi"}, false, false, none, false, "", d,
-       false},
+      {"unknown first argument", {"/x", "--fastcgi"}, false, false, none, false, "", d, true},
+      {"unknown argument, socket handed over", {"-h"}, false, true, none, false, "", d, true},
       {"socket handed over", {}, false, true, none, true, "", d, false},
       {"socket and variable", {}, false, true, "20", true, "", 20, false},
       {"variable of zero: no bound", {}, false, true, "0", true, "", 0, false},

@@ -1,6 +1,6 @@
 <?php
-// The gate's three benchmark requests in PHP, reading and locking the same files: a
-// profile query (GET showuser=ID&session=S), a registration and a posting (POST command=).
+// The gate's benchmark requests in PHP, reading and locking the same files: a profile
+// query (GET showuser=ID&session=S), a registration, a posting and a changepw (POST command=).
 // GATE_CONFIG names the gate's config.txt. Answers in the gate's page shapes.
 
 function read_pairs($path, $lock = LOCK_SH) {
@@ -55,6 +55,43 @@ function profile($session, $id) {
     page('Profile', "<table>\r\n$rows</table>\r\n");
 }
 
+// The password check of the gate: a pwhash line when the record has one, else its pw line.
+function password_opens($record, $given) {
+    if (isset($record['pwhash'])) return password_verify($given, $record['pwhash']);
+    return ($record['pw'] ?? '') !== '' && hash_equals($record['pw'], $given);
+}
+
+// changepw: the new password hashed with the gate's Argon2id parameters in the place of
+// the record's password line, the record replaced under the directory's lock.
+function change_password() {
+    $settings = settings($_POST['session'] ?? '');
+    $id = $_POST['id'] ?? '';
+    $pw1 = $_POST['pw1'] ?? '';
+    if ($id === '' || ($_POST['pw0'] ?? '') === '' || $pw1 === '') error_page('There is a blank.');
+    if ($pw1 !== ($_POST['pw2'] ?? '')) error_page('A new password is different.');
+    if (strlen($pw1) < 5) error_page('Password must be five or more characters.');
+    $path = member_path($settings, $id);
+    $lock = fopen(rtrim($settings['membersdb'], '/') . '/.members.lock', 'c');
+    flock($lock, LOCK_EX);
+    $record = read_pairs($path);
+    if ($record === null) error_page('The ID does not exist.');
+    if (!password_opens($record, $_POST['pw0'])) error_page('password was not changed.');
+    $hash = password_hash($pw1, PASSWORD_ARGON2ID,
+                          ['memory_cost' => 19456, 'time_cost' => 2, 'threads' => 1]);
+    $lines = explode("\r\n", file_get_contents($path));
+    foreach ($lines as $n => $line) {
+        if (str_starts_with($line, 'pwhash=') || str_starts_with($line, 'pw=')) {
+            $lines[$n] = "pwhash=$hash";
+            break;
+        }
+    }
+    $draft = "$path." . getmypid() . '.new';
+    file_put_contents($draft, implode("\r\n", $lines));
+    rename($draft, $path);
+    fclose($lock);
+    page('Registration acceptance', "<h3>Registration was accepted.</h3>\r\n");
+}
+
 function register() {
     $settings = settings($_POST['session'] ?? '');
     $id = $_POST['id'] ?? '';
@@ -83,7 +120,7 @@ function post_leaf() {
     $settings = settings($_POST['session'] ?? '');
     $record = read_pairs(member_path($settings, $_POST['id'] ?? ''));
     if ($record === null) error_page('The member does not exist.');
-    if (($record['pw'] ?? '') !== ($_POST['pw'] ?? '')) error_page('The password is wrong.');
+    if (!password_opens($record, $_POST['pw'] ?? '')) error_page('The password is wrong.');
     $upload = $_FILES['upfile'] ?? null;
     if ($upload === null || $upload['error'] !== UPLOAD_ERR_OK) error_page('There is no attached file.');
     $leaves = rtrim($settings['path'], '/');
@@ -110,5 +147,6 @@ if ($_SERVER['REQUEST_METHOD'] === 'GET') {
 switch ($_POST['command'] ?? '') {
     case 'registration': register();
     case 'postleaf': post_leaf();
+    case 'changepw': change_password();
 }
 error_page('no data');

@@ -150,16 +150,17 @@ int OpenFlags(OpenMode mode) {
   return O_RDONLY;
 }
 
-// False when the system refuses a byte.
-bool WriteFully(int fd, std::string_view bytes) {
+// 0, or the error code when the system refuses a byte (EIO for a write that puts none).
+int WriteFully(int fd, std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
+    if (put < 0) return errno;
+    if (put == 0) return EIO;
     done += static_cast<std::size_t>(put);
   }
-  return true;
+  return 0;
 }
 
 // Refuses what is not a plain file. A directory cannot be opened as a file; anything
@@ -301,9 +302,9 @@ void File::WriteAll(std::string_view bytes) {
   if (const int injected = InjectedError(FileOperation::Write, path_)) {
     // A full disk takes what fits before it refuses the rest.
     if (injected == ENOSPC) WriteFully(fd_, bytes.substr(0, bytes.size() / 2));
-    throw EWriteError("ストリームへの書き込みエラー");
+    ThrowWriteFailure(path_, injected);
   }
-  if (!WriteFully(fd_, bytes)) throw EWriteError("ストリームへの書き込みエラー");
+  if (const int code = WriteFully(fd_, bytes)) ThrowWriteFailure(path_, code);
 }
 
 void File::Truncate() {

@@ -67,17 +67,20 @@ HANDLE OpenHandle(const std::wstring& path, const OpenRequest& request, LockWait
   }
 }
 
-// False when the system refuses a byte.
-bool WriteFully(HANDLE handle, std::string_view bytes) {
+// 0, or the error code when the system refuses a byte.
+int WriteFully(HANDLE handle, std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const std::size_t left = bytes.size() - done;
     const DWORD wanted = left > (1u << 30) ? (1u << 30) : static_cast<DWORD>(left);
     DWORD put = 0;
-    if (!WriteFile(handle, bytes.data() + done, wanted, &put, nullptr) || put == 0) return false;
+    if (!WriteFile(handle, bytes.data() + done, wanted, &put, nullptr)) {
+      return static_cast<int>(GetLastError());
+    }
+    if (put == 0) return ERROR_WRITE_FAULT;
     done += put;
   }
-  return true;
+  return 0;
 }
 
 }  // namespace
@@ -168,9 +171,9 @@ void File::WriteAll(std::string_view bytes) {
     if (injected == ERROR_DISK_FULL) {
       WriteFully(ToHandle(fd_), bytes.substr(0, bytes.size() / 2));
     }
-    throw EWriteError("ストリームへの書き込みエラー");
+    ThrowWriteFailure(path_, static_cast<int>(injected));
   }
-  if (!WriteFully(ToHandle(fd_), bytes)) throw EWriteError("ストリームへの書き込みエラー");
+  if (const int code = WriteFully(ToHandle(fd_), bytes)) ThrowWriteFailure(path_, code);
 }
 
 void File::Truncate() {

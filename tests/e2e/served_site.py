@@ -487,6 +487,16 @@ class Https:
                       "    include %s;" % self.https_conf("nginx-https.conf"))
 
 
+class NginxSpawnFcgi(NginxFastCgi):
+    name = "nginx-spawn-fcgi"
+    programs = ("nginx", "spawn-fcgi", "ab")
+
+    def start_gate_processes(self, count=4):
+        subprocess.run([program("spawn-fcgi"), "-s", self.path("run", "orvanegate.sock"), "-F",
+                        str(count), "--", self.path("cgi", "orvanegate.exe")], cwd=self.run,
+                       env=SERVER_ENVIRONMENT, capture_output=True, check=True, **server_account())
+
+
 class SiteCases:
     """A test class around one site of the server in SITE: started once for the class
     (make_site, then prepare_site once it runs), skipped where the server or what the class

@@ -306,7 +306,8 @@ class HostileCases(served_site.SiteCases):
                                                answer.body, "page")
                 self.assertEqual(pages.registration_record(
                     member_id, "secret1", "山田花子", "日本", "m@example.com"),
-                    self.site.read("data", "members", member_id + ".txt"))
+                    pages.hash_checked(self.site.read("data", "members", member_id + ".txt"),
+                                       b"secret1", b"pw=secret1"))
 
     def test_cross_site_posts_are_refused_before_the_gate(self):
         self.settle()

@@ -12,6 +12,7 @@ import os
 import random
 import re
 import socket
+import subprocess
 import time
 import unittest
 
@@ -151,7 +152,8 @@ class ServerCases(served_site.SiteCases):
         self.assert_gate_page(pages.registration_accepted_page(), self.register("reg1"))
         self.assertEqual(pages.registration_record("reg1", "secret1", "山田花子", "日本",
                                                    "m@example.com"),
-                         self.site.read("data", "members", "reg1.txt"))
+                         pages.hash_checked(self.site.read("data", "members", "reg1.txt"),
+                                            b"secret1", b"pw=secret1"))
         cases = (("taken id", self.register("reg1", pw="other99"), pages.ID_TAKEN),
                  ("short password", self.register("reg2", pw="abcd"), pages.PW_SHORT),
                  ("blank name", self.register("reg3", realname=""), pages.BLANK),
@@ -456,6 +458,18 @@ class ApacheFastCgiTest(ServerCases, unittest.TestCase):
 
 class NginxFastCgiTest(ServerCases, unittest.TestCase):
     SITE = served_site.NginxFastCgi
+
+
+class NginxSpawnFcgiTest(served_site.SiteCases, unittest.TestCase):
+    SITE = served_site.NginxSpawnFcgi
+
+    def test_processes_started_once_answer_20000_requests(self):
+        processes = sorted(self.site.gate_processes())
+        url = "http://127.0.0.1:%d/cgi/orvanegate.exe?showuser=a&session=demo" % self.site.port
+        done = subprocess.run(["ab", "-n", "20000", "-c", "8", "-s", "30", url],
+                              capture_output=True, timeout=240)
+        self.assertRegex(done.stdout, rb"Complete requests: +20000\nFailed requests: +0\nTotal")
+        self.assertEqual((4, processes), (len(processes), sorted(self.site.gate_processes())))
 
 
 if __name__ == "__main__":

@@ -60,9 +60,11 @@ expect "the archive holds no demo run directory" sh -c "! tar tzf '$TGZ' | grep 
 # Errors and warnings fail; the remaining tags and the override are named in the README.
 expect "lintian finds no error and no warning" \
   timeout 300 lintian --fail-on error,warning --info --display-info "$DEB"
-# The static executable holds the C library and the C++ runtime, and no other library.
+# The static executable holds the sodium library, the C++ runtime and the C library, and
+# no other library.
 source_of() { dpkg-query -W -f='${source:Package} (= ${source:Version})' "$1"; }
 linked="$(source_of "libstdc++-$(c++ -dumpversion | cut -d. -f1)-dev"), $(source_of libc6-dev)"
+linked="$linked, $(source_of libsodium-dev)"
 expect "Built-Using names exactly the source packages linked in, $linked" \
   sh -c "[ \"\$(dpkg-deb -f '$DEB' Built-Using)\" = '$linked' ]"
 # The same build packaged again at a higher version: what the upgrade installs.

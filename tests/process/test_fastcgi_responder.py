@@ -14,6 +14,7 @@ import unittest
 import cgi_harness
 import fastcgi_client
 import gate_pages as pages
+import test_kill_safety
 from gate_pages import leaf_posting as posting
 from gate_site import leaf_site
 
@@ -251,6 +252,15 @@ class Persistent(cgi_harness.CgiTestCase):
                     self.assertLess(time.monotonic(), deadline)
                     time.sleep(0.05)
                 self.assertEqual(other_host_reaches, port_answers("127.0.0.2", port, query))
+
+    def test_manager_replaces_a_killed_process_at_once(self):
+        manager = test_kill_safety.Manager(leaf_site(self))
+        self.addCleanup(manager.stop)
+        start = time.monotonic()
+        for _ in range(5):
+            manager.kill()
+        manager.process()
+        self.assertLess(time.monotonic() - start, 4, "the site waited for its process")
 
 
 if __name__ == "__main__":

@@ -201,6 +201,7 @@ class FaultSweep(unittest.TestCase):
         if fault_at is not None:
             env.update(ORVANEGATE_FAULT_AT=str(fault_at), ORVANEGATE_FAULT_ERROR=error)
         result = site.run(env, body)
+        self.stderr = result.stderr
         self.assertEqual(0, result.exit_code, cgi_harness.escape_bytes(result.stderr))
         for report in (b"Sanitizer", b"runtime error", b"LeakSanitizer"):
             self.assertNotIn(report, result.stderr)
@@ -275,6 +276,8 @@ class FaultSweep(unittest.TestCase):
                     answers["own page" if page is not None else
                             "500" if stdout.startswith(b"Status: 500") else "error page"] += 1
                     cmd.check(self, site, n, page)
+                    if stdout.startswith(b"Status: 500") and b" write " in failed:
+                        self.assertIn(b'"' + failed.split(b" ")[2] + b'"', self.stderr)
                     self.check_dumps(site)
                     self.assertGreaterEqual(self.counter(site), before, "counter went back")
                     # Only the helper whose own removal failed, or the slot whose note could

@@ -10,7 +10,7 @@ import unittest
 
 import cgi_harness
 import gate_pages as pages
-from gate_site import GateSite, reply, split_reply
+from gate_site import GateSite, leaf_site, reply, split_reply
 from gate_pages import leaf_posting
 
 # A record as an older gate or an administrator may have left it: lone LF line ends,
@@ -203,6 +203,21 @@ class HostileBodyTest(unittest.TestCase):
                 self.assertLessEqual(peak - idle, 2 * len(body) + (4 << 20),
                                      "peak %d MiB above idle" % ((peak - idle) >> 20))
 
+    def test_a_command_that_hashes_a_password_adds_the_hash_memory_alone(self):
+        for label, fields in (
+                ("registration", command("registration", ("id", "jiro"), ("pw", "Secret1"),
+                                         ("pw2", "Secret1"), ("realname", "J"), ("mail", "m"))),
+                ("changepw", command("changepw", ("id", "taro"), ("pw0", "Secret1"),
+                                     ("pw1", "NewPass"), ("pw2", "NewPass")))):
+            with self.subTest(label):
+                site = store_site(self, b"argon2id", b"id=taro\r\npwhash=" + VECTORS["linux"] + b"\r\n")
+                body = pages.urlencoded(*fields)
+                _, idle = self.peak(site, b"", "text/plain")
+                out, peak = self.peak(site, body, "application/x-www-form-urlencoded")
+                site.assert_page(pages.registration_accepted_page(), out)
+                self.assertLessEqual(peak - idle, 2 * len(body) + (4 << 20) + (19 << 20),
+                                     "peak %d MiB above idle" % ((peak - idle) >> 20))
+
 
 class ChangePasswordTest(unittest.TestCase):
     def change(self, site, member="taro", pw0="Secret1", pw1="NewPass", pw2="NewPass"):
@@ -373,6 +388,79 @@ class ChangeProfileTest(unittest.TestCase):
             self.assertIn(out, shown, out[:300])
         self.assertIn(site.read_member("taro"), records)
         self.assertEqual([b"taro.txt"], site.member_files())
+
+
+def store_site(test, store, record=None):
+    site = leaf_site(test, nameorder="num3d")
+    site.write_config(b"sessiondb=%s/\r\npasswordstore=%s\r\n" % (site.sessions.encode(), store))
+    if record is not None:
+        site.write_member("taro", record)
+    return site
+
+
+# Hashes of Secret1 by each build and argon2-cffi: each build opens all, under either setting.
+VECTORS = {
+    "linux": b"$argon2id$v=19$m=19456,t=2,p=1$SQR5q+LmZ38dmwdvgVknHg$"
+             b"TmkwH59UCZCrT+HtDATaSXbtSCsMRs/3rqYV21h+zFI",
+    "windows": b"$argon2id$v=19$m=19456,t=2,p=1$6vAsNWWbFAYXn11efw/V3g$"
+               b"Qt9sondfpTyZ9sX3BjUr6pZ5wuKXrso2e+seb/sgC+M",
+    "argon2-cffi": b"$argon2id$v=19$m=19456,t=2,p=1$yYRXJqMGIjX80JYEsLIWyA$"
+                   b"NSCX1rePWwbwYC4jAVAGBe3o48pbyTnwfFXgsPNzLow",
+}
+WEAKER = b"$argon2id$v=19$m=8192,t=1,p=1$v9RgtWYwmd7yhtYxKwSkjw$JeQ1k22sVTR+3HQ2A1krloj1WW6ZtpweH5RBpmgcqHU"
+# HAND_RECORD as every rewrite leaves it, with {} for its password line.
+REWRITTEN = b"id=taro\r\nnote line\r\n{}\r\nrealname=Taro\r\nextra=kept\r\nmail=t@x.jp\r\n"
+
+
+class PasswordStoreTest(unittest.TestCase):
+
+    def test_right_passwords_store_as_the_setting_asks_keeping_every_other_line(self):
+        plain = HAND_RECORD
+        weaker = HAND_RECORD.replace(b"pw=Secret1", b"pwhash=" + WEAKER)
+        strong = HAND_RECORD.replace(b"pw=Secret1", b"pwhash=" + VECTORS["argon2-cffi"])
+        fields = dict(RegistrationTest.VALID, pw="新&pw", pw2="新&pw")
+        register = ("registration", command("registration", *fields.items()),
+                    pages.registration_accepted_page())
+        post = ("postleaf", leaf_posting(member=b"taro", password=b"Secret1"), pages.file_accepted_page())
+        change = ("changepw", command("changepw", ("id", "taro"), ("pw0", "Secret1"), ("pw1", "NewPass"),
+                                      ("pw2", "NewPass")), pages.registration_accepted_page())
+        save = ("changeprof2", command("changeprof2", ("id", "taro"), ("pw", "Secret1"), ("realname", "Taro"),
+                                       ("mail", "t@x.jp")),
+                pages.profile_page("taro", {"realname": b"Taro", "mail": b"t@x.jp"}))
+        for store, before, (name, parts, page), password, after in (  # {} in after: a hash
+                (b"argon2id", None, register, pages.sj("新&amp;pw"),
+                 b"id=taro\r\n{}\r\nrealname=Taro\r\ncountry=JP\r\nmail=t@x.jp\r\n"),
+                (b"argon2id", plain, post, b"Secret1", REWRITTEN),
+                (b"argon2id", weaker, post, b"Secret1", REWRITTEN),
+                (b"argon2id", strong, post, b"Secret1", strong),
+                (b"argon2id", plain, change, b"NewPass", REWRITTEN),
+                (b"argon2id", plain, save, b"Secret1", REWRITTEN),
+                (b"argon2id", strong, change, b"NewPass", REWRITTEN),
+                (b"plain", strong, post, b"Secret1", strong),
+                (b"plain", weaker, post, b"Secret1", weaker),
+                (b"plain", strong, change, b"NewPass", REWRITTEN.replace(b"{}", b"pw=NewPass")),
+                (b"argon2id", plain, ("postleaf", leaf_posting(member=b"taro", password=b"secret1"),
+                                      pages.error_page(pages.LEAF_WRONG_PW)), b"", plain)):
+            with self.subTest(store=store, before=before, command=name):
+                site = store_site(self, store, before)
+                site.assert_page(page, site.post_multipart(*parts))
+                record = site.read_member("taro")
+                if b"{}" in after:
+                    record = pages.hash_checked(record, password)
+                    self.assertNotIn(password[:3], record)
+                self.assertEqual(after, record)
+
+    def test_change_profile_form_and_save_answer_as_on_the_plain_site(self):
+        form = command("changeprof1", ("id", "taro"), ("pw", "Secret1"))
+        save = command("changeprof2", ("id", "taro"), ("pw", "Secret1"), *FULL_PROFILE)
+        plain_site = store_site(self, b"plain", HAND_RECORD)
+        expected = [plain_site.post_form(*form), plain_site.post_form(*save)]
+        for store in (b"plain", b"argon2id"):
+            for maker, vector in VECTORS.items():
+                with self.subTest(store=store, made_by=maker):
+                    site = store_site(self, store, HAND_RECORD.replace(b"pw=Secret1", b"pwhash=" + vector))
+                    self.assertEqual(expected, [site.post_form(*form), site.post_form(*save)])
+                    self.assertIn(b"pwhash=" + vector + b"\r\n", site.read_member("taro"))
 
 
 class GuessingTest(unittest.TestCase):

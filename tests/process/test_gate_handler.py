@@ -20,7 +20,9 @@ REGISTER_TARO = (("session", "site1"), ("command", "registration"), ("id", "taro
 
 class ConfigurationTest(unittest.TestCase):
     def assert_logged_empty_page(self, site):
-        site.assert_page(b"", site.post_form(*REGISTER_TARO))
+        stdout, stderr = site.post_logged(pages.urlencoded(*REGISTER_TARO))
+        site.assert_page(b"", stdout)
+        self.assertRegex(stderr, rb'\Aorvanegate: configuration: sessiondb error: .*config\.txt" ')
         with open(os.path.join(site.root, "error.txt"), "rb") as f:
             self.assertRegex(f.read(), ERROR_LOG)
         self.assertEqual([], site.member_files())
@@ -331,7 +333,11 @@ class SettingsAndRoutingTest(unittest.TestCase):
                     fields.insert(0, ("command", command))
                 if session is not None:
                     fields.insert(0, ("session", session))
-                site.assert_page(page, site.post_form(*fields))
+                stdout, stderr = site.post_logged(pages.urlencoded(*fields))
+                site.assert_page(page, stdout)
+                logged = session in ("nopath", "nokeys", "nomembers")
+                self.assertEqual(logged, stderr.startswith(b"orvanegate: configuration: "))
+                self.assertEqual(logged, b'%s.txt"' % str(session).encode() in stderr, stderr)
         self.assertEqual([b"taro.txt"], site.member_files())
 
     def test_unsafe_session_names_name_no_site(self):

@@ -9,8 +9,7 @@ and the manager must start another, which answers the next request.
 Runs go on until the kills that landed reach ORVANEGATE_KILLS per kind (default 100:
 postings share it among the naming modes), at most ten runs per kill; the persistent
 processes get 30 postings' kills and a third of that for profile saves, as the manager
-waits a second before it replaces a process that ended early. ORVANEGATE_KILL_SEED
-repeats a run."""
+starts a new process for each kill. ORVANEGATE_KILL_SEED repeats a run."""
 
 import os
 import random

@@ -16,7 +16,7 @@ class RequestCycle(cgi_harness.CgiTestCase):
         site = self.make_site()
         for method in ("GET", "POST", "DELETE"):
             with self.subTest(method=method):
-                result = self.run_cgi(site, cgi_env(method, content_length=0))
+                result = self.run_cgi(site, cgi_env(method, content_length=0), expect_stderr=True)
                 self.assertEqual(result.exit_code, 0)
                 self.assertBytesEqual(EMPTY_REPLY, result.stdout)
 
@@ -32,7 +32,7 @@ class RequestCycle(cgi_harness.CgiTestCase):
         site = self.make_site()
         # A web server sets GATEWAY_INTERFACE; without it the first argument may be an option.
         result = self.run_cgi(site, cgi_env("GET", GATEWAY_INTERFACE="CGI/1.1"),
-                              args=("--help", "/x", "-"))
+                              args=("--help", "/x", "-"), expect_stderr=True)
         self.assertEqual(result.exit_code, 0)
         self.assertBytesEqual(EMPTY_REPLY, result.stdout)
 
@@ -41,7 +41,7 @@ class RequestCycle(cgi_harness.CgiTestCase):
         body = b"a=1&b=2"
         result = self.run_cgi(site, cgi_env("POST", content_length=len(body),
                                             CONTENT_TYPE="application/x-www-form-urlencoded"),
-                              stdin=body)
+                              stdin=body, expect_stderr=True)
         self.assertEqual(result.exit_code, 0)
         self.assertBytesEqual(EMPTY_REPLY, result.stdout)
 
@@ -58,7 +58,7 @@ class RequestCycle(cgi_harness.CgiTestCase):
 
     def test_empty_environment(self):
         site = self.make_site()
-        result = self.run_cgi(site, {})
+        result = self.run_cgi(site, {}, expect_stderr=True)
         self.assertEqual(result.exit_code, 0)
 
 

@@ -33,6 +33,7 @@ def snapshot(root):
 def check_site(test):
     """A site that passes the check: config, site1 with private members and member m1."""
     site = GateSite(test)
+    site.write_config(("sessiondb=%s\r\npasswordstore=argon2id\r\n" % site.sessions).encode())
     os.chmod(site.members, 0o700)
     site.write_member("m1", b"id=m1\r\npw=secret\r\nrealname=A&nbsp;B<br>C&lt;\r\n")
     return site
@@ -106,7 +107,7 @@ CASES = [
         ("sessiondb=%s\r\ndumppath=%s\r\n" % (s.sessions, s.dumps)).encode())), (), 0,
      ["WARNING: DUMPS/ is readable by other accounts"]),
     ("dumps kept", lambda s: (os.mkdir(s.dumps, 0o700), s.write_config(
-        ("sessiondb=%s\r\ndumppath=%s\r\n" % (s.sessions, s.dumps)).encode())), (), 0,
+        ("sessiondb=%s\r\ndumppath=%s\r\npasswordstore=argon2id\r\n" % (s.sessions, s.dumps)).encode())), (), 0,
      ["WARNING: request bodies are dumped to DUMPS/: they keep members' passwords",
       "Fix: remove the dumppath line from config.txt", "0 errors, 1 warning:"]),
     ("dumppath names no directory", lambda s: s.write_config(
@@ -147,6 +148,16 @@ CASES = [
     ("member record without a pw line", lambda s: s.write_member(
         "m2", b"\xef\xbb\xbfpw=x\r\nid=m2\r\n"), (), 0,
      ["WARNING: MEMBERS/m2.txt has no pw line"]),
+    ("passwords kept plain", lambda s: s.write_config(("sessiondb=%s\r\n" % s.sessions).encode()), (), 0,
+     ["passwordstore = (not set) -> plain", "WARNING: passwords are written in plain text"]),
+    ("unknown password store", lambda s: s.write_config(("sessiondb=%s\r\npasswordstore=bcrypt\r\n" % s.sessions).encode()), (), 0,
+     ["passwordstore = bcrypt -> plain", "WARNING: passwordstore bcrypt is neither"]),
+    ("records counted by how they keep the password", lambda s: (
+        s.write_member("m2", b"id=m2\r\npwhash=$argon2id$v=19$m=19456,t=2,p=1$c2FsdHNhbHQ$aGFzaA\r\n"),
+        s.write_member("m3", b"pw=x\r\npwhash=$argon2id$v=19$m=8192,t=1,p=1$c2FsdHNhbHQ$aGFzaA\r\n"),
+        s.write_member("m4", b"id=m4\r\npw=x\r\npwhash=$2y$10$abc\r\n")), (), 0,
+     ["MEMBERS/: 1 plain, 1 hashed, 1 hashed with weaker parameters",
+      "WARNING: MEMBERS/m4.txt has a pwhash line that holds no Argon2id hash"]),
     ("older member drafts", lambda s: (s.write("members/.member-0123456789abcdef.new", b"id=x"),
                                        s.write("members/.member-draft.new", b"id=y")), (), 0,
      ["WARNING: 1 helper file(s) in MEMBERS/ left by an older build",
@@ -254,12 +265,14 @@ class SiteCheck(cgi_harness.CgiTestCase):
         site = self.make_site()
         with open(os.path.join(REPO, "CMakeLists.txt"), encoding="utf-8") as cmake:
             version = re.search(r"project\(orvanegate VERSION (\S+)", cmake.read()).group(1)
-        for option, text in (("--version", "orvanegate %s\n" % version),
-                             ("--help", "Usage: orvanegate")):
+        for option, code, text in (("--version", 0, "orvanegate %s\n" % version),
+                                   ("--help", 0, "Usage: orvanegate"),
+                                   ("--chek", 2, "orvanegate: unknown argument --chek\nUsage:")):
             with self.subTest(option):
-                result = self.run_cgi(site, {}, args=(option,))
-                self.assertEqual(0, result.exit_code)
-                self.assertTrue(result.stdout.decode().startswith(text), result.stdout)
+                result = self.run_cgi(site, {}, args=(option,), expect_stderr=code == 2)
+                self.assertEqual(code, result.exit_code)
+                self.assertTrue((result.stderr or result.stdout).decode().startswith(text))
+                self.assertFalse(os.path.exists(site.path("error.txt")))
 
 
 class UnderAWebServer(cgi_harness.CgiTestCase):
