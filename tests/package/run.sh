@@ -93,7 +93,7 @@ expect "man orvanegate shows every option and the exit code of a usage error" sh
   page=\$(LC_ALL=C MANWIDTH=80 man -P cat orvanegate 2>/dev/null) &&
   for option in \$(env -u GATEWAY_INTERFACE '$EXE' --help | grep -o -- '--[a-z-]*' | sort -u); do
     printf '%s' \"\$page\" | grep -q -- \"\$option\" || { echo \"missing: \$option\"; exit 1; }
-  done && printf '%s' \"\$page\" | grep -q '^ *2 *A usage error'"
+  done && printf '%s' \"\$page\" | grep -q '^ *2 *A  *usage  *error'"
 expect "both units are installed, filled in for the package, and valid" sh -c "
   ! grep -q @ $UNITS/orvanegate-fastcgi.socket $UNITS/orvanegate-fastcgi.service &&
   grep -q '^ExecStart=.* /usr/share/orvanegate/orvanegate-fastcgi.sh .* $EXE' \
