@@ -109,9 +109,10 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${ORVANE_DEB_STAGE}/conffiles
     ${ORVANE_DEB_SOURCE}/postinst ${ORVANE_DEB_SOURCE}/prerm ${ORVANE_DEB_SOURCE}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
-set(ORVANE_STATIC_ARCHIVES ${FCGI_LIBRARY})
+# The sodium library is the one library of the gate's own; with -static, the C library and
+# the compiler's runtime are linked in too (a sanitizer build links those dynamically).
+set(ORVANE_STATIC_ARCHIVES ${SODIUM_LIBRARY})
 if(NOT ORVANEGATE_SANITIZE)
-  # -static: the C library and the compiler's runtime are linked in too.
   foreach(archive libc.a libstdc++.a libgcc.a libgcc_eh.a)
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${archive}
                     OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)

@@ -1,7 +1,8 @@
 # Run by CPack after it made the Debian package (CPACK_POST_BUILD_SCRIPTS): adds the
 # Built-Using field, naming the source package and version of every static archive the
 # executable was linked with (CPACK_ORVANE_STATIC_ARCHIVES), as dpkg knows them now, so
-# that a fix of one of those libraries shows which packages must be rebuilt.
+# that a fix of one of those libraries shows which packages must be rebuilt. A build that
+# links nothing statically gets no such field (an empty one is not valid).
 find_program(DPKG_QUERY dpkg-query)
 if(NOT DPKG_QUERY)
   message(FATAL_ERROR "The Debian package names the libraries linked into the executable "
@@ -19,6 +20,9 @@ endforeach()
 list(REMOVE_DUPLICATES sources)
 list(SORT sources)
 list(JOIN sources ", " built_using)
+if(built_using STREQUAL "")
+  return()
+endif()
 
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
   if(NOT package MATCHES "\\.deb$")

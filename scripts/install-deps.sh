@@ -16,10 +16,10 @@ for arg in "$@"; do
     *) echo "usage: $0 [--demo] [--list]" >&2; exit 2 ;;
   esac
 done
-# The demo builds the executable (g++, make, cmake, and libfcgi-dev and libsodium-dev: the
-# FastCGI library and the password hash library linked into it statically), serves it with
-# lighttpd, talks to it with curl and probes its port with python3.
-DEMO_PACKAGES="g++ make cmake libfcgi-dev libsodium-dev lighttpd curl python3"
+# The demo builds the executable (g++, make, cmake, and libsodium-dev: the password hash
+# library linked into it statically), serves it with lighttpd, talks to it with curl and
+# probes its port with python3.
+DEMO_PACKAGES="g++ make cmake libsodium-dev lighttpd curl python3"
 # ninja-build, GoogleTest and Google Benchmark: the test build; chromium and fonts-noto-cjk:
 # the real-browser suite (tests/browser) and its Japanese pages; apache2, nginx and fcgiwrap:
 # the end-to-end suite (tests/e2e); glusterfs-server and glusterfs-client: the two-server

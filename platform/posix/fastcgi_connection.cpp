@@ -291,7 +291,10 @@ bool FastCgiConnection::WriteError(std::string_view data) {
 bool FastCgiConnection::Flush() {
   std::size_t done = 0;
   while (done < outgoing_.size() && !broken_) {
-    const ssize_t put = ::send(fd_, outgoing_.data() + done, outgoing_.size() - done, MSG_NOSIGNAL);
+    // Never blocking in send: a server that takes none of the reply is waited for only as
+    // long as the idle bound allows.
+    const ssize_t put =
+        ::send(fd_, outgoing_.data() + done, outgoing_.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (put > 0) {
       done += static_cast<std::size_t>(put);
     } else if (put < 0 && errno != EAGAIN && errno != EINTR) {

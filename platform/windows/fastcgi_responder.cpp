@@ -1,4 +1,4 @@
-// Windows answers CGI requests only: the FastCGI library is not part of its build.
+// Windows answers CGI requests only: the FastCGI reader of platform/posix/ is not part of its build.
 #include "platform/platform.h"
 
 namespace orvane::platform {

@@ -60,9 +60,13 @@ expect "the archive holds no demo run directory" sh -c "! tar tzf '$TGZ' | grep 
 # Errors and warnings fail; the remaining tags and the override are named in the README.
 expect "lintian finds no error and no warning" \
   timeout 300 lintian --fail-on error,warning --info --display-info "$DEB"
-fcgi_source=$(dpkg-query -W -f='${source:Package} (= ${source:Version})' libfcgi-dev)
-expect "Built-Using names the libfcgi source package linked in, $fcgi_source" \
-  sh -c "dpkg-deb -f '$DEB' Built-Using | grep -qF '$fcgi_source'"
+# The static executable holds the sodium library, the C++ runtime and the C library, and
+# no other library.
+source_of() { dpkg-query -W -f='${source:Package} (= ${source:Version})' "$1"; }
+linked="$(source_of "libstdc++-$(c++ -dumpversion | cut -d. -f1)-dev"), $(source_of libc6-dev)"
+linked="$linked, $(source_of libsodium-dev)"
+expect "Built-Using names exactly the source packages linked in, $linked" \
+  sh -c "[ \"\$(dpkg-deb -f '$DEB' Built-Using)\" = '$linked' ]"
 # The same build packaged again at a higher version: what the upgrade installs.
 cpack -G DEB --config "$BUILD/CPackConfig.cmake" -B "$BUILD/upgrade" \
   -D CPACK_PACKAGE_VERSION="$NEXT" -D CPACK_DEBIAN_FILE_NAME="orvanegate_${NEXT}_amd64.deb" \
@@ -89,7 +93,7 @@ expect "man orvanegate shows every option and the exit code of a usage error" sh
   page=\$(LC_ALL=C MANWIDTH=80 man -P cat orvanegate 2>/dev/null) &&
   for option in \$(env -u GATEWAY_INTERFACE '$EXE' --help | grep -o -- '--[a-z-]*' | sort -u); do
     printf '%s' \"\$page\" | grep -q -- \"\$option\" || { echo \"missing: \$option\"; exit 1; }
-  done && printf '%s' \"\$page\" | grep -q '^ *2 *A usage error'"
+  done && printf '%s' \"\$page\" | grep -q '^ *2 *A  *usage  *error'"
 expect "both units are installed, filled in for the package, and valid" sh -c "
   ! grep -q @ $UNITS/orvanegate-fastcgi.socket $UNITS/orvanegate-fastcgi.service &&
   grep -q '^ExecStart=.* /usr/share/orvanegate/orvanegate-fastcgi.sh .* $EXE' \

@@ -221,8 +221,12 @@ class Persistent(cgi_harness.CgiTestCase):
         # A value declared 256 MiB long, sent on until the responder stops taking it.
         huge = ([begin + fastcgi_client.record(fastcgi_client.PARAMS, b"\x04\x90\0\0\0HUGE")]
                 + [fastcgi_client.record(fastcgi_client.PARAMS, b"x" * 65528)] * 4096)
-        for label, chunks in (("nothing sent", []), ("begin only", [begin]),
-                              ("no body", [begin + params]), ("256 MiB parameter", huge)):
+        # Management records whose answers fill the socket while the server reads none.
+        unread = [fastcgi_client.record(99, b"", request_id=0) * 4096]
+        for label, chunks, read in (("nothing sent", [], True), ("begin only", [begin], True),
+                                    ("no body", [begin + params], True),
+                                    ("256 MiB parameter", huge, True),
+                                    ("replies never read", unread, False)):
             with self.subTest(label), fastcgi_client.connect(responder.address, 5) as conn:
                 try:
                     for chunk in chunks:
@@ -231,7 +235,7 @@ class Persistent(cgi_harness.CgiTestCase):
                     pass  # refused as it came
                 conn.settimeout(10)  # a socket.timeout where the connection is kept
                 with contextlib.suppress(ConnectionResetError):
-                    while conn.recv(65536):
+                    while read and conn.recv(65536):
                         pass
                 self.assertIn(b"Status: 200", responder.run(query).stdout)
         self.assertLess(rss_bytes(responder.child.pid) - idle, 4 * MIB)
