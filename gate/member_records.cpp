@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "gate/file_text.h"
-#include "gate/older_member_drafts.h"
 #include "gate/path_text.h"
 #include "gate/safe_name.h"
 #include "gate/web_module1.h"
@@ -143,12 +142,7 @@ void ReplaceRecordFile(platform::File& record, const std::string& path, const TF
 // another file to its name: a process that waited for the old file would hold a lock
 // nobody else asks for.
 platform::File LockRecordRewrites(const std::string& record_path) {
-  const std::string directory = RecordDirectory(record_path);
-  platform::File lock =
-      platform::File::Open(directory + std::string(kRewriteLockName),
-                           platform::OpenMode::OpenAlwaysExclusive, platform::LockWait::Wait);
-  RemoveOlderMemberDrafts(directory);
-  return lock;
+  return LockMemberWrites(RecordDirectory(record_path));
 }
 
 // The same lock for writing a new record; a failure is reported as the record's.
@@ -208,6 +202,11 @@ bool RewriteHeldRecord(const std::string& path, const std::function<bool(TFieldE
 }
 
 }  // namespace
+
+platform::File LockMemberWrites(const std::string& members_dir) {
+  return platform::File::Open(members_dir + std::string(kRewriteLockName),
+                              platform::OpenMode::OpenAlwaysExclusive, platform::LockWait::Wait);
+}
 
 std::string MemberRecordPath(std::string_view members_dir, std::string_view id) {
   std::string path = members_dir.empty() ? std::string() : IncludeTrailingDelimiter(members_dir);

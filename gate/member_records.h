@@ -29,6 +29,10 @@
 // file server; a client whose name cache still leads <id>.txt to the replaced file meets a
 // stale handle and looks the name up again for up to five seconds (RetryWhileStale). The
 // helper may be deleted by hand at any time no writer runs; it holds no state.
+// A writer opens only the names it needs and never lists the directory, so its work does
+// not grow with the number of members or of the files beside them; drafts that older
+// builds left under names of their own are removed by the operator's repair
+// (older_member_drafts.h), never by a request.
 #pragma once
 
 #include <functional>
@@ -38,8 +42,15 @@
 
 #include "gate/field_edits.h"
 #include "gate/field_list.h"
+#include "platform/platform.h"
 
 namespace orvane {
+
+// Holds the member directory's lock (the directory given with its trailing delimiter)
+// until the file is closed, waiting for the writers that hold it: while it is held, no
+// registration, password change or profile save of the directory is midway, on any
+// server. The lock file is made when it is missing.
+platform::File LockMemberWrites(const std::string& members_dir);
 
 // The record file of a member: the directory (a path delimiter added when it lacks
 // one), the id unchanged, and ".txt".
