@@ -51,19 +51,23 @@ std::string HelperFilePath(const std::string& record_path) {
   return RecordDirectory(record_path) + std::string(kHelperName);
 }
 
-// Creates the helper file, first clearing one left behind: the caller holds the
-// directory's lock, so no live writer has it. A failure is reported as the record's: the
-// helper is this code's own business, the record is what could not be made.
+// Creates the helper file, clearing one left behind when it is found there: the caller
+// holds the directory's lock, so no live writer has it. A failure is reported as the
+// record's: the helper is this code's own business, the record is what could not be made.
 HelperFile CreateHelperFile(const std::string& record_path) {
   std::string path = HelperFilePath(record_path);
-  // Nearly always absent; a failed removal shows just below. Removed as a held file: one
-  // left linked to a record that a reader holds still frees its name at once.
   platform::ClearHeldFileRemovals(path);
-  platform::RemoveHeldFile(path);
-  try {
-    return {platform::File::Open(path, platform::OpenMode::CreateNewExclusive), path};
-  } catch (const EOSFileError& error) {
-    platform::ThrowFileCreateError(record_path, error.ErrorCode());
+  for (bool cleared = false;; cleared = true) {
+    try {
+      return {platform::File::Open(path, platform::OpenMode::CreateNewExclusive), path};
+    } catch (const EOSFileError& error) {
+      if (cleared || error.ErrorCode() != platform::FileExistsErrorCode()) {
+        platform::ThrowFileCreateError(record_path, error.ErrorCode());
+      }
+    }
+    // Removed as a held file: one left linked to a record that a reader holds still frees
+    // its name at once. A failed removal shows as the second creation's failure.
+    platform::RemoveHeldFile(path);
   }
 }
 

@@ -15,8 +15,9 @@
 // |-------------------------------------------|--------------------------------------|----------------------------------|------------------------------------|
 // | 1 lock .members.lock (waiting for others) | the lock file (made if missing)      | nothing: the lock dies           | -                                  |
 // | save 2 open and read <id>.txt (shared)    | unchanged                            | nothing                          | -                                  |
-// | 3 remove a leftover helper, create it     | .member-draft.new, empty             | an empty helper                  | next writer removes it             |
-// | 4 copy the record's access rights, write  | the helper with part of the new text | a partial helper; the record is  | next writer removes it             |
+// | 3 create the helper (a leftover one found | .member-draft.new, empty             | an empty helper                  | next writer finds it and removes   |
+// |   there is removed, then it is created)   |                                      |                                  | it                                 |
+// | 4 copy the record's access rights, write  | the helper with part of the new text | a partial helper; the record is  | next writer finds it, removes it   |
 // |   the new text, close                     |                                      | the old one, whole               |                                    |
 // | save 5 rename the helper over <id>.txt    | the new record, whole                | nothing                          | -                                  |
 // | reg. 5 link the helper to <id>.txt (only  | the new record, also as the helper   | the helper, linked to the record | next writer removes the name; the  |
