@@ -6,8 +6,10 @@ process per request) and in its persistent FastCGI mode.
 Every case runs at 1, 8 and 32 connections; the cases are interleaved round by round and
 the table gives medians of requests per second and of the processor time per request
 spent by nginx and the case's backend processes (utime+stime of their process trees,
-exited children included). Run through bench/run.sh --servers, or:
-  python3 server_bench.py GATE_EXECUTABLE [--rounds N] [--seconds S]
+exited children included). With --grown N the same cases run on a site laid out with N
+members and N leaves before the rounds (grown_site.py). Run through bench/run.sh
+--servers, or:
+  python3 server_bench.py GATE_EXECUTABLE [--rounds N] [--seconds S] [--grown N]
 """
 
 import argparse
@@ -23,6 +25,7 @@ import tempfile
 import time
 
 import bench_site
+import grown_site
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -270,6 +273,8 @@ def main():
     parser.add_argument("exe")
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--seconds", type=int, default=3)
+    parser.add_argument("--grown", type=int, default=0,
+                        help="members and leaves laid out before the rounds")
     args = parser.parse_args()
     for tool in ("nginx", "wrk", "fcgiwrap", "spawn-fcgi", "cc"):
         if not shutil.which(tool, path=os.environ.get("PATH", "") + ":/usr/sbin"):
@@ -279,6 +284,11 @@ def main():
     bench = Bench(os.path.abspath(args.exe), run)
     results = {}
     try:
+        if args.grown:
+            started = time.monotonic()
+            grown_site.grow(bench.site, args.grown, args.grown)
+            print("grown site: %d members and %d leaves laid out in %.0f s"
+                  % (args.grown, args.grown, time.monotonic() - started), file=sys.stderr)
         bench.start()
         cases = bench.cases()
         for round_number in range(args.rounds):
@@ -290,6 +300,8 @@ def main():
     finally:
         bench.stop()
         shutil.rmtree(run, ignore_errors=True)
+    if args.grown:
+        print("Grown site: %d members and %d leaves before the rounds\n" % (args.grown, args.grown))
     print(table(results))
     print()
     print(ratios(results))
