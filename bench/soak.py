@@ -28,7 +28,8 @@ import server_bench
 MEMBERS = 64  # members whose passwords and profiles the load changes
 PASSWORD = "pw12345"
 # One wrk script: the kind of each request goes round; every connection's ids are its own.
-MIX_LUA = """local posting = nil
+MIX_LUA = """math.randomseed(os.time())  -- each minute's wrk registers ids of its own
+local posting = nil
 local count = 0
 local prefix = ""
 errors = 0  -- global: done() reads it from each thread
@@ -117,7 +118,7 @@ class Soak(server_bench.Bench):
         with open(self.path("nginx.conf"), "w") as f:
             f.write(server_bench.NGINX_CONF.format(
                 run=self.run, port=self.port, params=server_bench.GATE_PARAMS,
-                exe=self.site.exe, php="", config="",
+                exe=self.site.exe, php="/nonexistent", config="/nonexistent",
                 user="user root;" if os.geteuid() == 0 else ""))
         self.wait_for(self.path("gate.sock"))
         self.spawn("nginx", ["nginx", "-p", self.run, "-e", self.path("nginx-error.log"),
@@ -141,7 +142,10 @@ class Soak(server_bench.Bench):
     def minute(self, script, connections, seconds):
         argv = ["wrk", "-t", str(min(connections, 2)), "-c", str(connections),
                 "-d", "%ds" % seconds, "http://127.0.0.1:%d/" % self.port, "-s", script]
-        out = subprocess.run(argv, capture_output=True, text=True, check=True).stdout
+        done = subprocess.run(argv, capture_output=True, text=True)
+        if done.returncode != 0:
+            raise RuntimeError("wrk failed: " + done.stderr + done.stdout)
+        out = done.stdout
         number = lambda pattern: int(m.group(1)) if (m := re.search(pattern, out)) else 0
         sockets = re.search(r"Socket errors: connect (\d+), read (\d+), write (\d+), "
                             r"timeout (\d+)", out)
