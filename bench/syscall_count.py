@@ -64,8 +64,9 @@ class Peer:
         conf = os.path.join(self.run, "php-fpm.conf")
         with open(conf, "w") as f:
             f.write(PHP_CONF.format(run=self.run, sock=self.sock))
-        return [shutil.which("php-fpm") or shutil.which("php-fpm8.2", path="/usr/sbin"),
-                "-F", "-R", "-y", conf]
+        php_fpm = shutil.which("php-fpm") or os.path.join("/usr/sbin", sorted(
+            p for p in os.listdir("/usr/sbin") if p.startswith("php-fpm"))[-1])
+        return [php_fpm, "-F", "-R", "-y", conf]
 
     def script(self):
         return self.site.exe if self.kind == "gate" else PHP_SCRIPT
