@@ -26,11 +26,13 @@ struct SettingKey {
 struct ConfigSettings {
   std::string sessiondb;
   std::string dumppath;
+  std::string ipv6prefix;
 };
 
 inline constexpr SettingKey<ConfigSettings> kConfigKeys[] = {
     {"sessiondb", SettingKind::Directory, &ConfigSettings::sessiondb},
     {"dumppath", SettingKind::Directory, &ConfigSettings::dumppath},
+    {"ipv6prefix", SettingKind::Text, &ConfigSettings::ipv6prefix},
 };
 
 struct SessionSettings {
@@ -40,6 +42,7 @@ struct SessionSettings {
   std::string FileNameTemplate;
   std::string FileNameCounter;
   std::string DefaultImgFile;
+  std::string registrationsperhour;
 };
 
 inline constexpr SettingKey<SessionSettings> kSessionKeys[] = {
@@ -49,6 +52,7 @@ inline constexpr SettingKey<SessionSettings> kSessionKeys[] = {
     {"FileNameTemplate", SettingKind::Text, &SessionSettings::FileNameTemplate},
     {"FileNameCounter", SettingKind::Text, &SessionSettings::FileNameCounter},
     {"DefaultImgFile", SettingKind::Text, &SessionSettings::DefaultImgFile},
+    {"registrationsperhour", SettingKind::Text, &SessionSettings::registrationsperhour},
 };
 
 // The settings of a config.txt; all unset when the file does not exist. Directory
