@@ -245,7 +245,7 @@ TEST_F(PasswordGuessesTest, ConcurrentTriesAreEachCountedOnce) {
     }
     return 0;
   });
-  EXPECT_GE(Row().size(), 1u);
+  EXPECT_LE(Row().size(), 5u);
 }
 
 // Registrations are counted like wrong passwords, taken back where no record was made,
