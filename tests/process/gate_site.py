@@ -11,8 +11,9 @@ import gate_pages as pages
 FORM_TYPE = "application/x-www-form-urlencoded"
 SCRIPT_NAME = "/cgi/orvanegate.exe"
 # The operator's line of one wrong password.
-WRONG_PASSWORD_LINE = re.compile(
-    rb"orvanegate: (wrong password|too many wrong passwords): address \S+ id \S+ command \S+\n")
+REFUSAL_LINE = re.compile(
+    rb"orvanegate: (wrong password|too many wrong passwords): address \S+ id \S+ command \S+\n"
+    rb"|orvanegate: too many registrations: address \S+ session \S+\n")
 
 
 class GateSite(cgi_harness.Site):
@@ -128,9 +129,9 @@ class GateSite(cgi_harness.Site):
 
     def checked(self, result):
         """The standard output of a finished run that exited with 0 and wrote no stderr but
-        wrong-password and refusal lines, which the guessing tests check where they matter."""
+        wrong-password and refusal lines, which the counting tests check where they matter."""
         cgi_harness.check_stderr(self.test, dataclasses.replace(
-            result, stderr=WRONG_PASSWORD_LINE.sub(b"", result.stderr)))
+            result, stderr=REFUSAL_LINE.sub(b"", result.stderr)))
         self.test.assertEqual(0, result.exit_code,
                               "stdout: " + cgi_harness.escape_bytes(result.stdout[:400]))
         return result.stdout

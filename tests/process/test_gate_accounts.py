@@ -167,6 +167,39 @@ class RegistrationTest(unittest.TestCase):
                          site.read_member("race"))
         self.assertEqual([b"race.txt"], site.member_files())
 
+    def test_a_network_registers_its_hour_and_no_more(self):
+        site = GateSite(self)
+        site.set_settings(registrationsperhour="3")
+        site.write_member("taken", HAND_RECORD)
+        accepted = reply(pages.registration_accepted_page())
+        too_many = reply(pages.error_page(pages.TOO_MANY_REGISTRATIONS))
+
+        def body(member_id):
+            return pages.urlencoded(*command("registration", *dict(self.VALID, id=member_id).items()))
+
+        # Of a burst at once from one network, exactly its hour's registrations are made.
+        results = site.run_together([body("b%d" % n) for n in range(6)])
+        self.assertEqual(3, results.count(accepted), results)
+        self.assertEqual(3, results.count(too_many))
+        made = [b"b%d.txt" % n for n, out in enumerate(results) if out == accepted]
+        # A registration that makes no record is not counted, the refused one writes
+        # nothing, and another network registers on its own count.
+        for member_id, address, out, err in (
+                ("a1", "2001:db8::1", accepted, b""),
+                ("taken", "2001:db8::2", reply(pages.error_page(pages.ID_TAKEN)), b""),
+                ("a2", "2001:db8::3", accepted, b""), ("a3", "2001:DB8::4", accepted, b""),
+                ("a4", "2001:db8:0:0:ffff::5", too_many, b"orvanegate: too many registrations: "
+                 b"address 2001:db8:0:0:ffff::5 session site1\n"),
+                ("a4", "2001:db8:1::1", accepted, b"")):
+            with self.subTest(member_id + " from " + address):
+                env = site.post_env(body(member_id))
+                env["REMOTE_ADDR"] = address
+                result = site.run(env, body(member_id))
+                cgi_harness.assert_bytes_equal(out, result.stdout)
+                self.assertEqual(err, result.stderr)
+        self.assertEqual(sorted(made + [b"a1.txt", b"a2.txt", b"a3.txt", b"a4.txt", b"taken.txt"]),
+                         site.member_files())
+
 
 TIME = "/usr/bin/time"
 
