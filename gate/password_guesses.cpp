@@ -68,6 +68,10 @@ constexpr int kHoldWaitMilliseconds = 10000;
 // about a second, and the bound gives it five.
 constexpr int kClaimAttempts = 250;
 constexpr int kRetryMilliseconds = 20;
+// A network refused by tries of the last two seconds looks again for two seconds.
+constexpr std::int64_t kInFlightSeconds = 2;
+constexpr int kInFlightWaits = 40;
+constexpr int kInFlightRetryMilliseconds = 50;
 
 // Bounds that keep the longest name under the 255 bytes or UTF-16 units every file
 // system holds: "+" and the id; a prefix, the network, "." and the number.
@@ -205,17 +209,31 @@ struct Row {
     platform::ThrowFileCreateError(path, done.error);
   }
 
-  // Counts a try at `now` on the row, which must not refuse it. A row full of tries a
-  // little ahead of now (another server's clock) takes no more.
-  void Count(std::int64_t now) const {
+  // Counts a try at `now` on the row. Where the row is full, nothing is counted and the
+  // time of its last try is returned: also where a name cache showed fewer tries than
+  // there are, and where the last is a little ahead of now (another server's clock).
+  std::optional<std::int64_t> Count(std::int64_t now) const {
     for (int attempt = 1; attempt <= kClaimAttempts; ++attempt) {
       const GuessCount count = Read();
       const GuessCount after = CountedFailure(count, now, bounds);
+      if (after.failures > bounds.allowance) return count.last_failure;
       if (after.failures == 1 && !Remove(count.failures)) break;
-      if (after.failures > bounds.allowance || Write(after.failures, after.last_failure)) return;
+      if (Write(after.failures, after.last_failure)) return std::nullopt;
       platform::SleepMilliseconds(kRetryMilliseconds);
     }
     platform::ThrowFileCreateError(Path(1), platform::kSharingViolation);
+  }
+
+  // The time of the last try where the row refuses now, looked up without the lock: a
+  // network past its allowance costs a look-up and holds nothing. None where it may not.
+  std::optional<std::int64_t> Refusing(std::int64_t now) const {
+    try {
+      const std::optional<std::int64_t> last = ReadFailureFile(Path(bounds.allowance));
+      if (last && IsRefused(GuessCount{bounds.allowance, *last}, now, bounds)) return last;
+    } catch (const EOSFileError&) {
+      // told under the lock
+    }
+    return std::nullopt;
   }
 
   // Takes back the newest try.
@@ -347,18 +365,31 @@ PasswordGuesses::PasswordGuesses(std::string_view members_dir, std::string_view 
       network_(network) {}
 
 bool PasswordGuesses::CountTry(std::int64_t now) {
-  platform::File lock = HoldCountLock(members_dir_, id_dir_);
+  for (int wait = 0;; ++wait) {
+    const std::optional<std::int64_t> last = CountOrRefuse(now);
+    if (!last) return true;
+    // Tries counted a moment ago may be right passwords still being compared, which then
+    // clear the row: the member's own requests at once are waited for, not refused.
+    if (now - *last > kInFlightSeconds || wait >= kInFlightWaits) return false;
+    platform::SleepMilliseconds(kInFlightRetryMilliseconds);
+  }
+}
+
+std::optional<std::int64_t> PasswordGuesses::CountOrRefuse(std::int64_t now) {
   const Row own{id_dir_, EncodedAddress(network_), kIdGuessBounds};
   const Row across = NetworkRow(counts_dir_, network_);
+  if (const auto last = own.Refusing(now)) return last;
+  if (const auto last = across.Refusing(now)) return last;
+  platform::File lock = HoldCountLock(members_dir_, id_dir_);
   TidyId(counts_dir_, id_dir_, own.base, now);
-  if (IsRefused(own.Read(), now, own.bounds) || IsRefused(across.Read(), now, across.bounds)) {
-    return false;
+  if (const auto last = own.Count(now)) return last;
+  if (const auto last = across.Count(now)) {
+    own.TakeBack();
+    return last;
   }
-  own.Count(now);
-  across.Count(now);
   counted_ = true;
   lock.Close();
-  return true;
+  return std::nullopt;
 }
 
 void PasswordGuesses::Clear() {
@@ -385,8 +416,7 @@ bool RegistrationCount::CountTry(std::int64_t now) {
   platform::File lock = HoldCountLock(members_dir_, counts_dir_);
   const Row row{counts_dir_, std::string(kRegistrationPrefix) + EncodedAddress(network_),
                 CountBounds{per_hour_, kRegistrationPauseSeconds}};
-  if (IsRefused(row.Read(), now, row.bounds)) return false;
-  row.Count(now);
+  if (row.Refusing(now) || row.Count(now)) return false;
   counted_ = true;
   lock.Close();
   return true;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -95,13 +96,19 @@ class PasswordGuesses {
   // Before the password is compared: false when the network is refused for the id or
   // across ids; otherwise the try is counted in both, so that of many tries at once no
   // more are compared than allowed. Ended rows of the id's other networks are removed on
-  // the way, and the oldest where the id would keep more than kMostNetworksPerId.
+  // the way, and the oldest where the id would keep more than kMostNetworksPerId. A
+  // network refused by tries of the last two seconds, which may be right passwords still
+  // being compared, looks again for up to two seconds before it is refused.
   bool CountTry(std::int64_t now);
   // A right password: the network's row for the id is removed, and the try taken back
   // from its count across ids.
   void Clear();
 
  private:
+  // None when the try was counted; else the time of the last try of the row that
+  // refuses it.
+  std::optional<std::int64_t> CountOrRefuse(std::int64_t now);
+
   std::string members_dir_;
   std::string counts_dir_;
   std::string id_dir_;
