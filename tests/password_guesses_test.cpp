@@ -248,28 +248,5 @@ TEST_F(PasswordGuessesTest, ConcurrentTriesAreEachCountedOnce) {
   EXPECT_LE(Row().size(), 5u);
 }
 
-// Registrations are counted like wrong passwords, taken back where no record was made,
-// and not at all without a bound.
-TEST_F(PasswordGuessesTest, RegistrationsAreBoundedPerHour) {
-  RegistrationCount(temp_.Dir(), "203.0.113.9", 2).CountTry(kT);
-  RegistrationCount taken_back(temp_.Dir(), "203.0.113.9", 2);
-  EXPECT_TRUE(taken_back.CountTry(kT));
-  taken_back.TakeBack();
-  EXPECT_TRUE(RegistrationCount(temp_.Dir(), "203.0.113.9", 2).CountTry(kT + 1));
-  EXPECT_FALSE(RegistrationCount(temp_.Dir(), "203.0.113.9", 2).CountTry(kT + 3599));
-  EXPECT_TRUE(RegistrationCount(temp_.Dir(), "203.0.113.10", 2).CountTry(kT));
-  EXPECT_TRUE(RegistrationCount(temp_.Dir(), "203.0.113.9", 2).CountTry(kT + 3601));
-  EXPECT_TRUE(RegistrationCount(temp_.Dir(), "203.0.113.9", 0).CountTry(kT + 3601));
-  EXPECT_EQ(ReadBytes(temp_.Path(".guesses/.registered-203.0.113.9.1")), "1796003601\r\n");
-  EXPECT_NE(access(temp_.Path(".guesses/.registered-203.0.113.9.2").c_str(), F_OK), 0);
-  const struct {
-    const char* text;
-    int per_hour;
-  } settings[] = {{"", 20}, {"0", 0}, {"3", 3}, {"-1", 20}, {"3x", 20}};
-  for (const auto& setting : settings) {
-    EXPECT_EQ(ParseRegistrationsPerHour(setting.text), setting.per_hour) << setting.text;
-  }
-}
-
 }  // namespace
 }  // namespace orvane
