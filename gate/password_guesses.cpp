@@ -12,7 +12,10 @@
 //
 // A try is counted before the password is compared or the record made, and taken back
 // when the password was right or no record was made: so of many tries at once no more
-// are compared than the count allows. Every try lists its id's directory, which holds at
+// are compared than the count allows. A network whose row is full and fresh is refused
+// by one look-up, without the lock; one refused by tries of the last two seconds (which
+// may be its member's own right passwords, still being compared) looks again for up to
+// two seconds. Every try lists its id's directory, which holds at
 // most kMostNetworksPerId rows, and removes the rows that have ended, with the ended row
 // of their network across ids, and the oldest where the id would hold more. No directory
 // that grows with the site is ever listed.
@@ -27,9 +30,12 @@
 // | link it to the first free number | the new try, helper         | the same                        |
 // | remove the helper                | the new try                 | a right password counted as a   |
 // |                                  |                             | try: it refuses at most a pause |
+// | full row (the id's, then across) | the id's try taken back     | the same                        |
 // | right password: remove the id's  | files 1..k of the row       | a shorter row; it refuses at    |
 // | row newest first, then the last  |                             | most one pause                  |
 // | try across ids                   |                             |                                 |
+// | no record made: the last try of  | one try fewer               | a try counted: it lowers the    |
+// | the registrations taken back     |                             | hour's allowance by one         |
 //
 // Removing newest first keeps every row numbered from 1 without gaps, whatever step a
 // kill ends, so the first free number is always one more than the count.
