@@ -1,7 +1,8 @@
 """An anonymous visitor on the open internet, through each real server with the shipped
 configuration: a 64 MiB registration of quotes refused in bounded memory, the largest
 record a member may have queried, junk bodies that leave nothing on disk, password guesses
-slowed for the guessing address only, client headers posing as the server's variables,
+slowed for the guessing address only, also sprayed over ids or sent at once, registration
+floods bounded per address, client headers posing as the server's variables,
 cross-site posts, framing and caching, and the gate's dot files in the leaf directories.
 
 The gate runs behind a small wrapper that records each run's peak resident size through
