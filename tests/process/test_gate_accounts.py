@@ -418,15 +418,14 @@ class GuessingTest(unittest.TestCase):
           "2001:db8:1:1::1"), "2001:db8:1:3::1", "2001:db8:1:100::1"),
     )
 
-    def send(self, site, address, name, pw, member="taro"):
-        """(stdout, stderr) of one command for the member with the password, from the
-        address."""
+    def send(self, site, address, name, pw):
+        """(stdout, stderr) of one command for taro with the password, from the address."""
         if name == "postleaf":
-            body = pages.multipart(*leaf_posting(member=member.encode(), password=pw.encode()))
+            body = pages.multipart(*leaf_posting(member=b"taro", password=pw.encode()))
             env = site.post_env(body, content_type=pages.multipart_type())
         else:
             field = "pw0" if name == "changepw" else "pw"
-            body = pages.urlencoded(*command(name, ("id", member), (field, pw), ("pw1", "NewPass1"),
+            body = pages.urlencoded(*command(name, ("id", "taro"), (field, pw), ("pw1", "NewPass1"),
                                              ("pw2", "NewPass1"), ("realname", "New")))
             env = site.post_env(body)
         env["REMOTE_ADDR"] = address
@@ -434,25 +433,25 @@ class GuessingTest(unittest.TestCase):
         self.assertEqual(0, result.exit_code, result.stderr)
         return result.stdout, result.stderr
 
-    def log_line(self, what, address, name, member="taro"):
-        return b"orvanegate: %s: address %s id %s command %s\n" % (
-            what.encode(), address.encode(), member.encode(), name.encode())
+    def log_line(self, what, address, name):
+        return b"orvanegate: %s: address %s id taro command %s\n" % (
+            what.encode(), address.encode(), name.encode())
 
-    def assert_wrong(self, site, address, name, member="taro"):
+    def assert_wrong(self, site, address, name):
         wrong_page = {"changepw": pages.error_page(pages.PW_NOT_CHANGED), "changeprof1": b"",
                       "changeprof2": pages.error_page(pages.PROF_NOT_CHANGED),
                       "postleaf": pages.error_page(pages.LEAF_WRONG_PW)}[name]
-        out, err = self.send(site, address, name, "Wrong99", member)
+        out, err = self.send(site, address, name, "Wrong99")
         site.assert_page(wrong_page, out)
-        self.assertEqual(self.log_line("wrong password", address, name, member), err)
+        self.assertEqual(self.log_line("wrong password", address, name), err)
 
-    def assert_refused(self, site, name, address=GUESSER, member="taro"):
-        out, err = self.send(site, address, name, "Secret1", member)
+    def assert_refused(self, site, name, address=GUESSER):
+        out, err = self.send(site, address, name, "Secret1")
         site.assert_error(pages.TOO_MANY_WRONG, out)
-        self.assertEqual(self.log_line("too many wrong passwords", address, name, member), err)
+        self.assertEqual(self.log_line("too many wrong passwords", address, name), err)
 
-    def assert_let_in(self, site, address, member="taro"):
-        out, err = self.send(site, address, "changeprof1", "Secret1", member)
+    def assert_let_in(self, site, address):
+        out, err = self.send(site, address, "changeprof1", "Secret1")
         self.assertTrue(out.startswith(reply(b"x")[:25]) and b"changeprof2" in out, out[:200])
         self.assertEqual(b"", err)
 
