@@ -398,11 +398,13 @@ std::optional<std::int64_t> PasswordGuesses::CountOrRefuse(std::int64_t now) {
   return std::nullopt;
 }
 
-void PasswordGuesses::Clear() {
+void PasswordGuesses::Clear(bool whole_row) {
   if (!counted_) return;
+  counted_ = false;
   try {
     platform::File lock = HoldCountLock(members_dir_, id_dir_);
-    Row{id_dir_, EncodedAddress(network_), kIdGuessBounds}.Remove(kWrongPasswordsAllowed);
+    const Row own{id_dir_, EncodedAddress(network_), kIdGuessBounds};
+    whole_row ? void(own.Remove(kWrongPasswordsAllowed)) : own.TakeBack();
     NetworkRow(counts_dir_, network_).TakeBack();
     lock.Close();
   } catch (const EOSFileError&) {
@@ -452,7 +454,14 @@ TWebModule1::PasswordCheck TWebModule1::CheckGuardedPassword(std::string_view id
     platform::WriteStderr(GuessLogLine("too many wrong passwords", address, id, command));
     return PasswordCheck::TooManyWrong;
   }
-  switch (CheckMemberPassword(membersdb, std::string(id), password)) {
+  MemberPassword check = kNoMemberRecord;
+  try {
+    check = CheckMemberPassword(membersdb, std::string(id), password);
+  } catch (...) {
+    guesses.Clear(false);  // a record that could not be read judged no password
+    throw;
+  }
+  switch (check) {
     case kNoMemberRecord:
       return PasswordCheck::NoRecord;
     case kPasswordWrong:

@@ -101,8 +101,8 @@ class PasswordGuesses {
   // being compared, looks again for up to two seconds before it is refused.
   bool CountTry(std::int64_t now);
   // A right password: the network's row for the id is removed, and the try taken back
-  // from its count across ids.
-  void Clear();
+  // from its count across ids. A try that judged no password is taken back from both.
+  void Clear(bool whole_row = true);
 
  private:
   // None when the try was counted; else the time of the last try of the row that
