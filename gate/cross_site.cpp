@@ -136,7 +136,7 @@ bool RefuseCrossSitePost(std::string_view allowed_origins) {
                      EqualsIgnoringAsciiCase(GetEnv("REQUEST_SCHEME"), "https");
   if (!IsCrossSitePost({origin, fetch_site, host, https, allowed_origins})) return false;
   platform::WriteStderr(RefusalLogLine("cross-site request refused",
-                                {{"address", GetEnv("REMOTE_ADDR")}, {"origin", origin}}));
+                                       {{"address", GetEnv("REMOTE_ADDR")}, {"origin", origin}}));
   return true;
 }
 
