@@ -5,11 +5,11 @@
 // own, so the build renames the two calls of its Argon2 core, mmap and munmap, to these
 // (CMakeLists.txt), and the area is the process's alone: one static, under a lock.
 //
-// One area of at most the gate's hash size is kept, the largest returned. A hash of a record
-// with a smaller area reuses it; a larger one, or a second hash at once, maps and unmaps
-// its own. A
-// returned area is wiped before it is kept, as an unmapped one leaves nothing behind: its
-// blocks would let whoever reads the process's memory test guesses cheaply.
+// One area of at most the gate's hash size is kept, the largest returned. A hash of a
+// record with a smaller area reuses it; a larger one, or a second hash at once, maps and
+// unmaps its own. A returned area is wiped before it is kept, as an unmapped one leaves
+// nothing behind: its blocks would let whoever reads the process's memory test guesses
+// cheaply. A process per request keeps its area until it exits.
 #include <string.h>
 #include <sys/mman.h>
 
@@ -18,6 +18,8 @@
 
 namespace {
 
+// The gate's hash memory (kHashMemoryKiB of gate/password_store.h), which platform code
+// does not see.
 constexpr std::size_t kMostKeptBytes = std::size_t{19456} * 1024;
 
 struct KeptArea {
@@ -38,8 +40,8 @@ KeptAreaUnderLock& Kept() {
 
 }  // namespace
 
-extern "C" void* orvane_hash_area_map(void* address, std::size_t size, int protection,
-                                      int flags, int fd, off_t offset) {
+extern "C" void* orvane_hash_area_map(void* address, std::size_t size, int protection, int flags,
+                                      int fd, off_t offset) {
   KeptAreaUnderLock& kept = Kept();
   {
     const std::lock_guard<std::mutex> hold(kept.lock);
