@@ -4,11 +4,11 @@ beside a static file, a persistent C floor, php-fpm, and the gate both via fcgiw
 process per request) and in its persistent FastCGI mode.
 
 Every case runs at 1, 8 and 32 connections; the cases are interleaved round by round and
-the table gives medians of requests per second and of the processor time per request
+the table gives medians of requests per second, of the processor time per request
 spent by nginx and the case's backend processes (utime+stime of their process trees,
-exited children included). With --grown N the same cases run on a site laid out with N
-members and N leaves before the rounds (grown_site.py). Run through bench/run.sh
---servers, or:
+exited children included) and of their minor page faults per request. With --grown N the
+same cases run on a site laid out with N members and N leaves before the rounds
+(grown_site.py). Run through bench/run.sh --servers, or:
   python3 server_bench.py GATE_EXECUTABLE [--rounds N] [--seconds S] [--grown N] [--argon2id]
 
 --argon2id instead measures the commands that check a password on a site with
@@ -123,9 +123,10 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def tree_ticks(roots):
-    """utime+stime+cutime+cstime of the processes below and including the roots."""
-    parents, ticks = {}, {}
+def tree_usage(roots):
+    """utime+stime+cutime+cstime, and the minor page faults (own and exited children's), of
+    the processes below and including the roots."""
+    parents, usage = {}, {}
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open("/proc/%s/stat" % pid) as f:
@@ -133,16 +134,17 @@ def tree_ticks(roots):
         except OSError:
             continue
         parents[int(pid)] = int(fields[1])
-        ticks[int(pid)] = sum(int(v) for v in fields[11:15])
-    total = 0
-    for pid, value in ticks.items():
+        usage[int(pid)] = (sum(int(v) for v in fields[11:15]), int(fields[7]) + int(fields[8]))
+    ticks = faults = 0
+    for pid, (pid_ticks, pid_faults) in usage.items():
         seen, walk = set(), pid
         while walk and walk not in roots and walk not in seen:
             seen.add(walk)
             walk = parents.get(walk, 0)
         if walk in roots:
-            total += value
-    return total
+            ticks += pid_ticks
+            faults += pid_faults
+    return ticks, faults
 
 
 class Bench:
@@ -286,26 +288,26 @@ class Bench:
                 "-d", "%ds" % seconds, "http://127.0.0.1:%d%s" % (self.port, path)]
         if script:
             argv[1:1] = ["-s", script]
-        before = tree_ticks(roots)
+        before = tree_usage(roots)
         out = subprocess.run(argv, capture_output=True, text=True, check=True).stdout
-        used = tree_ticks(roots) - before
+        after = tree_usage(roots)
+        used, faults = after[0] - before[0], after[1] - before[1]
         rate = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
         requests = int(re.search(r"(\d+) requests in", out).group(1))
         errors = re.search(r"Non-2xx or 3xx responses: (\d+)", out)
         if errors:
             print("note: %s %s: %s answers not 2xx" % (variant, path, errors.group(1)),
                   file=sys.stderr)
-        return rate, used * 1000.0 / CLOCK_TICKS / max(requests, 1)
+        return rate, used * 1000.0 / CLOCK_TICKS / max(requests, 1), faults / max(requests, 1)
 
 
 def table(results):
-    lines = ["| work | server | conns | req/s | ms processor / request |", "|---|---|---|---|---|"]
+    lines = ["| work | server | conns | req/s | ms processor / request | page faults / request |",
+             "|---|---|---|---|---|---|"]
     for (work, variant, conns), values in results.items():
-        rates = [r for r, _ in values]
-        cpu = [c for _, c in values]
-        lines.append("| %s | %s | %d | %.0f | %.3f |" % (work, variant, conns,
-                                                        statistics.median(rates),
-                                                        statistics.median(cpu)))
+        rate, cpu, faults = (statistics.median(column) for column in zip(*values))
+        lines.append("| %s | %s | %d | %.0f | %.3f | %.0f |" % (work, variant, conns, rate, cpu,
+                                                               faults))
     return "\n".join(lines)
 
 
@@ -318,8 +320,8 @@ def ratios(results):
         php = results.get((work, "php-fpm", 8))
         if not gate or not php:
             continue
-        rate = statistics.median(r for r, _ in gate) / statistics.median(r for r, _ in php)
-        cpu = statistics.median(c for _, c in php) / statistics.median(c for _, c in gate)
+        rate = statistics.median(v[0] for v in gate) / statistics.median(v[0] for v in php)
+        cpu = statistics.median(v[1] for v in php) / statistics.median(v[1] for v in gate)
         lines.append("- %s, 8 connections: FastCGI gate %.2fx php-fpm's requests/s; php-fpm "
                      "spends %.2fx the gate's processor time per request" % (work, rate, cpu))
     return "\n".join(lines)
