@@ -10,7 +10,7 @@ import unittest
 
 import cgi_harness
 import gate_pages as pages
-from gate_site import FORM_TYPE, GateSite, leaf_site, reply, split_reply
+from gate_site import GateSite, leaf_site, reply, split_reply
 from gate_pages import leaf_posting
 
 # A record as an older gate or an administrator may have left it: lone LF line ends,
@@ -464,78 +464,52 @@ class PasswordStoreTest(unittest.TestCase):
 
 
 def operate(site, *args, stdin=b""):
-    """An operator command from a shell: (exit code, stdout, stderr)."""
     result = site.run({}, stdin, args=args)
     return result.exit_code, result.stdout, result.stderr
 
 
-LOCKED = REWRITTEN.replace(b"{}", b"pw=Secret1") + b"locked=1\r\n"
-UNKNOWN = b"orvanegate: no member nobody in session site1\n"
+UNLOCKED = REWRITTEN.replace(b"{}", b"pw=Secret1")
+LOCKED = UNLOCKED + b"locked=1\r\n"
+SET, LOCK = ("--set-password", "site1", "taro"), ("--lock", "site1", "taro")
 
 
 class OperatorCommandTest(unittest.TestCase):
-    """--set-password, --lock, --unlock and --list-members on site1's records."""
-
     def test_commands_rewrite_only_what_they_change(self):
         for store, record, args, stdin, code, err, after in (  # {} in after: a hash of New&amp;pw&nbsp;1
-                (b"plain", HAND_RECORD, ("--set-password", "site1", "taro"), b"New&pw 1\r\n", 0, b"",
-                 REWRITTEN.replace(b"{}", b"pw=New&amp;pw&nbsp;1")),
-                (b"argon2id", HAND_RECORD, ("--set-password", "site1", "taro"), b"New&pw 1\n", 0, b"",
-                 REWRITTEN),
-                (b"plain", HAND_RECORD.replace(b"pw=Secret1", b"pwhash=" + WEAKER),
-                 ("--set-password", "site1", "taro"), b"New&pw 1", 0, b"",
-                 REWRITTEN.replace(b"{}", b"pw=New&amp;pw&nbsp;1")),
-                (b"plain", HAND_RECORD, ("--set-password", "site1", "taro"), b"abcd\n", 1,
-                 b"orvanegate: the password must be five or more characters (read from standard input)\n",
+                (b"plain", HAND_RECORD, SET, b"New&pw 1\r\n", 0, b"", REWRITTEN.replace(b"{}", b"pw=New&amp;pw&nbsp;1")),
+                (b"argon2id", HAND_RECORD, SET, b"New&pw 1", 0, b"", REWRITTEN),
+                (b"plain", HAND_RECORD, SET, b"abcd\n", 1, b"orvanegate: the password must be five", HAND_RECORD),
+                (b"plain", HAND_RECORD, ("--set-password", "site1", "x"), b"Secret2\n", 1,
+                 b"orvanegate: no member x in session site1\n", HAND_RECORD),
+                (b"plain", HAND_RECORD, ("--lock", "site2", "taro"), b"", 1, b"orvanegate: unknown session site2\n",
                  HAND_RECORD),
-                (b"plain", HAND_RECORD, ("--set-password", "site1", "nobody"), b"Secret2\n", 1, UNKNOWN,
-                 HAND_RECORD),
-                (b"plain", HAND_RECORD, ("--lock", "site2", "taro"), b"", 1,
-                 b"orvanegate: unknown session site2\n", HAND_RECORD),
-                (b"plain", HAND_RECORD, ("--lock", "site1", "nobody"), b"", 1, UNKNOWN, HAND_RECORD),
-                (b"plain", HAND_RECORD, ("--lock", "site1", "taro"), b"", 0, b"", LOCKED),
-                (b"plain", LOCKED, ("--lock", "site1", "taro"), b"", 0, b"", LOCKED),
-                (b"plain", LOCKED, ("--unlock", "site1", "taro"), b"", 0, b"",
-                 REWRITTEN.replace(b"{}", b"pw=Secret1")),
-                (b"plain", HAND_RECORD, ("--lock", "site1"), b"", 2, b"orvanegate: --lock takes SESSION ID\n",
-                 HAND_RECORD),
-                (b"plain", HAND_RECORD, ("--list-members", "site1", "x"), b"", 2,
-                 b"orvanegate: --list-members takes SESSION\n", HAND_RECORD)):
+                (b"plain", HAND_RECORD, LOCK, b"", 0, b"", LOCKED), (b"plain", LOCKED, LOCK, b"", 0, b"", LOCKED),
+                (b"plain", LOCKED, ("--unlock", "site1", "taro"), b"", 0, b"", UNLOCKED),
+                (b"plain", HAND_RECORD, LOCK[:2], b"", 2, b"orvanegate: --lock takes SESSION ID\nUsage:", HAND_RECORD)):
             with self.subTest(store=store, args=args, stdin=stdin):
                 site = store_site(self, store, record)
                 exit_code, out, stderr = operate(site, *args, stdin=stdin)
-                self.assertEqual(code, exit_code, stderr)
-                self.assertEqual(err, stderr[:len(err)] if code == 2 else stderr)
-                self.assertEqual(code == 0, bool(out))
-                stored = site.read_member("taro")
-                if b"{}" in after:
-                    stored = pages.hash_checked(stored, b"New&amp;pw&nbsp;1")
-                self.assertEqual(after, stored)
+                self.assertEqual((code, err, code == 0), (exit_code, stderr[:len(err)], bool(out)))
+                self.assertEqual(after, pages.hash_checked(site.read_member("taro"), b"New&amp;pw&nbsp;1")
+                                 if b"{}" in after else site.read_member("taro"))
 
     def test_a_locked_member_is_taken_unknown_and_never_right(self):
         site = store_site(self, b"plain", HAND_RECORD)
-        site.write_member("jiro", b"id=jiro\r\npw=Secret1\r\n")
-        unknown = site.get("showuser=nobody&session=site1")
-        shown = site.get("showuser=taro&session=site1")
-        self.assertEqual(0, operate(site, "--lock", "site1", "taro")[0])
+        unknown, shown = site.get("showuser=nobody&session=site1"), site.get("showuser=taro&session=site1")
+        self.assertEqual(0, operate(site, *LOCK)[0])
         self.assertEqual(unknown, site.get("showuser=taro&session=site1"))
-        for label, parts, page in (
-                ("registration", command("registration", *RegistrationTest.VALID.items()),
-                 pages.error_page(pages.ID_TAKEN)),
-                ("changepw", command("changepw", ("id", "taro"), ("pw0", "Secret1"), ("pw1", "NewPass"),
-                                     ("pw2", "NewPass")), pages.error_page(pages.PW_NOT_CHANGED)),
-                ("changeprof1", command("changeprof1", ("id", "taro"), ("pw", "Secret1")), b""),
-                ("postleaf", leaf_posting(member=b"taro", password=b"Secret1"),
-                 pages.error_page(pages.LEAF_WRONG_PW))):
-            with self.subTest(label):
-                body = pages.multipart(*parts) if label == "postleaf" else pages.urlencoded(*parts)
-                kind = pages.multipart_type() if label == "postleaf" else FORM_TYPE
-                result = site.run(site.post_env(body, content_type=kind), body)
+        for parts, page, counted in (
+                (command("registration", *RegistrationTest.VALID.items()), pages.error_page(pages.ID_TAKEN), b""),
+                (command("changeprof1", ("id", "taro"), ("pw", "Secret1")), b"", b"wrong password"),
+                (leaf_posting(member=b"taro", password=b"Secret1"), pages.error_page(pages.LEAF_WRONG_PW),
+                 b"wrong password")):
+            with self.subTest(page=page):
+                body = pages.multipart(*parts)
+                result = site.run(site.post_env(body, content_type=pages.multipart_type()), body)
                 site.assert_page(page, result.stdout)
-                if label != "registration":  # counted as a wrong one
-                    self.assertIn(b"wrong password", result.stderr)
+                self.assertIn(counted, result.stderr)
+        self.assertEqual((0, b"m1\ntaro\n", b""), operate(site, "--list-members", "site1"))
         self.assertEqual(LOCKED, site.read_member("taro"))
-        self.assertEqual((0, b"jiro\nm1\ntaro\n", b""), operate(site, "--list-members", "site1"))
         self.assertEqual(0, operate(site, "--unlock", "site1", "taro")[0])
         self.assertEqual(shown, site.get("showuser=taro&session=site1"))
 
