@@ -117,21 +117,14 @@ class Naming(PostLeafCase):
     def test_a_removed_leaf_goes_whole_and_its_name_is_never_given_out_again(self):
         site = leaf_site(self, nameorder="num3d")
         site.set_settings(nameorder="num3d", DefaultImgFile=site.path("images/d.BIN"))
-        for _ in range(3):
-            self.post(site, posting(), ACCEPTED)
-        site.write("leaves/004.bin", b"default")
-        site.write("leaves/004.txt", b"")
-        for name, code, err, left in (
-                ("002", 0, b"", ["001", "003", "004"]), ("004", 0, b"", ["001", "003"]),
-                ("002", 1, b"orvanegate: no leaf 002 in session site1\n", ["001", "003"]),
-                (".leaf0", 1, b"orvanegate: no leaf .leaf0 in session site1\n", ["001", "003"])):
-            with self.subTest(name=name):
-                result = site.run({}, args=("--remove-leaf", "site1", name))
-                self.assertEqual((code, err), (result.exit_code, result.stderr))
-                self.assertEqual(left, sorted({f[:3] for f in site.leaf_files() if f[0] != "."}))
+        for name in ("001.jpg", "001.txt", "002.bin", "002.txt"):
+            site.write("leaves/" + name, b"")
+        for name, code in (("001", 0), ("002", 0), ("002", 1), (".leaf0", 1)):
+            result = site.run({}, args=("--remove-leaf", "site1", name))
+            self.assertEqual((code, b"orvanegate: no leaf %s in session site1\n" % name.encode() * code),
+                             (result.exit_code, result.stderr))
         self.post(site, posting(), ACCEPTED)
-        self.assertEqual([".removed.002", ".removed.004", "001.jpg", "001.txt", "003.jpg",
-                          "003.txt", "005.jpg", "005.txt"], sorted(site.leaf_files()))
+        self.assertEqual([".removed.001", ".removed.002", "003.jpg", "003.txt"], sorted(site.leaf_files()))
 
     def test_time_stamp_names_the_leaf_without_template_or_num3d(self):
         site = leaf_site(self, nameorder="NUM3D")
