@@ -51,7 +51,7 @@ StoredPassword StoredPasswordInEdits(const TFieldEdits& record);
 class PasswordChecks {
  public:
   // Whether the given password opens what the record stores; an empty one never does,
-// nor does any for a locked record.
+  // nor does any for a locked record.
   bool Opens(const StoredPassword& stored, std::string_view given);
   bool Opens(std::string_view record, std::string_view given) {
     return Opens(StoredPasswordInText(record), given);

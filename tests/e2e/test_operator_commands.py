@@ -1,5 +1,4 @@
-"""The operator commands on a served site while profile queries, postings and password
-changes run through a real server: every reply is an expected page, every record whole."""
+"""Operator commands on a served site under load: every reply expected, every record whole."""
 
 import os
 import subprocess

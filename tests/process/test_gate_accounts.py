@@ -480,6 +480,8 @@ class OperatorCommandTest(unittest.TestCase):
                 (b"plain", HAND_RECORD, ("--lock", "site1", "taro"), b"", 0, b"", LOCKED),
                 (b"plain", LOCKED, ("--lock", "site1", "taro"), b"", 0, b"", LOCKED),
                 (b"plain", LOCKED, ("--unlock", "site1", "taro"), b"", 0, b"", UNLOCKED),
+                (b"plain", HAND_RECORD, ("--remove-leaf", "site1", ".leaf0"), b"", 1,
+                 b"orvanegate: no leaf .leaf0 in session site1\n", HAND_RECORD),
                 (b"plain", HAND_RECORD, ("--lock", "site1"), b"", 2, b"orvanegate: --lock takes SESSION ID\nUsage:",
                  HAND_RECORD)):
             with self.subTest(store=store, args=args, stdin=stdin):

@@ -114,18 +114,6 @@ class Naming(PostLeafCase):
         self.post(site, posting(), ACCEPTED)
         self.assertEqual(sorted(site.leaf_files()), ["001.jpg", "002.txt", "003.jpg", "003.txt"])
 
-    def test_a_removed_leaf_goes_whole_and_its_name_is_never_given_out_again(self):
-        site = leaf_site(self, nameorder="num3d")
-        site.set_settings(nameorder="num3d", DefaultImgFile=site.path("images/d.BIN"))
-        for name in ("001.jpg", "001.txt", "002.bin", "002.txt"):
-            site.write("leaves/" + name, b"")
-        for name, code in (("001", 0), ("002", 0), ("002", 1), (".leaf0", 1)):
-            result = site.run({}, args=("--remove-leaf", "site1", name))
-            self.assertEqual((code, b"orvanegate: no leaf %s in session site1\n" % name.encode() * code),
-                             (result.exit_code, result.stderr))
-        self.post(site, posting(), ACCEPTED)
-        self.assertEqual([".removed.001", ".removed.002", "003.jpg", "003.txt"], sorted(site.leaf_files()))
-
     def test_time_stamp_names_the_leaf_without_template_or_num3d(self):
         site = leaf_site(self, nameorder="NUM3D")
         self.post(site, posting(), ACCEPTED)
