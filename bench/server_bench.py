@@ -6,8 +6,10 @@ process per request) and in its persistent FastCGI mode.
 Every case runs at 1, 8 and 32 connections; the cases are interleaved round by round and
 the table gives medians of requests per second and of the processor time per request
 spent by nginx and the case's backend processes (utime+stime of their process trees,
-exited children included). Run through bench/run.sh --servers, or:
-  python3 server_bench.py GATE_EXECUTABLE [--rounds N] [--seconds S] [--argon2id]
+exited children included). With --grown N the same cases run on a site laid out with N
+members and N leaves before the rounds (grown_site.py). Run through bench/run.sh
+--servers, or:
+  python3 server_bench.py GATE_EXECUTABLE [--rounds N] [--seconds S] [--grown N] [--argon2id]
 
 --argon2id instead measures the commands that check a password on a site with
 passwordstore=argon2id, whose member holds an Argon2id hash of the gate's parameters: a
@@ -28,6 +30,7 @@ import tempfile
 import time
 
 import bench_site
+import grown_site
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -98,10 +101,13 @@ CHANGEPW_LUA = """function request()
 end
 """
 PASSWORD_MEMBERS = 256
+# Each run gets a script of its own, whose ids no earlier run registered: a taken id is
+# answered with an error page, which costs far less than a registration.
 REGISTER_LUA = """local count = 0
 local prefix = ""
-function setup(thread) thread:set("prefix", tostring(math.random(100000, 999999))) end
-function init() prefix = wrk.thread:get("prefix") or tostring(math.random(100000, 999999)) end
+local threads = 0
+function setup(thread) threads = threads + 1; thread:set("prefix", "{run}t" .. threads) end
+function init() prefix = wrk.thread:get("prefix") end
 function request()
   count = count + 1
   local body = "session=stamp&command=registration&id=r" .. prefix .. "x" .. count ..
@@ -209,7 +215,7 @@ class Bench:
         lua = {}
         for name, text in (
                 ("posting", POST_LUA.format(content_type=bench_site.content_type(), body=posting)),
-                ("registration", REGISTER_LUA)):
+                ("registration", "")):
             lua[name] = self.path(name + ".lua")
             with open(lua[name], "w") as f:
                 f.write(text)
@@ -272,6 +278,10 @@ class Bench:
 
     def measure(self, variant, path, script, connections, seconds):
         roots = self.roots(variant)
+        if script and script.endswith("registration.lua"):
+            self.runs = getattr(self, "runs", 0) + 1
+            with open(script, "w") as f:
+                f.write(REGISTER_LUA.format(run="b%d" % self.runs))
         argv = ["wrk", "-t", str(min(connections, 2)), "-c", str(connections),
                 "-d", "%ds" % seconds, "http://127.0.0.1:%d%s" % (self.port, path)]
         if script:
@@ -321,6 +331,8 @@ def main():
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--seconds", type=int, default=3)
     parser.add_argument("--argon2id", action="store_true")
+    parser.add_argument("--grown", type=int, default=0,
+                        help="members and leaves laid out before the rounds")
     args = parser.parse_args()
     for tool in ("nginx", "wrk", "fcgiwrap", "spawn-fcgi", "cc"):
         if not shutil.which(tool, path=os.environ.get("PATH", "") + ":/usr/sbin"):
@@ -330,6 +342,11 @@ def main():
     bench = Bench(os.path.abspath(args.exe), run)
     results = {}
     try:
+        if args.grown:
+            started = time.monotonic()
+            grown_site.grow(bench.site, args.grown, args.grown)
+            print("grown site: %d members and %d leaves laid out in %.0f s"
+                  % (args.grown, args.grown, time.monotonic() - started), file=sys.stderr)
         bench.start()
         cases = bench.password_cases() if args.argon2id else bench.cases()
         for round_number in range(args.rounds):
@@ -341,6 +358,8 @@ def main():
     finally:
         bench.stop()
         shutil.rmtree(run, ignore_errors=True)
+    if args.grown:
+        print("Grown site: %d members and %d leaves before the rounds\n" % (args.grown, args.grown))
     print(table(results))
     print()
     print(ratios(results))

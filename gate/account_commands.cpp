@@ -2,9 +2,11 @@
 // the profile save. Every rejected input answers with an error page, in check order.
 #include <string>
 
+#include "gate/cgi_text.h"
 #include "gate/entry_bounds.h"
 #include "gate/field_list.h"
 #include "gate/member_records.h"
+#include "gate/network_address.h"
 #include "gate/password_guesses.h"
 #include "gate/password_store.h"
 #include "gate/safe_name.h"
@@ -35,6 +37,7 @@ void TWebModule1::CommandRegistration(TWebResponse& response) {
   const std::string realname = GetFieldValue(FormText, "realname");
   const std::string mail = GetFieldValue(FormText, "mail");
   const std::string country = GetFieldValue(FormText, "country");
+  const std::string session = GetFieldValue(FormText, "session");
 
   const auto error = [&](const std::string& message) {
     response.SetContent(BuildErrorPage(message));
@@ -56,12 +59,27 @@ void TWebModule1::CommandRegistration(TWebResponse& response) {
   const std::string already = "The same ID is already registered. 同じＩＤが既に登録されています";
   if (platform::FileExists(record_path)) return error(already);
 
+  // Counted before the record is made, so that of many at once no more are made than
+  // the network's hour allows; taken back where no record was made.
+  const std::string address = GetEnv("REMOTE_ADDR");
+  RegistrationCount registrations(membersdb, AddressNetwork(address, ParseIpv6Prefix(ipv6prefix)),
+                                  ParseRegistrationsPerHour(registrationsperhour));
+  if (!registrations.CountTry(platform::WallClockSeconds())) {
+    platform::WriteStderr(
+        RefusalLogLine("too many registrations", {{"address", address}, {"session", session}}));
+    return error(kTooManyRegistrations);
+  }
+  const auto refused = [&](const std::string& message) {
+    registrations.TakeBack();
+    error(message);
+  };
   FormText = "id=" + id + "\r\n" + PasswordLine(pw, PasswordStoreOf(passwordstore)) +
              "\r\nrealname=" + realname + "\r\ncountry=" + country + "\r\nmail=" + mail + "\r\n";
   // Created only when the name is free, so of two registrations at once one loses.
   try {
-    if (!CreateMemberRecord(record_path, FormText)) return error(already);
+    if (!CreateMemberRecord(record_path, FormText)) return refused(already);
   } catch (const EOSFileError& failure) {
+    registrations.TakeBack();
     // Only making the record tells whether its name fits this file system.
     if (!platform::IsNameTooLongError(failure.ErrorCode())) throw;
     return error(kUnusableId);

@@ -99,7 +99,8 @@ void TWebModule1::WebModule1WebActionItem1Action(TComponent* /*Sender*/, TWebReq
   const std::string_view body = ReadWholeBody(Request, body_rest);
 
   // One reading for both, so that a dump never lands in the day directory after its own.
-  const platform::LocalDateTime now = DistinctRequestTime();
+  // A stamp that an earlier request took is not waited out: its names take a suffix.
+  const platform::LocalDateTime now = platform::LocalNow();
   RequestStamp = FormatRequestStamp(now);
   RequestDay = FormatRequestDay(now);
 

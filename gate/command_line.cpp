@@ -11,7 +11,7 @@ namespace orvane {
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: orvanegate [--check [session...] | --version | --help |\n"
+    "Usage: orvanegate [--check [--repair] [session...] | --version | --help |\n"
     "                   --fastcgi ADDRESS [--max-requests N] [--idle-timeout S] |\n"
     "                   --set-password SESSION ID | --lock SESSION ID |\n"
     "                   --unlock SESSION ID | --remove-leaf SESSION NAME |\n"
@@ -21,8 +21,11 @@ constexpr char kUsage[] =
     "code 2, nothing written):\n"
     "  --check [session...]  check config.txt beside the executable, the settings of the\n"
     "                        named sessions (default: every settings file) and their\n"
-    "                        directories and files; changes nothing. Exit code 0 when the\n"
-    "                        site can serve every command, 1 otherwise.\n"
+    "                        directories and files; changes nothing but with --repair.\n"
+    "                        Exit code 0 when the site can serve every command, 1 otherwise.\n"
+    "  --repair              after --check: the check also removes the member drafts\n"
+    "                        that older builds left, holding the members' lock; the one\n"
+    "                        change it makes. The report names what it removed.\n"
     "  --fastcgi ADDRESS     answer FastCGI requests on ADDRESS (:PORT on 127.0.0.1,\n"
     "                        HOST:PORT or a socket path). Started by a process manager\n"
     "                        with a listening socket as standard input, it answers\n"
@@ -87,8 +90,10 @@ std::optional<int> RunCommandLine(const std::vector<std::string>& arguments) {
   try {
     // The executable's directory exactly as a request finds it.
     const std::string directory = TWebModule1().GetExecutableDirectory();
-    const SiteReport report =
-        CheckSite(directory, std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+    const bool repair = arguments.size() > 1 && arguments[1] == "--repair";
+    const SiteReport report = CheckSite(
+        directory, std::vector<std::string>(arguments.begin() + (repair ? 2 : 1), arguments.end()),
+        repair);
     Print(report.Text());
     return report.Errors() == 0 ? 0 : 1;
   } catch (const Exception& e) {

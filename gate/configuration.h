@@ -29,6 +29,7 @@ struct ConfigSettings {
   std::string allowedorigins;
   // How the gate writes passwords: "plain" (also when unset) or "argon2id".
   std::string passwordstore;
+  std::string ipv6prefix;
 };
 
 inline constexpr SettingKey<ConfigSettings> kConfigKeys[] = {
@@ -36,6 +37,7 @@ inline constexpr SettingKey<ConfigSettings> kConfigKeys[] = {
     {"dumppath", SettingKind::Directory, &ConfigSettings::dumppath},
     {"allowedorigins", SettingKind::Text, &ConfigSettings::allowedorigins},
     {"passwordstore", SettingKind::Text, &ConfigSettings::passwordstore},
+    {"ipv6prefix", SettingKind::Text, &ConfigSettings::ipv6prefix},
 };
 
 struct SessionSettings {
@@ -45,6 +47,7 @@ struct SessionSettings {
   std::string FileNameTemplate;
   std::string FileNameCounter;
   std::string DefaultImgFile;
+  std::string registrationsperhour;
 };
 
 inline constexpr SettingKey<SessionSettings> kSessionKeys[] = {
@@ -54,6 +57,7 @@ inline constexpr SettingKey<SessionSettings> kSessionKeys[] = {
     {"FileNameTemplate", SettingKind::Text, &SessionSettings::FileNameTemplate},
     {"FileNameCounter", SettingKind::Text, &SessionSettings::FileNameCounter},
     {"DefaultImgFile", SettingKind::Text, &SessionSettings::DefaultImgFile},
+    {"registrationsperhour", SettingKind::Text, &SessionSettings::registrationsperhour},
 };
 
 // The settings of a config.txt; all unset when the file does not exist. Directory

@@ -135,7 +135,7 @@ bool RefuseCrossSitePost(std::string_view allowed_origins) {
   const bool https = EqualsIgnoringAsciiCase(GetEnv("HTTPS"), "on") ||
                      EqualsIgnoringAsciiCase(GetEnv("REQUEST_SCHEME"), "https");
   if (!IsCrossSitePost({origin, fetch_site, host, https, allowed_origins})) return false;
-  platform::WriteStderr(LogLine("cross-site request refused",
+  platform::WriteStderr(RefusalLogLine("cross-site request refused",
                                 {{"address", GetEnv("REMOTE_ADDR")}, {"origin", origin}}));
   return true;
 }

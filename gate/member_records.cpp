@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "gate/file_text.h"
-#include "gate/older_member_drafts.h"
 #include "gate/password_store.h"
 #include "gate/path_text.h"
 #include "gate/safe_name.h"
@@ -53,19 +52,23 @@ std::string HelperFilePath(const std::string& record_path) {
   return RecordDirectory(record_path) + std::string(kHelperName);
 }
 
-// Creates the helper file, first clearing one left behind: the caller holds the
-// directory's lock, so no live writer has it. A failure is reported as the record's: the
-// helper is this code's own business, the record is what could not be made.
+// Creates the helper file, clearing one left behind when it is found there: the caller
+// holds the directory's lock, so no live writer has it. A failure is reported as the
+// record's: the helper is this code's own business, the record is what could not be made.
 HelperFile CreateHelperFile(const std::string& record_path) {
   std::string path = HelperFilePath(record_path);
-  // Nearly always absent; a failed removal shows just below. Removed as a held file: one
-  // left linked to a record that a reader holds still frees its name at once.
   platform::ClearHeldFileRemovals(path);
-  platform::RemoveHeldFile(path);
-  try {
-    return {platform::File::Open(path, platform::OpenMode::CreateNewExclusive), path};
-  } catch (const EOSFileError& error) {
-    platform::ThrowFileCreateError(record_path, error.ErrorCode());
+  for (bool cleared = false;; cleared = true) {
+    try {
+      return {platform::File::Open(path, platform::OpenMode::CreateNewExclusive), path};
+    } catch (const EOSFileError& error) {
+      if (cleared || error.ErrorCode() != platform::FileExistsErrorCode()) {
+        platform::ThrowFileCreateError(record_path, error.ErrorCode());
+      }
+    }
+    // Removed as a held file: one left linked to a record that a reader holds still frees
+    // its name at once. A failed removal shows as the second creation's failure.
+    platform::RemoveHeldFile(path);
   }
 }
 
@@ -144,12 +147,7 @@ void ReplaceRecordFile(platform::File& record, const std::string& path, const TF
 // another file to its name: a process that waited for the old file would hold a lock
 // nobody else asks for.
 platform::File LockRecordRewrites(const std::string& record_path) {
-  const std::string directory = RecordDirectory(record_path);
-  platform::File lock =
-      platform::File::Open(directory + std::string(kRewriteLockName),
-                           platform::OpenMode::OpenAlwaysExclusive, platform::LockWait::Wait);
-  RemoveOlderMemberDrafts(directory);
-  return lock;
+  return LockMemberWrites(RecordDirectory(record_path));
 }
 
 // The same lock for writing a new record; a failure is reported as the record's.
@@ -209,6 +207,11 @@ bool RewriteHeldRecord(const std::string& path, const std::function<bool(TFieldE
 }
 
 }  // namespace
+
+platform::File LockMemberWrites(const std::string& members_dir) {
+  return platform::File::Open(members_dir + std::string(kRewriteLockName),
+                              platform::OpenMode::OpenAlwaysExclusive, platform::LockWait::Wait);
+}
 
 std::string MemberRecordPath(std::string_view members_dir, std::string_view id) {
   std::string path = members_dir.empty() ? std::string() : IncludeTrailingDelimiter(members_dir);

@@ -17,8 +17,9 @@
 // |-------------------------------------------|--------------------------------------|----------------------------------|------------------------------------|
 // | 1 lock .members.lock (waiting for others) | the lock file (made if missing)      | nothing: the lock dies           | -                                  |
 // | save 2 open and read <id>.txt (shared)    | unchanged                            | nothing                          | -                                  |
-// | 3 remove a leftover helper, create it     | .member-draft.new, empty             | an empty helper                  | next writer removes it             |
-// | 4 copy the record's access rights, write  | the helper with part of the new text | a partial helper; the record is  | next writer removes it             |
+// | 3 create the helper (a leftover one found | .member-draft.new, empty             | an empty helper                  | next writer finds it and removes   |
+// |   there is removed, then it is created)   |                                      |                                  | it                                 |
+// | 4 copy the record's access rights, write  | the helper with part of the new text | a partial helper; the record is  | next writer finds it, removes it   |
 // |   the new text, close                     |                                      | the old one, whole               |                                    |
 // | save 5 rename the helper over <id>.txt    | the new record, whole                | nothing                          | -                                  |
 // | reg. 5 link the helper to <id>.txt (only  | the new record, also as the helper   | the helper, linked to the record | next writer removes the name; the  |
@@ -31,6 +32,10 @@
 // file server; a client whose name cache still leads <id>.txt to the replaced file meets a
 // stale handle and looks the name up again for up to five seconds (RetryWhileStale). The
 // helper may be deleted by hand at any time no writer runs; it holds no state.
+// A writer opens only the names it needs and never lists the directory, so its work does
+// not grow with the number of members or of the files beside them; drafts that older
+// builds left under names of their own are removed by the operator's repair
+// (older_member_drafts.h), never by a request.
 #pragma once
 
 #include <functional>
@@ -40,8 +45,15 @@
 
 #include "gate/field_edits.h"
 #include "gate/field_list.h"
+#include "platform/platform.h"
 
 namespace orvane {
+
+// Holds the member directory's lock (the directory given with its trailing delimiter)
+// until the file is closed, waiting for the writers that hold it: while it is held, no
+// registration, password change or profile save of the directory is midway, on any
+// server. The lock file is made when it is missing.
+platform::File LockMemberWrites(const std::string& members_dir);
 
 // The record file of a member: the directory (a path delimiter added when it lacks
 // one), the id unchanged, and ".txt".

@@ -1,5 +1,9 @@
 #include "gate/older_member_drafts.h"
 
+#include <algorithm>
+#include <utility>
+
+#include "gate/member_records.h"
 #include "platform/platform.h"
 
 namespace orvane {
@@ -25,12 +29,27 @@ bool IsOlderMemberDraftName(std::string_view name) {
   return true;
 }
 
-void RemoveOlderMemberDrafts(const std::string& directory) {
-  const auto entries = platform::ListDirectory(directory);
-  if (!entries) return;
-  for (const std::string& name : *entries) {
-    if (IsOlderMemberDraftName(name)) platform::RemoveFile(directory + name);
+std::optional<std::vector<std::string>> FindOlderMemberDrafts(const std::string& directory) {
+  auto entries = platform::ListDirectory(directory);
+  if (!entries) return std::nullopt;
+  std::vector<std::string> older;
+  for (std::string& name : *entries) {
+    if (IsOlderMemberDraftName(name)) older.push_back(std::move(name));
   }
+  std::sort(older.begin(), older.end());
+  return older;
+}
+
+std::vector<std::string> RemoveOlderMemberDrafts(const std::string& directory,
+                                                 const std::vector<std::string>& names) {
+  const platform::File lock = LockMemberWrites(directory);
+  std::vector<std::string> left;
+  for (const std::string& name : names) {
+    if (!IsOlderMemberDraftName(name)) continue;
+    const std::string path = directory + name;
+    if (platform::RemoveFile(path).Failed() && platform::FileExists(path)) left.push_back(name);
+  }
+  return left;
 }
 
 }  // namespace orvane

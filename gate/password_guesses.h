@@ -1,27 +1,50 @@
-// Wrong passwords counted per member id and client address, so that guessing a member's
-// password from one address is slowed to a few tries a minute, while the member at any
-// other address is never refused by what that address does.
+// Wrong passwords counted per network, for each member id and across all ids, so that
+// guessing a member's password, or one password on many members, from one network is
+// slowed to a few tries a minute, while the member at any other network is never refused
+// by what that network does. Registrations are counted per network the same way.
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace orvane {
 
-// Wrong passwords in a row that an address may send for one id before it is refused.
-inline constexpr int kWrongPasswordsAllowed = 5;
-// How long an address stays refused after its last wrong password.
-inline constexpr std::int64_t kWrongPasswordPauseSeconds = 60;
+// How many counted tries a network may make within a pause after the last before it is
+// refused, and that pause.
+struct CountBounds {
+  int allowance = 0;
+  std::int64_t pause_seconds = 0;
+};
 
-// The page of an address refused for an id.
+// Wrong passwords in a row that a network may send for one id before it is refused.
+inline constexpr int kWrongPasswordsAllowed = 5;
+// How long a network stays refused after its last wrong password.
+inline constexpr std::int64_t kWrongPasswordPauseSeconds = 60;
+inline constexpr CountBounds kIdGuessBounds{kWrongPasswordsAllowed, kWrongPasswordPauseSeconds};
+// Wrong passwords a network may send within a minute across all ids.
+inline constexpr CountBounds kNetworkGuessBounds{20, kWrongPasswordPauseSeconds};
+// The networks whose counts one id keeps at most; the oldest goes first. Every failure
+// file holds at most 22 bytes, so the counts of an id stay far below 64 KiB.
+inline constexpr int kMostNetworksPerId = 64;
+// Registrations a network may make within an hour unless the site settings say.
+inline constexpr int kDefaultRegistrationsPerHour = 20;
+inline constexpr std::int64_t kRegistrationPauseSeconds = 3600;
+
+// The page of a network refused for an id.
 inline constexpr char kTooManyWrongPasswords[] =
     "Too many wrong passwords. Try again in a minute. "
     "パスワードの誤りが続きました。1分後にもう一度お試しください";
+// The page of a network that has registered its allowance.
+inline constexpr char kTooManyRegistrations[] =
+    "Too many registrations from your network. Try again later. "
+    "登録が多すぎます。しばらくしてから再度お試しください";
 
-// The wrong passwords in a row of one address for one id and the time of the last one,
-// in seconds of platform::WallClockSeconds.
+// The counted tries in a row of one network and the time of the last one, in seconds of
+// platform::WallClockSeconds.
 struct GuessCount {
   int failures = 0;
   std::int64_t last_failure = 0;
@@ -31,64 +54,85 @@ struct GuessCount {
 // time 0, long past, so that such a file never refuses and ends its row.
 std::int64_t ParseFailureTime(std::string_view text);
 std::string FormatFailureTime(std::int64_t time);
-// The count that a wrong password at `now` leaves: one more while the last failure is
-// less than a pause away, or a fresh 1. A last failure a little ahead of now is counted
-// on: requests read the clock before they wait for the count, and another server's clock
-// may run a little behind. One a pause or more ahead was left by a clock set back.
-GuessCount CountedFailure(const GuessCount& count, std::int64_t now);
-// True while the address has used up its tries and its last failure is less than a
-// pause ago. A last failure ahead of now refuses nothing, so a clock set back never
-// locks a member out for longer than a pause.
-bool IsRefused(const GuessCount& count, std::int64_t now);
+// The count that a try at `now` leaves: one more while the last is less than a pause
+// away, or a fresh 1. A last try a little ahead of now is counted on: requests read the
+// clock before they wait for the count, and another server's clock may run a little
+// behind. One a pause or more ahead was left by a clock set back.
+GuessCount CountedFailure(const GuessCount& count, std::int64_t now,
+                          CountBounds bounds = kIdGuessBounds);
+// True while the network has used up its tries and its last is less than a pause ago. A
+// last try ahead of now refuses nothing, so a clock set back never locks a member out
+// for longer than a pause.
+bool IsRefused(const GuessCount& count, std::int64_t now, CountBounds bounds = kIdGuessBounds);
+// The registrations per hour a site settings value allows: a number, 0 for no bound; the
+// default where it is unset or no number.
+int ParseRegistrationsPerHour(std::string_view text);
 
-// The name of the file of the address's `failure`th wrong password for the id, in the
-// member directory: a dot, so that no server lists it and no record name (ending in
-// ".txt") can ever equal it, the address encoded to letters, digits, "." "-" "_" (":"
-// becomes "-", every other byte "_" and two hex digits, letters in lower case), "+", the
-// id as the record's name holds it, "." and the number. Address and id are cut, the id
-// between characters, where they would make the name too long for a file system: ids
-// that share so long a beginning share their counts, which only ever refuses sooner.
-std::string GuessFileName(std::string_view address, std::string_view id, int failure);
+// The path, below the member directory, of the file of the network's `failure`th wrong
+// password for the id: ".guesses", the id as the record's name holds it after "+" (so
+// that no id names "." or ".."), and the network encoded to letters, digits, "." "-" "_"
+// (":" becomes "-", every other byte "_" and two hex digits, letters in lower case), "."
+// and the number. Network and id are cut, the id between characters, where they would
+// make a name too long for a file system: ids that share so long a beginning share their
+// counts, which only ever refuses sooner.
+std::string GuessFileName(std::string_view network, std::string_view id, int failure);
 
-// One field of an operator's log line: its label and its value.
-struct LogField {
-  std::string_view label;
-  std::string_view value;
-};
-
-// The operator's log line "orvanegate: WHAT: label value ...", the fields in order. Bytes
-// a line could be split or forged with (controls, space, DEL) are written as \xNN and an
-// empty value as "-", so every field is one word and none can move another.
-std::string LogLine(std::string_view what, std::initializer_list<LogField> fields);
-
-// The operator's log line for a refused password ("wrong password" or "too many wrong
-// passwords"), the address first.
+// The operator's log line for a refusal ("wrong password", "too many wrong passwords",
+// "too many registrations"): "orvanegate: WHAT:" and each label with its value. Bytes a
+// line could be split or forged with (controls, space, DEL) are written as \xNN, so every
+// field is one word and the address always comes first.
+std::string RefusalLogLine(
+    std::string_view what,
+    std::initializer_list<std::pair<std::string_view, std::string_view>> fields);
 std::string GuessLogLine(std::string_view what, std::string_view address, std::string_view id,
                          std::string_view command);
 
-// The count of one id from one address, kept in files beside the member records.
+// The counts a password try of one network for one id meets, kept in the member
+// directory's ".guesses" directory.
 class PasswordGuesses {
  public:
-  PasswordGuesses(std::string_view members_dir, std::string_view address, std::string_view id);
+  PasswordGuesses(std::string_view members_dir, std::string_view network, std::string_view id);
 
-  // True when the address is refused now. Where there is no count this is one failed
-  // look-up of a name, and nothing else is touched.
-  bool Refused(std::int64_t now);
-  // Counts a wrong password at `now`.
-  void CountFailure(std::int64_t now);
-  // A right password: the address's count is removed, when Refused found one.
-  void Clear();
+  // Before the password is compared: false when the network is refused for the id or
+  // across ids; otherwise the try is counted in both, so that of many tries at once no
+  // more are compared than allowed. Ended rows of the id's other networks are removed on
+  // the way, and the oldest where the id would keep more than kMostNetworksPerId. A
+  // network refused by tries of the last two seconds, which may be right passwords still
+  // being compared, looks again for up to two seconds before it is refused.
+  bool CountTry(std::int64_t now);
+  // A right password: the network's row for the id is removed, and the try taken back
+  // from its count across ids. A try that judged no password is taken back from both.
+  void Clear(bool whole_row = true);
 
  private:
-  std::string FailurePath(int failure) const;
-  GuessCount ReadCount() const;
-  bool RemoveFailures(int from) const;
-  bool WriteFailure(int failure, std::int64_t time, bool replace) const;
+  // None when the try was counted; else the time of the last try of the row that
+  // refuses it.
+  std::optional<std::int64_t> CountOrRefuse(std::int64_t now);
 
-  std::string dir_;
-  std::string address_;
-  std::string id_;
-  bool found_ = false;
+  std::string members_dir_;
+  std::string counts_dir_;
+  std::string id_dir_;
+  std::string network_;
+  bool counted_ = false;
+};
+
+// The registrations of one network, kept like the wrong passwords across ids.
+class RegistrationCount {
+ public:
+  RegistrationCount(std::string_view members_dir, std::string_view network, int per_hour);
+
+  // Before the record is made: false when the network has used up its hour; otherwise
+  // the registration is counted. With no bound nothing is touched.
+  bool CountTry(std::int64_t now);
+  // A registration that made no record is taken back.
+  void TakeBack();
+
+ private:
+  std::string members_dir_;
+  std::string counts_dir_;
+  std::string network_;
+  int per_hour_;
+  bool counted_ = false;
 };
 
 }  // namespace orvane

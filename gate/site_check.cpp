@@ -209,14 +209,14 @@ void CheckDefaultImage(SiteReport& report, const std::string& image, const std::
 using ScannedDirectories = std::set<std::string>;
 
 void CheckRecordsOnce(SiteReport& report, ScannedDirectories& scanned, const std::string& directory,
-                      bool leaf_records) {
+                      bool leaf_records, bool repair) {
   if (directory.empty() || !scanned.insert(directory).second) return;
   CheckRecordFiles(report, directory, leaf_records);
-  CheckHeldFiles(report, directory, leaf_records);
+  CheckHeldFiles(report, directory, leaf_records, repair);
 }
 
 void CheckSession(SiteReport& report, const std::string& sessiondb, const std::string& session,
-                  ScannedDirectories& scanned) {
+                  ScannedDirectories& scanned, bool repair) {
   const std::string file = sessiondb + session + ".txt";
   report.Section("session " + session + " (" + file + ")");
   if (!IsSafeFileNamePart(session)) {
@@ -248,14 +248,14 @@ void CheckSession(SiteReport& report, const std::string& sessiondb, const std::s
   }
   if (!settings.path.empty()) CheckLeafNaming(report, settings, file);
   CheckDefaultImage(report, settings.DefaultImgFile, file);
-  CheckRecordsOnce(report, scanned, settings.membersdb, false);
-  CheckRecordsOnce(report, scanned, settings.path, true);
+  CheckRecordsOnce(report, scanned, settings.membersdb, false, repair);
+  CheckRecordsOnce(report, scanned, settings.path, true, repair);
 }
 
 }  // namespace
 
 SiteReport CheckSite(const std::string& executable_directory,
-                     const std::vector<std::string>& sessions) {
+                     const std::vector<std::string>& sessions, bool repair) {
   SiteReport report;
   report.Section("Site check of " + executable_directory + " as the account " +
                  platform::AccountName());
@@ -292,7 +292,7 @@ SiteReport CheckSite(const std::string& executable_directory,
   }
   ScannedDirectories scanned;
   for (const std::string& session : SessionsToCheck(report, settings.sessiondb, sessions)) {
-    CheckSession(report, settings.sessiondb, session, scanned);
+    CheckSession(report, settings.sessiondb, session, scanned, repair);
   }
   return report;
 }

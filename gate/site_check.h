@@ -1,5 +1,7 @@
 // The operator's check of a site: config.txt beside the executable, the site settings,
-// their directories and files, read as a request reads them. It changes nothing on disk.
+// their directories and files, read as a request reads them. It changes nothing on disk,
+// unless asked to repair: then it removes what older builds left behind and no request
+// looks for (a request's work must not grow with the files of a directory).
 #pragma once
 
 #include <cstddef>
@@ -15,9 +17,9 @@ namespace orvane {
 
 // Checks the site whose executable lies in the directory (with its trailing delimiter),
 // for the named sessions, or for every settings file of the session directory when none
-// is named.
+// is named; with repair, removing what the repair may remove.
 SiteReport CheckSite(const std::string& executable_directory,
-                     const std::vector<std::string>& sessions);
+                     const std::vector<std::string>& sessions, bool repair = false);
 
 // Warns about a relative path setting: a request resolves it against the web server's
 // working directory, which the check cannot know.
@@ -35,8 +37,9 @@ void CheckCounterRange(SiteReport& report, const std::string& counter, std::int6
 
 // The files the gate keeps in a leaf directory (leaf_directory) or a member directory:
 // slot files and the members' lock that the account cannot open, and helper files that
-// older builds left.
-void CheckHeldFiles(SiteReport& report, const std::string& directory, bool leaf_directory);
+// older builds left (with repair, the member drafts among them are removed).
+void CheckHeldFiles(SiteReport& report, const std::string& directory, bool leaf_directory,
+                    bool repair);
 
 // The helper an older build wrote beside the counter while rewriting it (".<name>.new"),
 // reported when it is there.

@@ -1,13 +1,14 @@
 // The site check of the files the gate keeps beside the leaves and the member records: the
 // posting slots and the members' lock, which every posting or member write opens for
 // reading and writing, the member draft, and helper files that older builds left behind.
-#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "gate/leaf_draft.h"
 #include "gate/older_member_drafts.h"
 #include "gate/path_text.h"
 #include "gate/site_check.h"
+#include "platform/exception.h"
 #include "platform/platform.h"
 
 namespace orvane {
@@ -83,16 +84,33 @@ void ReportOlderHelpers(SiteReport& report, const std::string& dir,
                  fix);
 }
 
-void CheckOlderMemberDrafts(SiteReport& report, const std::string& dir) {
-  auto entries = platform::ListDirectory(dir);
-  if (!entries) return;
-  std::vector<std::string> older;
-  for (const std::string& name : *entries) {
-    if (IsOlderMemberDraftName(name)) older.push_back(name);
+// With the repair, the drafts go, under the members' lock; only those left are reported.
+void CheckOlderMemberDrafts(SiteReport& report, const std::string& dir, bool repair) {
+  auto older = FindOlderMemberDrafts(dir);
+  if (!older || older->empty()) return;
+  if (repair) {
+    std::vector<std::string> left;
+    try {
+      left = RemoveOlderMemberDrafts(dir, *older);
+    } catch (const Exception& e) {
+      report.Error("the members' lock " + dir + ".members.lock cannot be taken to remove " +
+                       std::to_string(older->size()) +
+                       " helper file(s) of an older build: " + e.Message(),
+                   "give the account " + platform::AccountName() +
+                       " read and write access to it, and repair again");
+      return;
+    }
+    const std::size_t removed = older->size() - left.size();
+    if (removed > 0) {
+      report.Note("repaired: removed " + std::to_string(removed) + " helper file(s) in " + dir +
+                  " left by an older build");
+    }
+    *older = std::move(left);
   }
-  std::sort(older.begin(), older.end());
-  ReportOlderHelpers(report, dir, older,
-                     "delete them (the next registration or save deletes them too)");
+  ReportOlderHelpers(report, dir, *older,
+                     repair ? "give the account " + platform::AccountName() + " write access to " +
+                                  dir + ", or delete them by hand"
+                            : "delete them, or run --check --repair");
 }
 
 // The directory part of a path with its delimiter; a setting written with slashes on a
@@ -117,13 +135,14 @@ void CheckOlderCounterHelper(SiteReport& report, const std::string& counter) {
   ReportOlderHelpers(report, std::string(dir), {helper.substr(dir.size())}, "delete it");
 }
 
-void CheckHeldFiles(SiteReport& report, const std::string& directory, bool leaf_directory) {
+void CheckHeldFiles(SiteReport& report, const std::string& directory, bool leaf_directory,
+                    bool repair) {
   if (leaf_directory) {
     CheckSlotFiles(report, directory);
     CheckOlderCounterHelper(report, directory + "counter.txt");
   } else {
     CheckMemberLockFiles(report, directory);
-    CheckOlderMemberDrafts(report, directory);
+    CheckOlderMemberDrafts(report, directory, repair);
   }
 }
 

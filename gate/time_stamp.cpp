@@ -44,16 +44,4 @@ std::string FormatLogTime(const platform::LocalDateTime& time) {
   return text;
 }
 
-platform::LocalDateTime DistinctRequestTime() {
-  static std::string last_stamp;
-  platform::LocalDateTime now = platform::LocalNow();
-  for (std::string stamp = FormatRequestStamp(now); stamp == last_stamp;
-       stamp = FormatRequestStamp(now)) {
-    platform::SleepMilliseconds(1);
-    now = platform::LocalNow();
-  }
-  last_stamp = FormatRequestStamp(now);
-  return now;
-}
-
 }  // namespace orvane

@@ -1,5 +1,7 @@
 // Local date and time texts of a request: file names of dumps and posted files, and
-// the time line of the error log.
+// the time line of the error log. Two requests of one millisecond (of one process or of
+// several) share a stamp; the dump and the time-stamp leaf that find their name taken
+// take the next free suffix (FirstFreeStampName), so no request waits for the clock.
 #pragma once
 
 #include <string>
@@ -11,10 +13,5 @@ namespace orvane {
 std::string FormatRequestStamp(const platform::LocalDateTime& time);  // "yyyymmdd-hhmmss-zzz"
 std::string FormatRequestDay(const platform::LocalDateTime& time);    // "yyyymmdd"
 std::string FormatLogTime(const platform::LocalDateTime& time);       // "yyyymmdd-hh:mm:ss"
-
-// The time of a request that reads its body: never the millisecond of this process's
-// previous one. A persistent process answers requests faster than one a millisecond, and
-// two requests of one stamp would share a dump name, the later replacing the earlier.
-platform::LocalDateTime DistinctRequestTime();
 
 }  // namespace orvane

@@ -152,6 +152,7 @@ TEST_F(LeafPosting, NamingModeFollowsTheSettings) {
     const char* label;
     std::string name_template, counter, nameorder;
     std::set<std::string> leaves;
+    int postings = 1;  // answered one after another by this process, of one stamp
   };
   const std::string stamp = kStamp;
   const std::string own_counter = (root_ / "own_counter.txt").string();
@@ -164,6 +165,13 @@ TEST_F(LeafPosting, NamingModeFollowsTheSettings) {
       {"template and counter", "n##", own_counter, "", {"n01.jpg", "n01.txt"}},
       {"num3d", "", "", "num3d", {"001.jpg", "001.txt"}},
       {"num3d is case-sensitive", "", "", "NUM3D", {stamp + ".jpg", stamp + ".txt"}},
+      {"one stamp three times: suffixes",
+       "",
+       "",
+       "",
+       {stamp + ".jpg", stamp + ".txt", stamp + "000.jpg", stamp + "000.txt", stamp + "001.jpg",
+        stamp + "001.txt"},
+       3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -171,8 +179,10 @@ TEST_F(LeafPosting, NamingModeFollowsTheSettings) {
     module_.FileNameTemplate = c.name_template;
     module_.FileNameCounter = c.counter;
     module_.nameorder = c.nameorder;
-    ResetForm();
-    EXPECT_NE(Post().find(kAccepted), std::string::npos);
+    for (int posting = 0; posting < c.postings; ++posting) {
+      ResetForm();
+      EXPECT_NE(Post().find(kAccepted), std::string::npos);
+    }
     EXPECT_EQ(Leaves(), c.leaves);
     if (!c.name_template.empty()) {
       EXPECT_EQ(ReadBytes(module_.FileNameCounter), "1");

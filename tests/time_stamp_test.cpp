@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 
 namespace orvane {
@@ -19,15 +18,6 @@ TEST(TimeStamp, EveryPartZeroPadded) {
   EXPECT_EQ(FormatLogTime(late), "20251231-23:59:59");
   const platform::LocalDateTime old{999, 10, 10, 0, 0, 0, 0};
   EXPECT_EQ(FormatRequestStamp(old), "09991010-000000-000");
-}
-
-// Requests answered one after another by one process, faster than one a millisecond.
-TEST(TimeStamp, RequestsOfOneProcessNeverShareAStamp) {
-  std::set<std::string> stamps;
-  for (int request = 0; request < 20; ++request) {
-    stamps.insert(FormatRequestStamp(DistinctRequestTime()));
-  }
-  EXPECT_EQ(stamps.size(), 20u);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 """An anonymous visitor on the open internet, through each real server with the shipped
 configuration: a 64 MiB registration of quotes refused in bounded memory, the largest
 record a member may have queried, junk bodies that leave nothing on disk, password guesses
-slowed for the guessing address only, client headers posing as the server's variables,
+slowed for the guessing address only, also sprayed over ids or sent at once, registration
+floods bounded per address, client headers posing as the server's variables,
 cross-site posts, framing and caching, and the gate's dot files in the leaf directories.
 
 The gate runs behind a small wrapper that records each run's peak resident size through
@@ -9,6 +10,7 @@ The gate runs behind a small wrapper that records each run's peak resident size 
 server's cases with ``python3 -m unittest test_hostile.LighttpdHostileTest`` (also Apache,
 Nginx) and ORVANEGATE_EXE naming the built executable."""
 
+import concurrent.futures
 import http.client
 import os
 import random
@@ -21,6 +23,7 @@ import unittest
 import cgi_harness
 import gate_pages as pages
 import served_site
+import test_servers
 
 MIB = 1 << 20
 # What every server lets through (larger bodies are answered 413 before the gate runs).
@@ -34,6 +37,8 @@ TOO_LONG = "The entry is too long. 入力が長すぎます"
 TOO_MANY_GUESSES = ("Too many wrong passwords. Try again in a minute. "
                     "パスワードの誤りが続きました。1分後にもう一度お試しください")
 GUESSES_ALLOWED = 5
+TOO_MANY_REGISTRATIONS = ("Too many registrations from your network. Try again later. "
+                          "登録が多すぎます。しばらくしてから再度お試しください")
 # A second address of this machine: the server sees it as REMOTE_ADDR.
 ATTACKER = "127.0.0.2"
 FRAMING = {"X-Frame-Options": "SAMEORIGIN",
@@ -131,11 +136,27 @@ class HostileCases(served_site.SiteCases):
         return self.request("POST", "/cgi/orvanegate.exe", body,
                             dict({"Content-Type": pages.multipart_type()}, **(headers or {})))
 
-    def register(self, member_id, headers=None):
+    def register(self, member_id, headers=None, source=None):
         return self.post_form(("session", "demo"), ("command", "registration"),
                               ("id", member_id), ("pw", "secret1"), ("pw2", "secret1"),
                               ("realname", "山田花子"), ("mail", "m@example.com"),
-                              ("country", "日本"), headers=headers)
+                              ("country", "日本"), headers=headers, source=source)
+
+    def change_profile_form(self, member_id, pw, source):
+        return self.post_form(("session", "demo"), ("command", "changeprof1"),
+                              ("id", member_id), ("pw", pw), source=source)
+
+    def refusal_hosts(self, what):
+        """The addresses the shipped fail2ban filter reads off the error log's lines of
+        the refusal."""
+        failregex = test_servers.fail2ban_failregex()
+        hosts = []
+        for line in self.site.error_log().decode("latin-1").splitlines():
+            line = test_servers.LOG_DATE.sub("", line)
+            match = next((m for m in (r.search(line) for r in failregex) if m), None)
+            if match and ("orvanegate: %s:" % what) in line:
+                hosts.append(match.group("host"))
+        return hosts
 
     # --- measures --------------------------------------------------------------
     def peaks(self):
@@ -290,6 +311,51 @@ class HostileCases(served_site.SiteCases):
         self.assertIn(b'name="command" value="changeprof2"',
                       change_profile_form("127.0.0.1").body)
         self.assertIn(b"orvanegate: too many wrong passwords", self.site.error_log())
+
+    def test_one_password_sprayed_over_ids_is_refused_after_twenty(self):
+        sprayer, member_ids = "127.0.0.3", ["spray%d" % n for n in range(6)]
+        for member_id in member_ids:
+            self.assertEqual(200, self.register(member_id, source="127.0.0.4").status)
+        started = time.monotonic()
+        answers = [self.change_profile_form(member_id, "guess%d" % n, sprayer)
+                   for member_id in member_ids[:5] for n in range(4)]
+        answers.append(self.change_profile_form(member_ids[5], "secret1", sprayer))
+        figure("%s 21 guesses over 6 ids from %s in %.2f s: %d checked" % (
+            self.site.name, sprayer, time.monotonic() - started,
+            sum(a.body == b"" for a in answers)))
+        self.assertEqual([b""] * 20, [a.body for a in answers[:20]])
+        self.assert_gate_error(TOO_MANY_GUESSES, answers[20])
+        self.assertIn(b'value="changeprof2"',
+                      self.change_profile_form(member_ids[5], "secret1", "127.0.0.1").body)
+
+    def test_of_a_burst_at_once_no_more_are_checked_than_allowed(self):
+        self.assertEqual(200, self.register("burst1").status)
+        with concurrent.futures.ThreadPoolExecutor(20) as pool:
+            answers = list(pool.map(lambda n: self.change_profile_form(
+                "burst1", "guess%02d" % n, "127.0.0.5"), range(20)))
+        checked = sum(a.body == b"" for a in answers)
+        figure("%s 20 guesses at once: %d checked" % (self.site.name, checked))
+        self.assertEqual(GUESSES_ALLOWED, checked)
+        for answer in answers:
+            if answer.body:
+                self.assert_gate_error(TOO_MANY_GUESSES, answer)
+
+    def test_registrations_from_one_address_are_bounded_per_hour(self):
+        flooder = "127.0.0.6"
+        started = time.monotonic()
+        answers = [self.register("flood%02d" % n, source=flooder) for n in range(21)]
+        figure("%s 21 registrations from %s in %.2f s" % (
+            self.site.name, flooder, time.monotonic() - started))
+        for answer in answers[:20]:
+            self.assertEqual(200, answer.status)
+            cgi_harness.assert_bytes_equal(pages.registration_accepted_page(), answer.body)
+        self.assert_gate_error(TOO_MANY_REGISTRATIONS, answers[20])
+        self.assertNotIn("flood20.txt", os.listdir(self.site.path("data", "members")))
+        self.assertEqual(200, self.register("flood20").status)  # another address
+        deadline = time.monotonic() + 10
+        while not self.refusal_hosts("too many registrations") and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual([flooder], self.refusal_hosts("too many registrations"))
 
     def test_client_headers_posing_as_server_variables_are_ignored(self):
         # lighttpd passes "Content.Length:" on as HTTP_CONTENT_LENGTH, and every server

@@ -36,6 +36,8 @@ ENTRY_TOO_LONG = "The entry is too long. 入力が長すぎます"
 CROSS_SITE = "The form was sent from another site. 他のサイトから送信されたフォームは受け付けません"
 TOO_MANY_WRONG = ("Too many wrong passwords. Try again in a minute. "
                   "パスワードの誤りが続きました。1分後にもう一度お試しください")
+TOO_MANY_REGISTRATIONS = ("Too many registrations from your network. Try again later. "
+                          "登録が多すぎます。しばらくしてから再度お試しください")
 
 
 def sj(text):

@@ -11,7 +11,9 @@ import gate_pages as pages
 FORM_TYPE = "application/x-www-form-urlencoded"
 SCRIPT_NAME = "/cgi/orvanegate.exe"
 # The operator's line of one wrong password.
-WRONG_PASSWORD_LINE = re.compile(rb"orvanegate: wrong password: address \S+ id \S+ command \S+\n")
+REFUSAL_LINE = re.compile(
+    rb"orvanegate: (wrong password|too many wrong passwords): address \S+ id \S+ command \S+\n"
+    rb"|orvanegate: too many registrations: address \S+ session \S+\n")
 
 
 class GateSite(cgi_harness.Site):
@@ -67,9 +69,16 @@ class GateSite(cgi_harness.Site):
             return f.read()
 
     def member_files(self):
-        """The members directory's files but the lock files, which stay by design."""
+        """The members directory's files but the lock files and the directory of counts,
+        which stay by design."""
         return sorted(name for name in os.listdir(os.fsencode(self.members))
-                      if name not in (b".members.lock", b".guesses.lock"))
+                      if name not in (b".members.lock", b".guesses.lock", b".guesses"))
+
+    def count_files(self):
+        """The files in the directory of counts, as paths below it with "/"."""
+        top = os.path.join(os.fsencode(self.members), b".guesses")
+        return sorted(os.path.relpath(os.path.join(d, name), top).replace(os.sep.encode(), b"/")
+                      for d, _, names in os.walk(top) for name in names)
 
     def leaf_files(self):
         """The leaf directory as {file name: bytes}, but idle posting slots (empty .leaf<k>
@@ -120,9 +129,9 @@ class GateSite(cgi_harness.Site):
 
     def checked(self, result):
         """The standard output of a finished run that exited with 0 and wrote no stderr but
-        wrong-password lines, which the guessing tests check where they matter."""
+        wrong-password and refusal lines, which the counting tests check where they matter."""
         cgi_harness.check_stderr(self.test, dataclasses.replace(
-            result, stderr=WRONG_PASSWORD_LINE.sub(b"", result.stderr)))
+            result, stderr=REFUSAL_LINE.sub(b"", result.stderr)))
         self.test.assertEqual(0, result.exit_code,
                               "stdout: " + cgi_harness.escape_bytes(result.stdout[:400]))
         return result.stdout

@@ -167,6 +167,26 @@ class RegistrationTest(unittest.TestCase):
                          site.read_member("race"))
         self.assertEqual([b"race.txt"], site.member_files())
 
+    def test_a_network_registers_its_hour_and_no_more(self):
+        site = GateSite(self)
+        site.set_settings(registrationsperhour="3")
+        site.write_member("taken", HAND_RECORD)
+        accepted, too_many = (reply(pages.registration_accepted_page()),
+                              reply(pages.error_page(pages.TOO_MANY_REGISTRATIONS)))
+        body = lambda member_id: pages.urlencoded(*command(
+            "registration", *dict(self.VALID, id=member_id).items()))
+        # Of a burst at once exactly the hour's are made; a network of any spelling has a
+        # count of its own, which a taken id does not raise.
+        results = site.run_together([body("b%d" % n) for n in range(5)])
+        self.assertEqual([3, 2], [results.count(accepted), results.count(too_many)], results)
+        for member_id, address, out in (
+                ("a1", "2001:db8::1", accepted), ("taken", "2001:db8::9", reply(pages.error_page(
+                    pages.ID_TAKEN))), ("a2", "2001:db8::2", accepted),
+                ("a3", "2001:DB8::3", accepted), ("a4", "2001:db8::4:5", too_many),
+                ("a4", "2001:db8:1::1", accepted)):
+            env = dict(site.post_env(body(member_id)), REMOTE_ADDR=address)
+            cgi_harness.assert_bytes_equal(out, site.run(env, body(member_id)).stdout, address)
+        self.assertEqual(8, len(site.member_files()))
 
 TIME = "/usr/bin/time"
 
@@ -511,7 +531,22 @@ class GuessingTest(unittest.TestCase):
     GUESSER = "203.0.113.9"
     MEMBER = "2001:DB8::1"
     RECORD = b"id=taro\r\npw=Secret1\r\nrealname=Taro\r\n"
-    ROW = [b".guesses-203.0.113.9+taro.%d" % n for n in range(1, 6)]
+    ROW = [b"+taro/203.0.113.9.%d" % n for n in range(1, 6)]
+    ACROSS = [b".wrong-203.0.113.9.%d" % n for n in range(1, 6)]
+    # Five wrong from addresses of one network, then the network is refused and another
+    # is let in: label, config.txt's ipv6prefix, the five, the refused, the let in.
+    NETWORKS = (
+        ("one /64 in any spelling", None,
+         ("2001:db8:1:2::a", "2001:DB8:1:2:0:0:0:B", "2001:0db8:0001:0002:ffff::1",
+          "2001:db8:1:2::d%eth0", "2001:db8:1:2:1:2:3:4"),
+         "2001:db8:1:2:abcd::9", "2001:db8:1:3::1"),
+        ("IPv4-mapped IPv6 is IPv4", None,
+         ("::ffff:203.0.113.9", "203.0.113.9", "::FFFF:203.0.113.9", "0::ffff:cb00:7109",
+          "203.0.113.9"), "::ffff:203.0.113.9", "203.0.113.10"),
+        ("ipv6prefix 56", "56",
+         ("2001:db8:1:2::1", "2001:db8:1:ff::1", "2001:db8:1:80::", "2001:db8:1::9",
+          "2001:db8:1:1::1"), "2001:db8:1:3::1", "2001:db8:1:100::1"),
+    )
 
     def send(self, site, address, name, pw):
         """(stdout, stderr) of one command for taro with the password, from the address."""
@@ -540,13 +575,18 @@ class GuessingTest(unittest.TestCase):
         site.assert_page(wrong_page, out)
         self.assertEqual(self.log_line("wrong password", address, name), err)
 
-    def assert_refused(self, site, name):
-        out, err = self.send(site, self.GUESSER, name, "Secret1")
+    def assert_refused(self, site, name, address=GUESSER):
+        out, err = self.send(site, address, name, "Secret1")
         site.assert_error(pages.TOO_MANY_WRONG, out)
-        self.assertEqual(self.log_line("too many wrong passwords", self.GUESSER, name), err)
+        self.assertEqual(self.log_line("too many wrong passwords", address, name), err)
+
+    def assert_let_in(self, site, address):
+        out, err = self.send(site, address, "changeprof1", "Secret1")
+        self.assertTrue(out.startswith(reply(b"x")[:25]) and b"changeprof2" in out, out[:200])
+        self.assertEqual(b"", err)
 
     def fifth_file(self, site):
-        return os.path.join(os.fsencode(site.members), self.ROW[-1])
+        return os.path.join(os.fsencode(site.members), b".guesses", self.ROW[-1])
 
     def test_five_wrong_refuse_that_address_alone_until_a_minute_after_the_last(self):
         site = GateSite(self)
@@ -559,12 +599,11 @@ class GuessingTest(unittest.TestCase):
                 self.assert_refused(site, name)
         self.assertEqual(self.RECORD, site.read_member("taro"))
         self.assertEqual({}, site.leaf_files())
-        self.assertEqual(self.ROW + [b"taro.txt"], site.member_files())
+        self.assertEqual([b"taro.txt"], site.member_files())
+        self.assertEqual(self.ROW + self.ACROSS, site.count_files())
 
         # The member at another address is not refused, and gets the right answer at once.
-        out, err = self.send(site, self.MEMBER, "changeprof1", "Secret1")
-        self.assertTrue(out.startswith(reply(b"x")[:25]) and b"changeprof2" in out, out[:200])
-        self.assertEqual(b"", err)
+        self.assert_let_in(site, self.MEMBER)
 
         # A minute after the last failure the guesser's right password is checked again,
         # and it clears the count.
@@ -576,7 +615,7 @@ class GuessingTest(unittest.TestCase):
         out, err = self.send(site, self.GUESSER, "changepw", "Secret1")
         site.assert_page(pages.registration_accepted_page(), out)
         self.assertEqual(b"", err)
-        self.assertEqual([b"taro.txt"], site.member_files())
+        self.assertEqual(self.ACROSS, site.count_files())
 
     def test_a_right_password_clears_the_count_of_its_address(self):
         site = GateSite(self)
@@ -596,6 +635,37 @@ class GuessingTest(unittest.TestCase):
         out, err = self.send(site, self.MEMBER, "changeprof2", "Secret1")
         site.assert_error(pages.TOO_MANY_WRONG, out)
         self.assertEqual(self.RECORD, site.read_member("taro"))
+
+    def test_a_network_counts_as_one_address_of_any_spelling(self):
+        for label, prefix, guessers, refused, member in self.NETWORKS:
+            with self.subTest(label):
+                site = GateSite(self)
+                if prefix:
+                    site.write_config(b"sessiondb=%s\r\nipv6prefix=%s\r\n"
+                                      % (site.sessions.encode(), prefix.encode()))
+                site.write_member("taro", self.RECORD)
+                for address in guessers:
+                    self.assert_wrong(site, address, "changeprof1")
+                self.assert_refused(site, "changeprof1", refused)
+                self.assert_let_in(site, member)
+
+    def test_ended_rows_go_with_the_next_writer_and_an_id_keeps_64(self):
+        site = GateSite(self)
+        site.write_member("taro", self.RECORD)
+        for n in range(66):
+            self.assert_wrong(site, "10.0.0.%d" % n, "changeprof1")
+        rows = [name for name in site.count_files() if name.startswith(b"+taro/")]
+        self.assertEqual(sorted(b"+taro/10.0.0.%d.1" % n for n in range(2, 66)), rows)
+        top = os.path.join(site.members, ".guesses")
+        for d, _, names in os.walk(top):
+            for name in names:
+                with open(os.path.join(d, name), "wb") as f:
+                    f.write(b"%d\r\n" % (time.time() - 60))
+        self.assert_wrong(site, "10.0.0.200", "changeprof1")
+        # The rows cut for the bound were not ended then: their rows across ids wait for
+        # their networks' next try.
+        self.assertEqual([b"+taro/10.0.0.200.1", b".wrong-10.0.0.0.1", b".wrong-10.0.0.1.1",
+                          b".wrong-10.0.0.200.1"], site.count_files())
 
 
 if __name__ == "__main__":

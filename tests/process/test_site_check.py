@@ -162,7 +162,7 @@ CASES = [
     ("older member drafts", lambda s: (s.write("members/.member-0123456789abcdef.new", b"id=x"),
                                        s.write("members/.member-draft.new", b"id=y")), (), 0,
      ["WARNING: 1 helper file(s) in MEMBERS/ left by an older build",
-      "(.member-0123456789abcdef.new): they can be deleted"]),
+      "(.member-0123456789abcdef.new): they can be deleted", "run --check --repair"]),
     ("older counter helper", lambda s: s.write("leaves/.counter.txt.new", b"5"), (), 0,
      ["WARNING: 1 helper file(s) in LEAVES/ left by an older build", "(.counter.txt.new)"]),
     ("older helper of a named counter", lambda s: (
@@ -210,8 +210,9 @@ FORBIDDEN_CASES = [
 @unittest.skipIf(cgi_harness.under_wine(),
                  "the check's expectations are POSIX permission bits and accounts")
 class SiteCheck(cgi_harness.CgiTestCase):
-    def run_check(self, site, args, user=None):
-        """Run --check from a shell (no GATEWAY_INTERFACE); nothing may change on disk."""
+    def run_check(self, site, args, user=None, changes=False):
+        """Run --check from a shell (no GATEWAY_INTERFACE); nothing may change on disk
+        unless the args ask for the repair."""
         before = snapshot(site.root)
         child = subprocess.Popen([site.exe, "--check", *args],
                                  env=cgi_harness.sanitizer_environment(), cwd=site.root,
@@ -219,7 +220,8 @@ class SiteCheck(cgi_harness.CgiTestCase):
                                  stderr=subprocess.PIPE, user=user)
         result = cgi_harness.finish(child)
         cgi_harness.check_stderr(self, result)
-        self.assertEqual(before, snapshot(site.root), "the check changed the site")
+        if not changes:
+            self.assertEqual(before, snapshot(site.root), "the check changed the site")
         return result
 
     @staticmethod
@@ -261,6 +263,24 @@ class SiteCheck(cgi_harness.CgiTestCase):
                 result = self.run_check(site, (), user=user)
                 self.assert_report(site, result, exit_code,
                                    [text.replace("ACCOUNT", account) for text in texts])
+
+    def test_repair_removes_older_member_drafts_and_nothing_else(self):
+        site = check_site(self)
+        older = ["members/.member-0123456789abcdef.new", "members/.member-fedcba9876543210.new"]
+        kept = ["members/.member-draft.new", "members/.member-0123456789ABCDEF.new"]
+        for name in older + kept:
+            site.write(name, b"id=x")
+        def contents():  # every file but the members' lock, which the repair may make
+            return {k: v[2] for k, v in snapshot(site.root).items()
+                    if v[2] is not None and not k.endswith(".members.lock")}
+        expected = {k: v for k, v in contents().items() if k not in older}
+        result = self.run_check(site, ("--repair", "site1"), changes=True)
+        self.assert_report(site, result, 0, [
+            "repaired: removed 2 helper file(s) in MEMBERS/ left by an older build"])
+        self.assertEqual(expected, contents())
+        self.assertNotIn("left by an older build and never", result.stdout.decode("cp932"))
+        again = self.run_check(site, ())  # nothing more to repair: a plain check is clean
+        self.assertNotIn("older build", again.stdout.decode("cp932"))
 
     def test_version_and_help(self):
         site = self.make_site()
