@@ -14,7 +14,7 @@ MEMBERS, ACCEPTED = ("changer", "op1", "poster"), (200, pages.registration_accep
 
 
 class OperatorCommandsUnderLoad(served_site.SiteCases, unittest.TestCase):
-    SITE = served_site.Lighttpd
+    SITE = served_site.LighttpdFastCgi
     post_form, post_multipart, register, posting = (ServerCases.post_form, ServerCases.post_multipart,
                                                     ServerCases.register, ServerCases.posting)
 
