@@ -1,5 +1,6 @@
 #include "gate/command_line.h"
 
+#include "gate/operator_commands.h"
 #include "gate/responder_mode.h"
 #include "gate/site_check.h"
 #include "gate/web_module1.h"
@@ -11,7 +12,10 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage: orvanegate [--check [--repair] [session...] | --version | --help |\n"
-    "                   --fastcgi ADDRESS [--max-requests N] [--idle-timeout S]]\n"
+    "                   --fastcgi ADDRESS [--max-requests N] [--idle-timeout S] |\n"
+    "                   --set-password SESSION ID | --lock SESSION ID |\n"
+    "                   --unlock SESSION ID | --remove-leaf SESSION NAME |\n"
+    "                   --list-members SESSION]\n"
     "Started by a web server (GATEWAY_INTERFACE set), it answers one CGI request and\n"
     "ignores its arguments. From a shell, an argument not listed here is refused (exit\n"
     "code 2, nothing written):\n"
@@ -33,6 +37,21 @@ constexpr char kUsage[] =
     "                        manager and systemd units set 500.\n"
     "  --idle-timeout S      FastCGI: close a connection that sends nothing for S seconds\n"
     "                        (default 30, 0: no bound; or ORVANEGATE_IDLE_TIMEOUT).\n"
+    "  --set-password SESSION ID\n"
+    "                        store the password read from standard input (one line,\n"
+    "                        Shift_JIS, five or more characters once escaped as the form\n"
+    "                        stores it) for member ID, as passwordstore keeps it.\n"
+    "  --lock SESSION ID     lock member ID: the id stays taken, every password is wrong\n"
+    "                        and its profile answers as for no member.\n"
+    "  --unlock SESSION ID   undo --lock.\n"
+    "  --remove-leaf SESSION NAME\n"
+    "                        remove the leaf NAME (its image and record); no posting gets\n"
+    "                        the name again.\n"
+    "  --list-members SESSION\n"
+    "                        print the members' ids, one a line.\n"
+    "                        These five take the gate's locks, so they may run while the\n"
+    "                        site serves; exit code 0 when done, 1 (and the reason on\n"
+    "                        standard error) when not: an unknown session, id or leaf.\n"
     "  --version             print the version\n"
     "  --help                print this text\n";
 
@@ -49,6 +68,12 @@ std::optional<int> RunCommandLine(const std::vector<std::string>& arguments) {
   if (arguments.empty() || platform::GetEnvironment("GATEWAY_INTERFACE")) return std::nullopt;
   const std::string& option = arguments.front();
   if (IsResponderOption(option)) return std::nullopt;
+  if (const OperatorCommand* command = FindOperatorCommand(option)) {
+    if (arguments.size() - 1 != command->operand_count) {
+      return ReportUsageError(option + " takes " + std::string(command->operands));
+    }
+    return RunOperatorCommand(*command, std::span(arguments).subspan(1));
+  }
   if (option != "--check" && arguments.size() > 1) {
     return ReportUsageError(option + " takes no argument: " + arguments[1]);
   }

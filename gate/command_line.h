@@ -1,4 +1,5 @@
-// The executable's options for operators, run from a shell: --check, --version, --help.
+// The executable's options for operators, run from a shell: --check, the operator
+// commands (operator_commands.h), --version, --help.
 #pragma once
 
 #include <optional>

@@ -162,7 +162,10 @@ bool LeafDraft::TryPublish(const std::string& name) {
   const std::string base = dir_ + name;
   const std::string record = base + files_.record_ext;
   const std::string image = base + files_.image_ext;
-  if (platform::FileExists(record) || platform::FileExists(image)) return false;
+  const std::string mark = RemovedLeafMark(dir_, name);
+  if (platform::FileExists(record) || platform::FileExists(image) || platform::FileExists(mark)) {
+    return false;
+  }
   // Noted first, so that a posting killed after the record's link is cleared up.
   NoteName(name);
   if (!Linked(record_helper_, record)) return false;
@@ -171,11 +174,19 @@ bool LeafDraft::TryPublish(const std::string& name) {
   // A failure from here on withdraws the record with the draft.
   if (Linked(image_helper_, image)) {
     image_linked_ = true;
-    return true;
+    // A removal marks the name before it takes the files, so links that found the name
+    // free during a removal see its mark now.
+    if (!platform::FileExists(mark)) return true;
+    if (platform::RemoveFile(image).Failed()) ThrowNotRemoved(image);
+    image_linked_ = false;
   }
   if (platform::RemoveFile(record).Failed()) ThrowNotRemoved(record);
   record_linked_ = false;
   return false;
+}
+
+std::string RemovedLeafMark(std::string_view dir, std::string_view name) {
+  return std::string(dir).append(".removed.").append(name);
 }
 
 void LeafDraft::Finish() { Release(false); }

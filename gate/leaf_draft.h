@@ -28,6 +28,17 @@
 // | 8 remove .leaf<k>r, then .leaf<k>i     | the leaf; helpers going                   | the note, maybe .leaf<k>i      | next taker removes what is left       |
 // | 9 empty the note, unlock (answer sent) | .leaf<k> empty (idle)                     | nothing                        | -                                     |
 //
+// A leaf removed by the operator (--remove-leaf) leaves the mark L/.removed.<name>, an
+// empty file made before its files go and never removed, and no posting publishes under
+// a marked name: it is looked for before the links and again after them, so a posting
+// whose links found the name free only because the removal had just taken the files
+// withdraws them. The removal's steps:
+//
+// | step                                   | on disk after it                          | a kill here leaves             | cleared by, when                      |
+// |----------------------------------------|-------------------------------------------|--------------------------------|---------------------------------------|
+// | 1 create .removed.<name> (kept if any) | the mark beside the whole leaf            | a marked leaf, still served    | the operator runs the removal again   |
+// | 2 remove the image, then the record    | the mark only                             | a record without its image     | the operator runs the removal again   |
+//
 // A name that a killed posting left taken (steps 5 and 6) is skipped by the next posting,
 // which finds its files; with a counter, the number is then passed over. A posting that
 // fails without being killed withdraws its own published files (image first, then record)
@@ -55,6 +66,9 @@ struct LeafFileSet {
 // How many postings of one directory can write at the same time.
 inline constexpr int kLeafSlotCount = 1024;
 
+// The mark of a removed leaf's base name in the leaf directory (with its delimiter).
+std::string RemovedLeafMark(std::string_view dir, std::string_view name);
+
 class LeafDraft {
  public:
   // Takes a free slot and writes both helpers. Raises the file errors.
@@ -66,7 +80,8 @@ class LeafDraft {
 
   const LeafFileSet& Files() const { return files_; }
   // Links the record, then the image, under the name. False, with nothing left under
-  // the name, when either of its files (or anything else of that name) exists.
+  // the name, when either of its files (or anything else of that name) exists or the
+  // name is marked removed.
   bool TryPublish(const std::string& name);
   bool IsPublished() const { return image_linked_; }
   const std::string& Name() const { return name_; }

@@ -94,10 +94,14 @@ bool IsStorableImageExtension(std::string_view extension) {
   return true;
 }
 
-bool IsImageExtension(std::string_view extension) {
+std::span<const std::string_view> ImageExtensions() {
   static constexpr std::string_view kImageExtensions[] = {".png",  ".jpg", ".jpeg", ".jpe",
                                                           ".jfif", ".gif", ".bmp",  ".webp"};
-  for (const std::string_view allowed : kImageExtensions) {
+  return kImageExtensions;
+}
+
+bool IsImageExtension(std::string_view extension) {
+  for (const std::string_view allowed : ImageExtensions()) {
     if (extension == allowed) return true;
   }
   return false;

@@ -2,6 +2,7 @@
 // extensions it may be stored under.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -19,5 +20,7 @@ bool IsStorableImageExtension(std::string_view extension);
 // True for the lower-cased extensions of the image formats a posted file may be stored
 // under: ".png", ".jpg", ".jpeg", ".jpe", ".jfif", ".gif", ".bmp" and ".webp".
 bool IsImageExtension(std::string_view extension);
+// Those extensions, in that order.
+std::span<const std::string_view> ImageExtensions();
 
 }  // namespace orvane

@@ -10,7 +10,8 @@
 // their process. The steps of a writer, with what a SIGKILL between a step and the next one
 // leaves ("next writer": the next registration, password change, profile save or posting
 // that stores its member's password anew (see password_store.h) of the directory, on any
-// server, which clears the helper first while it holds the lock):
+// server, or the next operator command that rewrites a record (operator_commands.h),
+// which clears the helper first while it holds the lock):
 //
 // | step                                      | on disk after it                     | a kill here leaves               | cleared by, when                   |
 // |-------------------------------------------|--------------------------------------|----------------------------------|------------------------------------|

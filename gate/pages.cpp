@@ -151,7 +151,8 @@ std::string TWebModule1::BuildRegistrationAcceptedPage() {
 
 std::string TWebModule1::BuildProfilePage(const std::string& members_dir, const std::string& id) {
   const std::optional<std::string> text = LoadMemberRecordText(members_dir, id);
-  if (!text) return std::string();
+  // A locked member's profile answers as an id without a record does.
+  if (!text || StoredPasswordInText(*text).locked) return std::string();
   // Values are views into the record's text, so a long value is copied only into the page.
   const std::string& record = *text;
   const auto value = [&record](std::string_view key) { return FieldValueInText(record, key); };

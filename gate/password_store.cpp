@@ -46,16 +46,22 @@ StoredPasswordKind HashKind(std::string_view hash) {
                                                          : StoredPasswordKind::Hashed;
 }
 
-// The first pwhash line, else the first pw line, of lines given one by one.
+// The first pwhash line, else the first pw line, of lines given one by one, and whether
+// the first locked line locks the record.
 class PasswordLineFinder {
  public:
   void Visit(std::string_view line) {
-    if (!hashed_ && IsFieldLineNamed(line, kPasswordHashKey)) {
+    if (!lock_seen_ && IsFieldLineNamed(line, kLockedKey)) {
+      lock_seen_ = true;
+      found_.locked = FieldLineValue(line) == kLockedValue;
+    } else if (!hashed_ && IsFieldLineNamed(line, kPasswordHashKey)) {
       hashed_ = true;
-      found_ = {HashKind(FieldLineValue(line)), FieldLineValue(line)};
+      found_.kind = HashKind(FieldLineValue(line));
+      found_.value = FieldLineValue(line);
     } else if (!hashed_ && !plain_ && IsFieldLineNamed(line, kPlainPasswordKey)) {
       plain_ = true;
-      found_ = {StoredPasswordKind::Plain, FieldLineValue(line)};
+      found_.kind = StoredPasswordKind::Plain;
+      found_.value = FieldLineValue(line);
     }
   }
   StoredPassword Found() const { return found_; }
@@ -63,6 +69,7 @@ class PasswordLineFinder {
  private:
   bool hashed_ = false;
   bool plain_ = false;
+  bool lock_seen_ = false;
   StoredPassword found_;
 };
 
@@ -110,7 +117,7 @@ StoredPassword StoredPasswordInEdits(const TFieldEdits& record) {
 }
 
 bool PasswordChecks::Opens(const StoredPassword& stored, std::string_view given) {
-  if (given.empty() || stored.value.empty()) return false;
+  if (given.empty() || stored.value.empty() || stored.locked) return false;
   switch (stored.kind) {
     case StoredPasswordKind::Plain:
       return SameBytes(stored.value, given);

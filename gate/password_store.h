@@ -3,6 +3,8 @@
 // writes by config.txt's passwordstore. A record is checked by what it holds, whatever the
 // setting: its first pwhash line when it has one, else its first pw line. The password
 // hashed and compared is the field value as the form gave it (escaped Shift_JIS bytes).
+// A record whose first locked line is locked=1 is locked by the operator: no password
+// opens it, and its profile answers as for an id without a record.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +17,8 @@ namespace orvane {
 
 inline constexpr std::string_view kPlainPasswordKey = "pw";
 inline constexpr std::string_view kPasswordHashKey = "pwhash";
+inline constexpr std::string_view kLockedKey = "locked";
+inline constexpr std::string_view kLockedValue = "1";
 
 enum class PasswordStore { Plain, Argon2id };
 // "argon2id" selects hashes; "plain", no value and any other value keep the text.
@@ -36,6 +40,7 @@ enum class StoredPasswordKind {
 struct StoredPassword {
   StoredPasswordKind kind = StoredPasswordKind::None;
   std::string_view value;  // a view into the record
+  bool locked = false;     // the record is locked: nothing opens it
 };
 StoredPassword StoredPasswordInText(std::string_view record);
 StoredPassword StoredPasswordInEdits(const TFieldEdits& record);
@@ -45,7 +50,8 @@ StoredPassword StoredPasswordInEdits(const TFieldEdits& record);
 // holds the record (which has not changed) computes no second hash.
 class PasswordChecks {
  public:
-  // Whether the given password opens what the record stores; an empty one never does.
+  // Whether the given password opens what the record stores; an empty one never does,
+  // nor does any for a locked record.
   bool Opens(const StoredPassword& stored, std::string_view given);
   bool Opens(std::string_view record, std::string_view given) {
     return Opens(StoredPasswordInText(record), given);

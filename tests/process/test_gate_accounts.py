@@ -483,6 +483,48 @@ class PasswordStoreTest(unittest.TestCase):
                     self.assertIn(b"pwhash=" + vector + b"\r\n", site.read_member("taro"))
 
 
+UNLOCKED = REWRITTEN.replace(b"{}", b"pw=Secret1")
+LOCKED, SET = UNLOCKED + b"locked=1\r\n", ("--set-password", "site1", "taro")
+
+
+class OperatorCommandTest(unittest.TestCase):
+    def test_commands_rewrite_only_what_they_change(self):
+        for store, record, args, stdin, code, err, after in (  # {} in after: a hash of New&amp;pw&nbsp;1
+                (b"plain", HAND_RECORD, SET, b"New&pw 1\r\n", 0, b"", REWRITTEN.replace(b"{}", b"pw=New&amp;pw&nbsp;1")),
+                (b"argon2id", HAND_RECORD, SET, b"New&pw 1", 0, b"", REWRITTEN),
+                (b"plain", HAND_RECORD, SET, b"abcd\n", 1, b"orvanegate: the password must be five", HAND_RECORD),
+                (b"plain", HAND_RECORD, SET[:2] + ("x",), b"Secret2\n", 1, b"orvanegate: no member x in session site1\n",
+                 HAND_RECORD),
+                (b"plain", HAND_RECORD, ("--lock", "site2", "taro"), b"", 1, b"orvanegate: unknown session site2\n",
+                 HAND_RECORD),
+                (b"plain", HAND_RECORD, ("--lock", "site1", "taro"), b"", 0, b"", LOCKED),
+                (b"plain", LOCKED, ("--lock", "site1", "taro"), b"", 0, b"", LOCKED),
+                (b"plain", LOCKED, ("--unlock", "site1", "taro"), b"", 0, b"", UNLOCKED),
+                (b"plain", HAND_RECORD, ("--remove-leaf", "site1", ".leaf0"), b"", 1,
+                 b"orvanegate: no leaf .leaf0 in session site1\n", HAND_RECORD),
+                (b"plain", HAND_RECORD, ("--lock", "site1"), b"", 2, b"orvanegate: --lock takes SESSION ID\nUsage:",
+                 HAND_RECORD)):
+            with self.subTest(store=store, args=args, stdin=stdin):
+                site = store_site(self, store, record)
+                result = site.run({}, stdin, args=args)
+                self.assertEqual((code, err, code == 0),
+                                 (result.exit_code, result.stderr[:len(err)], bool(result.stdout)))
+                stored = site.read_member("taro")
+                self.assertEqual(after, pages.hash_checked(stored, b"New&amp;pw&nbsp;1") if b"{}" in after else stored)
+
+    def test_a_locked_id_stays_taken_and_every_password_is_a_wrong_one(self):
+        site = store_site(self, b"plain", LOCKED)
+        for parts, page, counted in (
+                (command("registration", *RegistrationTest.VALID.items()), pages.error_page(pages.ID_TAKEN), b""),
+                (leaf_posting(member=b"taro", password=b"Secret1"), pages.error_page(pages.LEAF_WRONG_PW),
+                 b"wrong password")):
+            body = pages.multipart(*parts)
+            result = site.run(site.post_env(body, content_type=pages.multipart_type()), body)
+            site.assert_page(page, result.stdout)
+            self.assertIn(counted, result.stderr)
+        self.assertEqual(site.get("showuser=nobody&session=site1"), site.get("showuser=taro&session=site1"))
+
+
 class GuessingTest(unittest.TestCase):
     """Wrong passwords counted per id and client address: five in a row refuse that address
     for the id until a minute after the last, without the password being checked."""

@@ -304,7 +304,9 @@ class UnderAWebServer(cgi_harness.CgiTestCase):
                                   GATEWAY_INTERFACE="CGI/1.1")
         plain = site.answer(env)
         self.assertIn(b"Status: 200 OK", plain)
-        for args in (("--check",), ("--check", "site1"), ("--version",), ("--help",)):
+        for args in (("--check",), ("--check", "site1"), ("--version",), ("--help",),
+                     ("--lock", "site1", "m1"), ("--remove-leaf", "site1", "m1"),
+                     ("--list-members", "site1")):
             with self.subTest(args=args):
                 result = site.run(env, args=args)
                 self.assertEqual(0, result.exit_code)
