@@ -10,6 +10,7 @@
 #   /lib/systemd/system/orvanegate-fastcgi.{socket,service}   from site/, not enabled
 #   /usr/share/orvanegate/orvanegate-fastcgi.sh               the service's manager script
 #   /usr/share/doc/orvanegate/           README, README.Debian, copyright, changelog.gz,
+#                                        docs/operators-guide.md (where the README links),
 #                                        examples/ (the archive's site/ and scripts/)
 # The executable reads config.txt and writes error.txt beside its own path (symbolic
 # links resolved), hence the two links.
@@ -89,6 +90,8 @@ install(FILES ${ORVANE_DEB_SOURCE}/lintian-overrides DESTINATION usr/share/linti
 install(FILES README.md ${ORVANE_DEB_SOURCE}/README.Debian ${ORVANE_DEB_SOURCE}/copyright
               ${ORVANE_DEB_STAGE}/changelog.gz
         DESTINATION usr/share/doc/orvanegate ${ORVANE_DEB})
+# The development guide stays out: it is about the source tree, which the package lacks.
+install(FILES docs/operators-guide.md DESTINATION usr/share/doc/orvanegate/docs ${ORVANE_DEB})
 orvane_install_samples(usr/share/doc/orvanegate/examples debian EXCLUDE_FROM_ALL)
 
 set(CPACK_DEBIAN_FILE_NAME orvanegate_${PROJECT_VERSION}_amd64.deb)

@@ -4,9 +4,10 @@
 #   cmake --build build-release --target package
 #
 # Linux: orvanegate-<version>-linux-x86_64.tar.gz (one folder: the executable, the sample
-# site of every server with the script that lays it out, the README) and
-# orvanegate_<version>_amd64.deb. Windows (the MinGW build): orvanegate-<version>-windows-
-# x86_64.zip with orvanegate.exe, the IIS web.config and the README.
+# site of every server with the script that lays it out, the README and the two guides in
+# docs/) and orvanegate_<version>_amd64.deb. Windows (the MinGW build): orvanegate-<version>-
+# windows-x86_64.zip with orvanegate.exe, the IIS web.config, the README and the operator's
+# guide.
 #
 # The two Linux layouts are install components: "archive" (the default, what a plain
 # `cmake --install build-release --prefix DIR` lays out) and "debian", which only the
@@ -24,6 +25,7 @@ if(WIN32)
   install(TARGETS orvanegate RUNTIME DESTINATION . COMPONENT archive)
   install(FILES site/iis-web.config DESTINATION . RENAME web.config COMPONENT archive)
   install(FILES README.md DESTINATION . COMPONENT archive)
+  install(FILES docs/operators-guide.md DESTINATION docs COMPONENT archive)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME orvanegate-${PROJECT_VERSION}-windows-x86_64)
   include(CPack)
@@ -52,6 +54,8 @@ function(orvane_install_executable destination component)
 endfunction()
 orvane_install_executable(. archive)
 install(FILES README.md DESTINATION . COMPONENT archive)
+# The README links to the guides in docs/.
+install(FILES docs/operators-guide.md docs/development.md DESTINATION docs COMPONENT archive)
 orvane_install_samples(. archive)
 
 include(cmake/debian.cmake)

@@ -52,12 +52,14 @@ cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANEGATE_TES
 cmake --build "$BUILD" --target package
 DEB=$BUILD/orvanegate_${VERSION}_amd64.deb
 TGZ=$BUILD/orvanegate-$VERSION-linux-x86_64.tar.gz
-expect "the archive holds the executable, the README and every server's sample" \
+expect "the archive holds the executable, the README, the guides and every server's sample" \
   sh -c "tar tzf '$TGZ' | sort | grep -c -e '/orvanegate.exe\$' -e '/README.md\$' \
+    -e '/docs/operators-guide.md\$' -e '/docs/development.md\$' \
     -e '/site/lighttpd.conf\$' -e '/site/apache2-site.conf\$' -e '/site/nginx-site.conf\$' \
-    -e '/site/iis-web.config\$' -e '/scripts/site-layout.sh\$' | grep -qx 7"
+    -e '/site/iis-web.config\$' -e '/scripts/site-layout.sh\$' | grep -qx 9"
 expect "the archive holds no demo run directory" sh -c "! tar tzf '$TGZ' | grep -q /site/run/"
-# Errors and warnings fail; the remaining tags and the override are named in the README.
+# Errors and warnings fail; the remaining tags and the override are named in the operator's
+# guide.
 expect "lintian finds no error and no warning" \
   timeout 300 lintian --fail-on error,warning --info --display-info "$DEB"
 # The static executable holds the sodium library, the C++ runtime and the C library, and
@@ -102,6 +104,8 @@ expect "both units are installed, filled in for the package, and valid" sh -c "
 expect "neither unit is enabled" \
   sh -c "! find /etc/systemd/system -name 'orvanegate-fastcgi.*' | grep -q ."
 expect "nothing of the package is under /usr/lib/cgi-bin" sh -c "! dpkg -L orvanegate | grep -q cgi-bin"
+expect "the operator's guide is installed where the README links to it" \
+  [ -f /usr/share/doc/orvanegate/docs/operators-guide.md ]
 
 # The suite lays out its sites with a copy of the installed executable.
 e2e_status=0
