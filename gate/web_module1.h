@@ -19,7 +19,7 @@
 #include <string_view>
 
 #include "gate/configuration.h"
-#include "gate/password_store.h"
+#include "gate/accounts/password_store.h"
 #include "host/web_dispatcher.h"
 
 namespace orvane {
