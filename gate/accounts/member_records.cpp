@@ -189,7 +189,7 @@ bool RewriteHeldRecord(const std::string& path, const std::function<bool(TFieldE
     // meanwhile; the change is made to that one.
     if (!record.IsSameFileAs(path)) {
       if (attempt >= kRewriteAttempts) {
-        platform::ThrowFileOpenError(path, platform::kSharingViolation);
+        platform::ThrowFileOpenError(path, platform::kHeldByAnotherProcess);
       }
       continue;
     }

@@ -227,7 +227,7 @@ struct Row {
       if (Write(after.failures, after.last_failure)) return std::nullopt;
       platform::SleepMilliseconds(kRetryMilliseconds);
     }
-    platform::ThrowFileCreateError(Path(1), platform::kSharingViolation);
+    platform::ThrowFileCreateError(Path(1), platform::kHeldByAnotherProcess);
   }
 
   // The time of the last try where the row refuses now, looked up without the lock: a

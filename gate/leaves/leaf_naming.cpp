@@ -17,9 +17,6 @@
 namespace orvane {
 namespace {
 
-// The error code a text-mode read gives for a word that is not a number.
-constexpr int kInvalidNumericInput = 106;
-
 // A record extension equal to the image's would let the record overwrite the image.
 bool ExtensionsCollide(const LeafDraft& draft) {
   return EqualsIgnoringAsciiCase(draft.Files().image_ext, draft.Files().record_ext);
@@ -163,7 +160,7 @@ LeafNamingResult ClaimCounterName(const std::string& counter_file, std::string_v
   const std::optional<std::int64_t> stored = ParseCounterText(counter_text);
   if (!stored) {
     throw EInOutError("Invalid numeric input: \"" + platform::FullPath(counter_file) + "\"",
-                      kInvalidNumericInput, false);
+                      platform::kInvalidNumericInput, false);
   }
   std::int64_t first = 0;
   if (__builtin_add_overflow(*stored, 1, &first)) {

@@ -58,7 +58,7 @@ TEST(LoadFileToString, FileHeldForWritingIsRefusedWithItsPath) {
     FAIL() << "no error";
   } catch (const EFOpenError& error) {
     EXPECT_TRUE(error.IsSharingViolation());
-    EXPECT_EQ(error.ErrorCode(), platform::kSharingViolation);
+    EXPECT_EQ(error.ErrorCode(), platform::kHeldByAnotherProcess);
     EXPECT_TRUE(StartsWith(error.Message(), kFilePrefix + file + "\". ")) << error.Message();
     EXPECT_TRUE(EndsWith(error.Message(), kCannotOpen)) << error.Message();
   }
