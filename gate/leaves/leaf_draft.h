@@ -26,7 +26,8 @@
 // | 7 rewrite the counter in place         | the counter names the number taken        | the new number, maybe followed | nobody: spaces read as the number     |
 // |   (digits padded with spaces, then cut)|                                           | by spaces                      |                                       |
 // | 8 remove .leaf<k>r, then .leaf<k>i     | the leaf; helpers going                   | the note, maybe .leaf<k>i      | next taker removes what is left       |
-// | 9 empty the note, unlock (answer sent) | .leaf<k> empty (idle)                     | nothing                        | -                                     |
+// | 9 empty the note, unlock; then answer  | .leaf<k> empty (idle)                     | the leaf, maybe never answered | -                                     |
+// |                                        |                                           | "accepted"                     |                                       |
 //
 // A leaf removed by the operator (--remove-leaf) leaves the mark L/.removed.<name>, an
 // empty file made before its files go and never removed, and no posting publishes under
