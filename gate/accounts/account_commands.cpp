@@ -23,11 +23,6 @@ constexpr std::size_t kMinimumPasswordLength = 5;
 constexpr char kUnusableId[] =
     "The ID contains characters that cannot be used. ＩＤに使用できない文字が含まれています";
 
-// The profile values a save brings.
-constexpr std::string_view kProfileKeys[] = {"realname", "mail",    "comment", "country",
-                                             "url1",     "url2",    "url3",    "urlname1",
-                                             "urlname2", "urlname3"};
-
 }  // namespace
 
 void TWebModule1::CommandRegistration(TWebResponse& response) {
@@ -153,7 +148,19 @@ void TWebModule1::CommandChangeProfile(TWebResponse& response) {
   // What the save brings is bounded, not the record it goes into: a record written
   // larger by hand or by an earlier gate still saves.
   std::size_t brought = FieldLineSize("id", id) + FieldLineSize("pw", pw);
-  for (const std::string_view key : kProfileKeys) brought += FieldLineSize(key, field(key));
+  const MemberProfile profile{
+      .realname = field("realname"),
+      .mail = field("mail"),
+      .comment = field("comment"),
+      .country = field("country"),
+      .url1 = field("url1"),
+      .url2 = field("url2"),
+      .url3 = field("url3"),
+      .urlname1 = field("urlname1"),
+      .urlname2 = field("urlname2"),
+      .urlname3 = field("urlname3"),
+  };
+  for (const auto& [key, value] : ProfileItems(profile)) brought += FieldLineSize(key, value);
   if (brought > kMostRecordSize) return response.SetContent(BuildErrorPage(kEntryTooLong));
   const std::string not_changed = "profile was not changed. 変更できませんでした";
   switch (CheckGuardedPassword(id, std::string(pw), "changeprof2")) {
@@ -164,9 +171,7 @@ void TWebModule1::CommandChangeProfile(TWebResponse& response) {
     default:
       break;  // the save checks the password again while it holds the record
   }
-  if (!UpdateMemberProfile(membersdb, id, pw, field("realname"), field("mail"), field("comment"),
-                           field("url1"), field("urlname1"), field("url2"), field("urlname2"),
-                           field("url3"), field("urlname3"), field("country"))) {
+  if (!UpdateMemberProfile(membersdb, id, pw, profile)) {
     return response.SetContent(BuildErrorPage(not_changed));
   }
   const std::string member(id);

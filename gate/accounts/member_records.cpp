@@ -3,8 +3,9 @@
 #include <array>
 #include <utility>
 
-#include "gate/text/file_text.h"
 #include "gate/accounts/password_store.h"
+#include "gate/disk_names.h"
+#include "gate/text/file_text.h"
 #include "gate/text/path_text.h"
 #include "gate/text/safe_name.h"
 #include "gate/web_module1.h"
@@ -26,12 +27,12 @@ constexpr int kStaleRetryMilliseconds = 20;
 // locked. It is never renamed or removed, so every process and every client of a shared
 // file system locks the same file. It never ends in ".txt", so it is never taken for a
 // record.
-constexpr std::string_view kRewriteLockName = ".members.lock";
+constexpr std::string_view kRewriteLockName = disk_names::kMembersLock;
 // The one helper file of the directory, written only while the lock is held: one found
 // by the holder was left by a writer whose removal of it failed or that was killed. The
 // name is short, so every id whose record name fits leaves room for it, and never ends in
 // ".txt", so it is never taken for a record.
-constexpr std::string_view kHelperName = ".member-draft.new";
+constexpr std::string_view kHelperName = disk_names::kMemberDraft;
 
 // A file written whole beside a record before it takes the record's name.
 struct HelperFile {
@@ -215,7 +216,7 @@ platform::File LockMemberWrites(const std::string& members_dir) {
 
 std::string MemberRecordPath(std::string_view members_dir, std::string_view id) {
   std::string path = members_dir.empty() ? std::string() : IncludeTrailingDelimiter(members_dir);
-  path.append(id).append(".txt");
+  path.append(id).append(disk_names::kRecordExtension);
   return path;
 }
 
@@ -277,12 +278,12 @@ bool RewriteMemberRecord(const std::string& path, const std::function<bool(TFiel
   return RetryWhileStale(path, [&] { return RewriteHeldRecord(path, change); });
 }
 
-TWebModule1::MemberPassword TWebModule1::CheckMemberPassword(const std::string& members_dir,
-                                                             const std::string& id,
-                                                             const std::string& password) {
+TWebModule1::PasswordCheck TWebModule1::CheckMemberPassword(const std::string& members_dir,
+                                                            const std::string& id,
+                                                            const std::string& password) {
   const std::optional<std::string> record = LoadMemberRecordText(members_dir, id);
-  if (!record) return kNoMemberRecord;
-  return PasswordsChecked.Opens(*record, password) ? kPasswordMatches : kPasswordWrong;
+  if (!record) return PasswordCheck::NoRecord;
+  return PasswordsChecked.Opens(*record, password) ? PasswordCheck::Match : PasswordCheck::Wrong;
 }
 
 void TWebModule1::AdoptMemberPassword(const std::string& members_dir, const std::string& id,
@@ -315,27 +316,10 @@ bool TWebModule1::ChangeMemberPassword(const std::string& members_dir, const std
 }
 
 bool TWebModule1::UpdateMemberProfile(const std::string& members_dir, std::string_view id,
-                                      std::string_view password, std::string_view realname,
-                                      std::string_view mail, std::string_view comment,
-                                      std::string_view url1, std::string_view urlname1,
-                                      std::string_view url2, std::string_view urlname2,
-                                      std::string_view url3, std::string_view urlname3,
-                                      std::string_view country) {
+                                      std::string_view password, const MemberProfile& profile) {
   const std::optional<std::string> path = FindMemberRecord(members_dir, id);
   if (!path) return false;
-  // The order in which keys missing from the record are appended.
-  const std::array<std::pair<std::string_view, std::string_view>, 10> items{{
-      {"realname", realname},
-      {"mail", mail},
-      {"comment", comment},
-      {"country", country},
-      {"url1", url1},
-      {"url2", url2},
-      {"url3", url3},
-      {"urlname1", urlname1},
-      {"urlname2", urlname2},
-      {"urlname3", urlname3},
-  }};
+  const std::array<ProfileItem, 10> items = ProfileItems(profile);
   return RewriteMemberRecord(*path, [&](TFieldEdits& record) {
     const StoredPassword stored = StoredPasswordInEdits(record);
     if (!PasswordsChecked.Opens(stored, password)) return false;

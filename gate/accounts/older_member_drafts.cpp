@@ -4,13 +4,14 @@
 #include <utility>
 
 #include "gate/accounts/member_records.h"
+#include "gate/disk_names.h"
 #include "platform/platform.h"
 
 namespace orvane {
 namespace {
 
-constexpr std::string_view kPrefix = ".member-";
-constexpr std::string_view kSuffix = ".new";
+constexpr std::string_view kPrefix = disk_names::kOlderMemberDraftPrefix;
+constexpr std::string_view kSuffix = disk_names::kOlderMemberDraftSuffix;
 constexpr std::size_t kHexDigits = 16;
 
 bool IsLowerHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }

@@ -48,8 +48,9 @@
 #include <utility>
 #include <vector>
 
-#include "gate/text/cgi_text.h"
 #include "gate/accounts/network_address.h"
+#include "gate/disk_names.h"
+#include "gate/text/cgi_text.h"
 #include "gate/text/path_text.h"
 #include "gate/text/safe_name.h"
 #include "gate/web_module1.h"
@@ -61,12 +62,12 @@ namespace orvane {
 namespace {
 
 // Held by every process that writes or removes count files of the member directory.
-constexpr std::string_view kLockName = ".guesses.lock";
-constexpr std::string_view kCountsName = ".guesses";
+constexpr std::string_view kLockName = disk_names::kGuessesLock;
+constexpr std::string_view kCountsName = disk_names::kGuessesDirectory;
 // The one helper file of a directory of counts, written only while the lock is held.
-constexpr std::string_view kHelperName = ".new";
-constexpr std::string_view kNetworkPrefix = ".wrong-";
-constexpr std::string_view kRegistrationPrefix = ".registered-";
+constexpr std::string_view kHelperName = disk_names::kCountHelper;
+constexpr std::string_view kNetworkPrefix = disk_names::kWrongNetworkPrefix;
+constexpr std::string_view kRegistrationPrefix = disk_names::kRegisteredPrefix;
 // Writers hold the lock for a moment; one held far longer than that is not waited for.
 constexpr int kHoldWaitMilliseconds = 10000;
 // A file found taken where the row showed it free (a name cache that lags behind another
@@ -454,7 +455,7 @@ TWebModule1::PasswordCheck TWebModule1::CheckGuardedPassword(std::string_view id
     platform::WriteStderr(GuessLogLine("too many wrong passwords", address, id, command));
     return PasswordCheck::TooManyWrong;
   }
-  MemberPassword check = kNoMemberRecord;
+  PasswordCheck check = PasswordCheck::NoRecord;
   try {
     check = CheckMemberPassword(membersdb, std::string(id), password);
   } catch (...) {
@@ -462,9 +463,9 @@ TWebModule1::PasswordCheck TWebModule1::CheckGuardedPassword(std::string_view id
     throw;
   }
   switch (check) {
-    case kNoMemberRecord:
+    case PasswordCheck::NoRecord:
       return PasswordCheck::NoRecord;
-    case kPasswordWrong:
+    case PasswordCheck::Wrong:
       platform::WriteStderr(GuessLogLine("wrong password", address, id, command));
       return PasswordCheck::Wrong;
     default:

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "gate/disk_names.h"
 #include "gate/text/path_text.h"
 #include "platform/exception.h"
 
@@ -93,7 +94,7 @@ LeafDraft::~LeafDraft() { Release(true); }
 
 void LeafDraft::TakeSlot() {
   for (int k = 0; k < kLeafSlotCount; ++k) {
-    const std::string path = dir_ + ".leaf" + std::to_string(k);
+    const std::string path = dir_ + std::string(disk_names::kLeafSlotPrefix) + std::to_string(k);
     bool existed = false;
     std::optional<File> slot = OpenSlot(path, &existed);
     // A slot whose leftovers cannot be cleared now is left for a later posting.
@@ -186,7 +187,7 @@ bool LeafDraft::TryPublish(const std::string& name) {
 }
 
 std::string RemovedLeafMark(std::string_view dir, std::string_view name) {
-  return std::string(dir).append(".removed.").append(name);
+  return std::string(dir).append(disk_names::kRemovedMarkPrefix).append(name);
 }
 
 void LeafDraft::Finish() { Release(false); }

@@ -2,10 +2,11 @@
 
 #include <optional>
 
-#include "gate/entry_bounds.h"
-#include "gate/text/file_text.h"
-#include "gate/leaves/leaf_naming.h"
 #include "gate/accounts/password_guesses.h"
+#include "gate/disk_names.h"
+#include "gate/entry_bounds.h"
+#include "gate/leaves/leaf_naming.h"
+#include "gate/text/file_text.h"
 #include "gate/web_module1.h"
 #include "platform/platform.h"
 #include "platform/shift_jis.h"
@@ -23,13 +24,14 @@ constexpr char kNoNameLeft[] = "No file name is available. ファイル名を割
 constexpr char kCounterUnusable[] =
     "The file counter cannot be used now. カウンターファイルを使用できません";
 
-constexpr char kRecordExtension[] = ".txt";
+constexpr std::string_view kRecordExtension = disk_names::kRecordExtension;
 
 // Claims the base name by the site's naming mode: counter file with a template, the
 // "###" search, or the request's time stamp.
 LeafNamingResult ClaimLeafName(TWebModule1& module, LeafDraft& draft) {
   if (!module.FileNameTemplate.empty()) {
-    if (module.FileNameCounter.empty()) module.FileNameCounter = module.path + "counter.txt";
+    if (module.FileNameCounter.empty())
+      module.FileNameCounter = module.path + std::string(disk_names::kDefaultCounter);
     return ClaimCounterName(module.FileNameCounter, module.FileNameTemplate, draft);
   }
   if (module.nameorder == "num3d") return ClaimTemplateName("###", draft);
@@ -49,13 +51,20 @@ bool TakeDefaultImage(TWebModule1& module) {
   return true;
 }
 
-constexpr std::string_view kLeafRecordStart = "<qelkeys>\r\n";
-constexpr std::string_view kLeafRecordEnd = "\r\n</qelkeys>\r\n";
+// The bytes a leaf record holds besides the form's text: its first and last lines, and the
+// line breaks around the text and after the last line.
+constexpr std::size_t kLeafRecordFraming =
+    disk_names::kLeafRecordStart.size() + disk_names::kLeafRecordEnd.size() + 6;
 
 std::string LeafRecord(const std::string& form_text) {
   std::string record;
-  record.reserve(kLeafRecordStart.size() + form_text.size() + kLeafRecordEnd.size());
-  return record.append(kLeafRecordStart).append(form_text).append(kLeafRecordEnd);
+  record.reserve(kLeafRecordFraming + form_text.size());
+  return record.append(disk_names::kLeafRecordStart)
+      .append("\r\n")
+      .append(form_text)
+      .append("\r\n")
+      .append(disk_names::kLeafRecordEnd)
+      .append("\r\n");
 }
 
 }  // namespace
@@ -136,13 +145,14 @@ void TWebModule1::CommandPostLeaf(TWebResponse& response) {
     return answer_error(kUnstorableName);
   }
 
-  if (kLeafRecordStart.size() + FormText.size() + kLeafRecordEnd.size() > kMostRecordSize) {
+  if (kLeafRecordFraming + FormText.size() > kMostRecordSize) {
     return answer_error(kEntryTooLong);
   }
 
   // Both files are written whole before a name is claimed and appear under it at once.
   FormText = LeafRecord(FormText);
-  LeafDraft draft(LeafFileSet{path, extension, kRecordExtension}, UploadData, FormText);
+  LeafDraft draft(LeafFileSet{path, extension, std::string(kRecordExtension)}, UploadData,
+                  FormText);
   const LeafNamingResult naming = ClaimLeafName(*this, draft);
   switch (naming.outcome) {
     case LeafNamingOutcome::NoNameLeft:

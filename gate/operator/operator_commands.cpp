@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <vector>
 
-#include "gate/text/cgi_text.h"
+#include "gate/accounts/member_records.h"
+#include "gate/accounts/password_store.h"
+#include "gate/disk_names.h"
 #include "gate/entry_bounds.h"
 #include "gate/leaves/leaf_draft.h"
 #include "gate/leaves/leaf_naming.h"
 #include "gate/leaves/leaf_posting.h"
-#include "gate/accounts/member_records.h"
-#include "gate/accounts/password_store.h"
+#include "gate/text/cgi_text.h"
 #include "gate/text/safe_name.h"
 #include "gate/web_module1.h"
 #include "platform/exception.h"
@@ -135,7 +136,7 @@ std::vector<std::string> LeafFiles(const Site& site, const std::string& name) {
       !IsImageExtension(default_ext)) {
     extensions.push_back(default_ext);
   }
-  extensions.emplace_back(".txt");
+  extensions.emplace_back(disk_names::kRecordExtension);
   std::vector<std::string> files;
   for (const std::string& extension : extensions) {
     if (platform::FileExists(base + extension)) files.push_back(base + extension);
@@ -169,7 +170,7 @@ int ListMembers(const Site& site) {
   std::optional<std::vector<std::string>> names = platform::ListDirectory(dir);
   if (!names) throw Refusal{"cannot list " + dir};
   std::vector<std::string> ids;
-  constexpr std::string_view kRecordExtension = ".txt";
+  constexpr std::string_view kRecordExtension = disk_names::kRecordExtension;
   for (const std::string& name : *names) {
     if (name.size() > kRecordExtension.size() && name.ends_with(kRecordExtension)) {
       ids.push_back(name.substr(0, name.size() - kRecordExtension.size()));

@@ -4,10 +4,11 @@
 #include <utility>
 #include <vector>
 
-#include "gate/leaves/leaf_draft.h"
 #include "gate/accounts/older_member_drafts.h"
-#include "gate/text/path_text.h"
+#include "gate/disk_names.h"
+#include "gate/leaves/leaf_draft.h"
 #include "gate/operator/site_check.h"
+#include "gate/text/path_text.h"
 #include "platform/exception.h"
 #include "platform/platform.h"
 
@@ -39,7 +40,7 @@ std::string NameList(const std::vector<std::string>& names) {
 void CheckSlotFiles(SiteReport& report, const std::string& dir) {
   std::vector<std::string> locked_out;
   for (int k = 0; k < kLeafSlotCount; ++k) {
-    const std::string name = ".leaf" + std::to_string(k);
+    const std::string name = std::string(disk_names::kLeafSlotPrefix) + std::to_string(k);
     if (LockedOut(dir + name)) locked_out.push_back(name);
   }
   if (locked_out.empty()) return;
@@ -55,7 +56,7 @@ void CheckSlotFiles(SiteReport& report, const std::string& dir) {
 
 void CheckMemberLockFiles(SiteReport& report, const std::string& dir) {
   const std::string account = platform::AccountName();
-  const std::string lock = dir + ".members.lock";
+  const std::string lock = dir + std::string(disk_names::kMembersLock);
   if (LockedOut(lock)) {
     report.Error("the members' lock file " + lock +
                      " cannot be opened for reading and writing by the account " + account +
@@ -63,7 +64,7 @@ void CheckMemberLockFiles(SiteReport& report, const std::string& dir) {
                  "give " + account + " read and write access to it, for example chown " + account +
                      " " + lock + " (keep the file in place)");
   }
-  const std::string draft = dir + ".member-draft.new";
+  const std::string draft = dir + std::string(disk_names::kMemberDraft);
   if (platform::FileExists(draft) && platform::MayWrite(draft) == Answer::No) {
     // A writer removes the draft before it makes its own, which the directory's rights
     // decide on most systems; where the removal is refused, the write fails.
@@ -93,8 +94,8 @@ void CheckOlderMemberDrafts(SiteReport& report, const std::string& dir, bool rep
     try {
       left = RemoveOlderMemberDrafts(dir, *older);
     } catch (const Exception& e) {
-      report.Error("the members' lock " + dir + ".members.lock cannot be taken to remove " +
-                       std::to_string(older->size()) +
+      report.Error("the members' lock " + dir + std::string(disk_names::kMembersLock) +
+                       " cannot be taken to remove " + std::to_string(older->size()) +
                        " helper file(s) of an older build: " + e.Message(),
                    "give the account " + platform::AccountName() +
                        " read and write access to it, and repair again");
@@ -139,7 +140,7 @@ void CheckHeldFiles(SiteReport& report, const std::string& directory, bool leaf_
                     bool repair) {
   if (leaf_directory) {
     CheckSlotFiles(report, directory);
-    CheckOlderCounterHelper(report, directory + "counter.txt");
+    CheckOlderCounterHelper(report, directory + std::string(disk_names::kDefaultCounter));
   } else {
     CheckMemberLockFiles(report, directory);
     CheckOlderMemberDrafts(report, directory, repair);

@@ -3,11 +3,12 @@
 #include <limits>
 #include <set>
 
-#include "gate/text/file_text.h"
+#include "gate/disk_names.h"
 #include "gate/leaves/leaf_naming.h"
 #include "gate/leaves/number_template.h"
-#include "gate/text/path_text.h"
 #include "gate/operator/site_check.h"
+#include "gate/text/file_text.h"
+#include "gate/text/path_text.h"
 #include "host/ascii_case.h"
 #include "platform/exception.h"
 #include "platform/platform.h"
@@ -105,13 +106,15 @@ void CheckCounterMode(SiteReport& report, const SessionSettings& settings,
                      "after the first answers \"No file name is available\"",
                  "put a # for each digit of the number into the template, e.g. leaf####");
   }
-  const std::string counter =
-      settings.FileNameCounter.empty() ? settings.path + "counter.txt" : settings.FileNameCounter;
+  const std::string counter = settings.FileNameCounter.empty()
+                                  ? settings.path + std::string(disk_names::kDefaultCounter)
+                                  : settings.FileNameCounter;
   report.Setting("FileNameCounter", settings.FileNameCounter, counter);
   CheckAbsolutePath(report, "FileNameCounter", settings.FileNameCounter);
   CheckCounterFile(report, counter, file, settings.FileNameTemplate);
   // The leaf directory's own ".counter.txt.new" is reported with the directory.
-  if (OlderCounterHelperPath(counter) != settings.path + ".counter.txt.new") {
+  if (OlderCounterHelperPath(counter) !=
+      OlderCounterHelperPath(settings.path + std::string(disk_names::kDefaultCounter))) {
     CheckOlderCounterHelper(report, counter);
   }
   CheckCapacity(report, settings.path, settings.FileNameTemplate);

@@ -2,10 +2,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "gate/accounts/password_store.h"
+#include "gate/disk_names.h"
+#include "gate/operator/site_check.h"
 #include "gate/text/field_list.h"
 #include "gate/text/file_text.h"
-#include "gate/accounts/password_store.h"
-#include "gate/operator/site_check.h"
 #include "host/field_line.h"
 #include "platform/exception.h"
 #include "platform/platform.h"
@@ -94,7 +95,10 @@ std::vector<MarkupFinding> FindUnescapedMarkup(std::string_view record, bool lea
   TFieldLineReader reader(record);
   std::string_view line;
   for (std::size_t number = 1; reader.Next(line); ++number) {
-    if (leaf_record && (line == "<qelkeys>" || line == "</qelkeys>")) continue;
+    if (leaf_record &&
+        (line == disk_names::kLeafRecordStart || line == disk_names::kLeafRecordEnd)) {
+      continue;
+    }
     std::string what = FirstMarkup(line);
     if (!what.empty()) findings.push_back({number, std::move(what)});
   }
@@ -124,7 +128,7 @@ void CheckRecordFiles(SiteReport& report, const std::string& directory, bool lea
       continue;  // a record this account cannot read is left out
     }
     if (!leaf_records) CheckMemberRecordContent(report, file, record, faulty, counts);
-    if (leaf_records && record.rfind("<qelkeys>", 0) != 0) continue;
+    if (leaf_records && record.rfind(disk_names::kLeafRecordStart, 0) != 0) continue;
     for (const MarkupFinding& finding : FindUnescapedMarkup(record, leaf_records)) {
       if (++found > kListedFindings) continue;
       report.Warning(file + " line " + std::to_string(finding.line) + " holds " + finding.what +

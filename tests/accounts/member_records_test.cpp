@@ -59,8 +59,18 @@ class MemberRecordsTest : public ::testing::Test {
 
   bool UpdateProfile(const std::string& id, const std::string& password,
                      const std::vector<std::string>& v) {
-    return module_.UpdateMemberProfile(members_, id, password, v[0], v[1], v[2], v[3], v[4], v[5],
-                                       v[6], v[7], v[8], v[9]);
+    // v: realname, mail, comment, url1, urlname1, url2, urlname2, url3, urlname3, country.
+    const MemberProfile profile{.realname = v[0],
+                                .mail = v[1],
+                                .comment = v[2],
+                                .country = v[9],
+                                .url1 = v[3],
+                                .url2 = v[5],
+                                .url3 = v[7],
+                                .urlname1 = v[4],
+                                .urlname2 = v[6],
+                                .urlname3 = v[8]};
+    return module_.UpdateMemberProfile(members_, id, password, profile);
   }
 
   TWebModule1 module_;
@@ -84,24 +94,27 @@ TEST_F(MemberRecordsTest, PasswordCheckIsExactAndTellsAMissingRecord) {
   struct Case {
     const char* label;
     std::string dir, id, password;
-    int expected;
+    TWebModule1::PasswordCheck expected;
   };
+  constexpr auto kMatch = TWebModule1::PasswordCheck::Match;
+  constexpr auto kWrong = TWebModule1::PasswordCheck::Wrong;
+  constexpr auto kNoRecord = TWebModule1::PasswordCheck::NoRecord;
   const Case cases[] = {
-      {"match", members_, "taro", "Secret1", 0},
-      {"dir without delimiter", dir_.string(), "taro", "Secret1", 0},
-      {"one letter in another case", members_, "taro", "secret1", 1},
-      {"trailing space", members_, "taro", "Secret1 ", 1},
-      {"empty password", members_, "taro", "", 1},
-      {"record without pw line matches no empty password", members_, "nopw", "", 1},
-      {"byte-order mark before pw= is no pw line", members_, "bom", "Secret1", 1},
-      {"byte-order mark record and the empty password", members_, "bom", "", 1},
-      {"password= is no pw line", members_, "other", "Secret1", 1},
-      {"empty pw line matches no empty password", members_, "blank", "", 1},
-      {"unknown id", members_, "jiro", "Secret1", 2},
-      {"a directory is no record", members_, "folder", "Secret1", 2},
-      {"empty id without .txt", members_, "", "Secret1", 2},
-      {"id case differs from the file name", members_, "TARO", "Secret1", 2},
-      {"no member directory", "", "taro", "Secret1", 2},
+      {"match", members_, "taro", "Secret1", kMatch},
+      {"dir without delimiter", dir_.string(), "taro", "Secret1", kMatch},
+      {"one letter in another case", members_, "taro", "secret1", kWrong},
+      {"trailing space", members_, "taro", "Secret1 ", kWrong},
+      {"empty password", members_, "taro", "", kWrong},
+      {"record without pw line matches no empty password", members_, "nopw", "", kWrong},
+      {"byte-order mark before pw= is no pw line", members_, "bom", "Secret1", kWrong},
+      {"byte-order mark record and the empty password", members_, "bom", "", kWrong},
+      {"password= is no pw line", members_, "other", "Secret1", kWrong},
+      {"empty pw line matches no empty password", members_, "blank", "", kWrong},
+      {"unknown id", members_, "jiro", "Secret1", kNoRecord},
+      {"a directory is no record", members_, "folder", "Secret1", kNoRecord},
+      {"empty id without .txt", members_, "", "Secret1", kNoRecord},
+      {"id case differs from the file name", members_, "TARO", "Secret1", kNoRecord},
+      {"no member directory", "", "taro", "Secret1", kNoRecord},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -114,7 +127,8 @@ TEST_F(MemberRecordsTest, PasswordChangeRewritesOnlyThePwLineInPlace) {
   ASSERT_TRUE(module_.ChangeMemberPassword(members_, "taro", "oldpass", "newpass"));
   EXPECT_EQ(ReadRecord("taro"),
             "# note\r\nid=taro\r\npw=newpass\r\nrealname=Taro\r\npw=second\r\nextra=x=y\r\n");
-  EXPECT_EQ(module_.CheckMemberPassword(members_, "taro", "newpass"), 0);
+  EXPECT_EQ(module_.CheckMemberPassword(members_, "taro", "newpass"),
+            TWebModule1::PasswordCheck::Match);
   EXPECT_EQ(DirectoryNames(), (std::vector<std::string>{"taro.txt"}));
 }
 
@@ -340,7 +354,7 @@ TEST_F(MemberRecordsTest, ReadersWaitOutASaveInProgress) {
   });
   platform::SleepMilliseconds(100);
   held.Close();
-  EXPECT_EQ(check.get(), 0);
+  EXPECT_EQ(check.get(), TWebModule1::PasswordCheck::Match);
 }
 
 TEST_F(MemberRecordsTest, ReaderGivesUpOnARecordHeldTooLong) {
@@ -385,7 +399,8 @@ TEST_F(MemberRecordsTest, RewritesWaitForTheLockFileThatNeverMoves) {
   EXPECT_EQ(change.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
   EXPECT_EQ(ReadRecord("taro"), "id=taro\r\npw=Secret2\r\n");
   // Readers do not take the rewrite lock.
-  EXPECT_EQ(module_.CheckMemberPassword(members_, "taro", "Secret2"), 0);
+  EXPECT_EQ(module_.CheckMemberPassword(members_, "taro", "Secret2"),
+            TWebModule1::PasswordCheck::Match);
   held.Close();
   EXPECT_TRUE(change.get());
   EXPECT_EQ(ReadRecord("taro"), "id=taro\r\npw=Secret3\r\n");
@@ -432,7 +447,10 @@ TEST_F(MemberRecordsTest, ConcurrentSavesAllSucceedAndNoneIsLost) {
   const pid_t reader = run_child([this] {
     TWebModule1 module;
     for (int i = 0; i < 200; ++i) {
-      if (module.CheckMemberPassword(members_, "taro", "Secret1") != 0) return false;
+      if (module.CheckMemberPassword(members_, "taro", "Secret1") !=
+          TWebModule1::PasswordCheck::Match) {
+        return false;
+      }
       if (FieldValue(ReadMemberRecord(RecordPath("taro")), "count").empty()) return false;
     }
     return true;
