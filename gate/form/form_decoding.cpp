@@ -5,9 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "gate/text/cgi_text.h"
-#include "gate/form/delimiter_searcher.h"
 #include "gate/entry_bounds.h"
+#include "gate/form/delimiter_searcher.h"
+#include "gate/leaves/image_types.h"
+#include "gate/text/cgi_text.h"
 #include "gate/text/field_list.h"
 #include "gate/web_module1.h"
 #include "platform/shift_jis.h"
@@ -18,12 +19,8 @@ namespace {
 constexpr std::string_view kCrLf = "\r\n";
 constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 constexpr std::string_view kContentType = "Content-Type:";
-constexpr std::string_view kImageTypes[] = {
-    "Content-Type: image/pjpeg",
-    "Content-Type: image/jpeg",
-    "Content-Type: image/x-png",
-    "Content-Type: image/png",
-};
+// A file part's type line as the decoder looks for it: exact case, one space, the type.
+constexpr std::string_view kContentTypeLine = "Content-Type: ";
 
 bool Contains(std::string_view text, std::string_view pattern) {
   return text.find(pattern) != std::string_view::npos;
@@ -62,9 +59,17 @@ bool IsUsableFieldName(std::string_view name) {
                       [](char c) { return c == '=' || static_cast<unsigned char>(c) < 0x20; });
 }
 
+// Whether the header names a type the decoder takes (image_types.h) anywhere after
+// "Content-Type: "; a type that merely begins with one of them counts.
 bool HasImageType(std::string_view header) {
-  return std::any_of(std::begin(kImageTypes), std::end(kImageTypes),
-                     [header](std::string_view type) { return Contains(header, type); });
+  for (std::size_t at = header.find(kContentTypeLine); at != std::string_view::npos;
+       at = header.find(kContentTypeLine, at + 1)) {
+    const std::string_view rest = header.substr(at + kContentTypeLine.size());
+    for (const ImageType& type : kImageTypes) {
+      if (type.taken_by_decoder && rest.starts_with(type.content_type)) return true;
+    }
+  }
+  return false;
 }
 
 // Room for extra more bytes, grown geometrically for many small lines. A long value gets

@@ -5,6 +5,7 @@
 #include "gate/accounts/password_guesses.h"
 #include "gate/disk_names.h"
 #include "gate/entry_bounds.h"
+#include "gate/leaves/image_types.h"
 #include "gate/leaves/leaf_naming.h"
 #include "gate/text/file_text.h"
 #include "gate/web_module1.h"
@@ -103,11 +104,7 @@ bool IsStorableImageExtension(std::string_view extension) {
   return true;
 }
 
-std::span<const std::string_view> ImageExtensions() {
-  static constexpr std::string_view kImageExtensions[] = {".png",  ".jpg", ".jpeg", ".jpe",
-                                                          ".jfif", ".gif", ".bmp",  ".webp"};
-  return kImageExtensions;
-}
+std::span<const std::string_view> ImageExtensions() { return kImageExtensions; }
 
 bool IsImageExtension(std::string_view extension) {
   for (const std::string_view allowed : ImageExtensions()) {

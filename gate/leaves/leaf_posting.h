@@ -18,9 +18,10 @@ std::string LeafImageExtension(std::string_view file_name);
 bool IsStorableImageExtension(std::string_view extension);
 
 // True for the lower-cased extensions of the image formats a posted file may be stored
-// under: ".png", ".jpg", ".jpeg", ".jpe", ".jfif", ".gif", ".bmp" and ".webp".
+// under: those of image_types.h, ".png", ".jpg", ".jpeg", ".jpe", ".jfif", ".gif", ".bmp"
+// and ".webp".
 bool IsImageExtension(std::string_view extension);
-// Those extensions, in that order.
+// Those extensions, in the table's order.
 std::span<const std::string_view> ImageExtensions();
 
 }  // namespace orvane

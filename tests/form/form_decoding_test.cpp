@@ -131,7 +131,7 @@ TEST(MultipartDecoding, ImageContentKeepsEveryByteButTheCrLfBeforeTheDelimiter) 
 
 TEST(MultipartDecoding, AnyOfTheFourImageTypesIsAccepted) {
   for (const char* type : {"image/pjpeg", "image/jpeg", "image/x-png", "image/png", "image/pngfoo",
-                           "image/jpeg; charset=x"}) {
+                           "image/jpeg; charset=x", "text/plain\r\nContent-Type: image/png"}) {
     SCOPED_TRACE(type);
     EXPECT_EQ(DecodeMultipart(Body({FilePart("up", "a.png", type, "data")})).data, "data");
   }
@@ -143,6 +143,8 @@ TEST(MultipartDecoding, RejectedFilePartsLeaveNoTrace) {
     std::string part;
   } cases[] = {
       {"gif", FilePart("up", "a.gif", "image/gif", "GIF89a")},
+      {"bmp", FilePart("up", "a.bmp", "image/bmp", "BM")},
+      {"webp", FilePart("up", "a.webp", "image/webp", "RIFF")},
       {"text/plain field", FilePart("up", "a.txt", "text/plain", "hello")},
       {"type in upper case", FilePart("up", "a.png", "IMAGE/PNG", "data")},
       {"empty file name", FilePart("up", "", "image/png", "data")},
