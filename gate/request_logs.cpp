@@ -2,8 +2,8 @@
 #include <optional>
 #include <utility>
 
-#include "gate/text/file_text.h"
 #include "gate/leaves/leaf_naming.h"
+#include "gate/text/file_text.h"
 #include "gate/text/path_text.h"
 #include "gate/text/time_stamp.h"
 #include "gate/web_module1.h"

@@ -2,13 +2,13 @@
 // the profile save. Every rejected input answers with an error page, in check order.
 #include <string>
 
-#include "gate/text/cgi_text.h"
-#include "gate/entry_bounds.h"
-#include "gate/text/field_list.h"
 #include "gate/accounts/member_records.h"
 #include "gate/accounts/network_address.h"
 #include "gate/accounts/password_guesses.h"
 #include "gate/accounts/password_store.h"
+#include "gate/entry_bounds.h"
+#include "gate/text/cgi_text.h"
+#include "gate/text/field_list.h"
 #include "gate/text/safe_name.h"
 #include "gate/web_module1.h"
 #include "platform/exception.h"

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <charconv>
 
-#include "gate/text/cgi_text.h"
 #include "gate/accounts/password_guesses.h"
+#include "gate/text/cgi_text.h"
 #include "host/ascii_case.h"
 #include "platform/platform.h"
 

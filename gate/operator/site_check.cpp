@@ -4,9 +4,9 @@
 #include <optional>
 #include <set>
 
+#include "gate/accounts/password_store.h"
 #include "gate/form/cross_site.h"
 #include "gate/text/field_list.h"
-#include "gate/accounts/password_store.h"
 #include "gate/text/safe_name.h"
 #include "platform/exception.h"
 #include "platform/platform.h"
