@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_input.h"
-#include "gate/field_list.h"
+#include "gate/text/field_list.h"
 #include "gate/web_module1.h"
 #include "host/ascii_case.h"
 

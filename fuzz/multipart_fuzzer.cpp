@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_input.h"
-#include "gate/delimiter_searcher.h"
+#include "gate/form/delimiter_searcher.h"
 #include "gate/web_module1.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <string_view>
 
 #include "fuzz/fuzz_input.h"
-#include "gate/cgi_text.h"
-#include "gate/field_list.h"
+#include "gate/text/cgi_text.h"
+#include "gate/text/field_list.h"
 #include "gate/web_module1.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "gate/cgi_text.h"
-#include "gate/cross_site.h"
 #include "gate/entry_bounds.h"
-#include "gate/time_stamp.h"
+#include "gate/form/cross_site.h"
+#include "gate/text/cgi_text.h"
+#include "gate/text/time_stamp.h"
 #include "gate/web_module1.h"
 #include "platform/platform.h"
 

@@ -1,8 +1,8 @@
 #include "gate/command_line.h"
 
-#include "gate/operator_commands.h"
+#include "gate/operator/operator_commands.h"
+#include "gate/operator/site_check.h"
 #include "gate/responder_mode.h"
-#include "gate/site_check.h"
 #include "gate/web_module1.h"
 #include "platform/exception.h"
 #include "platform/platform.h"

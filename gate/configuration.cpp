@@ -3,9 +3,9 @@
 
 #include <optional>
 
-#include "gate/field_list.h"
-#include "gate/path_text.h"
-#include "gate/safe_name.h"
+#include "gate/text/field_list.h"
+#include "gate/text/path_text.h"
+#include "gate/text/safe_name.h"
 #include "gate/web_module1.h"
 #include "host/server_error_page.h"
 #include "platform/exception.h"

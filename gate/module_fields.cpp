@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 
-#include "gate/field_list.h"
+#include "gate/text/field_list.h"
 #include "gate/web_module1.h"
 #include "host/ascii_case.h"
 #include "host/field_line.h"

@@ -2,8 +2,8 @@
 #include <string>
 #include <string_view>
 
-#include "gate/field_list.h"
-#include "gate/member_records.h"
+#include "gate/accounts/member_records.h"
+#include "gate/text/field_list.h"
 #include "gate/web_module1.h"
 #include "host/ascii_case.h"
 

@@ -2,10 +2,10 @@
 #include <optional>
 #include <utility>
 
-#include "gate/file_text.h"
-#include "gate/leaf_naming.h"
-#include "gate/path_text.h"
-#include "gate/time_stamp.h"
+#include "gate/leaves/leaf_naming.h"
+#include "gate/text/file_text.h"
+#include "gate/text/path_text.h"
+#include "gate/text/time_stamp.h"
 #include "gate/web_module1.h"
 #include "platform/platform.h"
 

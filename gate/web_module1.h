@@ -18,8 +18,9 @@
 #include <string>
 #include <string_view>
 
+#include "gate/accounts/member_profile.h"
+#include "gate/accounts/password_store.h"
 #include "gate/configuration.h"
-#include "gate/password_store.h"
 #include "host/web_dispatcher.h"
 
 namespace orvane {
@@ -52,15 +53,14 @@ class TWebModule1 : public TWebModule, public ConfigSettings, public SessionSett
   void LogConfigurationFailure(TWebRequest& request, std::string_view failure,
                                std::optional<std::string_view> session, std::string_view key);
 
-  // Member records. CheckMemberPassword's results keep the numbers its callers and
-  // tests have always compared.
-  enum MemberPassword : int { kPasswordMatches = 0, kPasswordWrong = 1, kNoMemberRecord = 2 };
-  MemberPassword CheckMemberPassword(const std::string& members_dir, const std::string& id,
-                                     const std::string& password);
+  // Member records. The answer of a password check; only CheckGuardedPassword answers
+  // TooManyWrong.
+  enum class PasswordCheck { Match, Wrong, NoRecord, TooManyWrong };
+  PasswordCheck CheckMemberPassword(const std::string& members_dir, const std::string& id,
+                                    const std::string& password);
   // The password checked as CheckMemberPassword does, unless the request's address
   // (REMOTE_ADDR) sent too many wrong ones for the id in a row: a wrong one is counted,
   // a right one clears the count, and both refusals write the operator's log line.
-  enum class PasswordCheck { Match, Wrong, NoRecord, TooManyWrong };
   PasswordCheck CheckGuardedPassword(std::string_view id, const std::string& password,
                                      std::string_view command);
   // Stores a right password anew where the record keeps it otherwise than passwordstore
@@ -70,11 +70,7 @@ class TWebModule1 : public TWebModule, public ConfigSettings, public SessionSett
   bool ChangeMemberPassword(const std::string& members_dir, const std::string& id,
                             const std::string& old_password, const std::string& new_password);
   bool UpdateMemberProfile(const std::string& members_dir, std::string_view id,
-                           std::string_view password, std::string_view realname,
-                           std::string_view mail, std::string_view comment, std::string_view url1,
-                           std::string_view urlname1, std::string_view url2,
-                           std::string_view urlname2, std::string_view url3,
-                           std::string_view urlname3, std::string_view country);
+                           std::string_view password, const MemberProfile& profile);
 
   // Form body decoding into FormText, UploadFileName and UploadData.
   void ParseMultipartBody(std::string_view body);

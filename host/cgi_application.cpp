@@ -6,16 +6,17 @@
 
 namespace orvane {
 
+TCGIApplication::TCGIApplication(TComponent* owner) : TWebApplication(owner) {
+  SetExceptionHook(RelayException);
+}
+
 TCGIApplication::~TCGIApplication() {
   FreePool();
   request_factory_.reset();
 }
 
 TCGIFactory& TCGIApplication::RequestFactory() {
-  if (!request_factory_) {
-    request_factory_ = std::make_unique<TCGIFactory>(*this);
-    SetExceptionHook(RelayException);
-  }
+  if (!request_factory_) request_factory_ = std::make_unique<TCGIFactory>(*this);
   return *request_factory_;
 }
 

@@ -11,7 +11,9 @@ namespace orvane {
 
 class TCGIApplication : public TWebApplication {
  public:
-  explicit TCGIApplication(TComponent* owner = nullptr) : TWebApplication(owner) {}
+  // Installs RelayException as the exception hook: an error of a module is answered with
+  // the module's error page or the last-resort reply, never let out of the cycle.
+  explicit TCGIApplication(TComponent* owner = nullptr);
   // The pool goes first and the request factory last, so that no module outlives it.
   ~TCGIApplication() override;
   const char* ClassName() const override { return "TCGIApplication"; }
@@ -24,7 +26,7 @@ class TCGIApplication : public TWebApplication {
   // module that an earlier one has used.
   void ServeRequest();
 
-  // Created on first use; creating it installs RelayException as the exception hook.
+  // Created on first use.
   TCGIFactory& RequestFactory();
   bool HasRequestFactory() const { return request_factory_ != nullptr; }
 

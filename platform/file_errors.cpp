@@ -18,12 +18,12 @@ std::string CreateErrorMessage(const std::string& path, int code) {
 
 void ThrowFileOpenError(const std::string& path, int error_code) {
   throw EFOpenError(OpenErrorMessage(path, error_code), error_code,
-                    error_code == kSharingViolation);
+                    error_code == kHeldByAnotherProcess);
 }
 
 void ThrowFileCreateError(const std::string& path, int error_code) {
   throw EFCreateError(CreateErrorMessage(path, error_code), error_code,
-                      error_code == kSharingViolation);
+                      error_code == kHeldByAnotherProcess);
 }
 
 void ThrowOpenFailure(const std::string& path, OpenMode mode, int code) {

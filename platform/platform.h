@@ -148,8 +148,14 @@ enum class LockWait { Fail, Wait };
 [[noreturn]] void ThrowFileOpenError(const std::string& path, int error_code);
 [[noreturn]] void ThrowFileCreateError(const std::string& path, int error_code);
 
-// The Windows error code of a sharing violation, which the file errors report.
-inline constexpr int kSharingViolation = 32;
+// The program's own outcomes, carried in the error code of a file error beside the
+// system's codes but never equal to one: errno values and Windows error codes are all
+// positive. ErrorCodeText gives each its text.
+// Another process holds the file in a way that conflicts with the open or the lock asked
+// for (its share mode or its lock): a sharing violation, IsSharingViolation().
+inline constexpr int kHeldByAnotherProcess = -1;
+// A file that should hold a number holds none ("Invalid numeric input").
+inline constexpr int kInvalidNumericInput = -2;
 // The error code that CreateNewExclusive reports when the name is taken.
 int FileExistsErrorCode();
 // Whether an error code may mean that a file's name led to a file that another client

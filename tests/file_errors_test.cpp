@@ -28,14 +28,14 @@ TEST(FileErrors, AnOpenFailureNamesTheFileInFullWithTheSystemTextAndTheModesVerb
       "d\x95\x5c"
       "f.txt";  // a Shift_JIS character ending in 0x5C
   for (const OpenFailureCase& c : cases) {
-    for (const int code : {kSharingViolation, 5}) {
+    for (const int code : {kHeldByAnotherProcess, 5}) {
       SCOPED_TRACE(std::string(c.label) + ", code " + std::to_string(code));
       try {
         ThrowOpenFailure(path, c.mode, code);
       } catch (const EOSFileError& error) {
         EXPECT_STREQ(error.ClassName(), c.create_error ? "EFCreateError" : "EFOpenError");
         EXPECT_EQ(error.ErrorCode(), code);
-        EXPECT_EQ(error.IsSharingViolation(), code == kSharingViolation);
+        EXPECT_EQ(error.IsSharingViolation(), code == kHeldByAnotherProcess);
         EXPECT_EQ(error.Message(), "ファイル \"" + FullPath(path) + "\". " + ErrorCodeText(code) +
                                        (c.create_error ? " を作成できません" : " は開けません"));
       }
@@ -45,11 +45,11 @@ TEST(FileErrors, AnOpenFailureNamesTheFileInFullWithTheSystemTextAndTheModesVerb
 
 TEST(FileErrors, ReadingAndDevicesAreInOutErrorsThatNeverRetry) {
   try {
-    ThrowInOut("f.txt", kSharingViolation);
+    ThrowInOut("f.txt", kHeldByAnotherProcess);
   } catch (const EInOutError& error) {
     EXPECT_FALSE(error.IsSharingViolation());
     EXPECT_EQ(error.Message(),
-              "I/O error: \"" + FullPath("f.txt") + "\". " + ErrorCodeText(kSharingViolation));
+              "I/O error: \"" + FullPath("f.txt") + "\". " + ErrorCodeText(kHeldByAnotherProcess));
   }
   try {
     ThrowNotRegularFile("NUL", 87);
@@ -60,7 +60,7 @@ TEST(FileErrors, ReadingAndDevicesAreInOutErrorsThatNeverRetry) {
 }
 
 TEST(FileErrors, EverySystemCodeHasAText) {
-  for (const int code : {kSharingViolation, 2, 5, 112, 999999}) {
+  for (const int code : {kHeldByAnotherProcess, 2, 5, 112, 999999}) {
     SCOPED_TRACE(code);
     EXPECT_FALSE(ErrorCodeText(code).empty());
   }

@@ -4,7 +4,7 @@
 #include <random>
 #include <string>
 
-#include "gate/field_list.h"
+#include "gate/text/field_list.h"
 #include "gate/web_module1.h"
 #include "host/ascii_case.h"
 

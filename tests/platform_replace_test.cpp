@@ -112,7 +112,7 @@ TEST(PlatformSharing, AConflictIsASharingViolationWithTheSystemText) {
     FAIL() << "opened a file held for writing";
   } catch (const EFOpenError& error) {
     EXPECT_TRUE(error.IsSharingViolation());
-    EXPECT_EQ(error.ErrorCode(), platform::kSharingViolation);
+    EXPECT_EQ(error.ErrorCode(), platform::kHeldByAnotherProcess);
     const std::string prefix = "ファイル \"" + platform::FullPath(path) + "\". ";
     const std::string suffix = " は開けません";
     const std::string& message = error.Message();

@@ -216,21 +216,17 @@ TEST(CGIApplication, IsTheProcessHandlerWhileItLives) {
   EXPECT_EQ(WebRequestHandler(), nullptr);
 }
 
-TEST(CGIApplication, OwnHookLetsErrorsGoUntilTheFactoryInstallsTheRelay) {
+TEST(CGIApplication, RelaysErrorsFromItsConstruction) {
   TCGIApplication application;
   application.RegisterModuleClass(
       TestModuleClass([](TWebResponse&, bool&) { throw EFOpenError("no file", 2, false); }));
   FakeRequest request;
-  FakeResponse before(request);
-  EXPECT_THROW(application.ProcessRequest(request, before), EFOpenError);
-  EXPECT_EQ(before.sends, 0);
-
+  FakeResponse response(request);
   EXPECT_FALSE(application.HasRequestFactory());
+  EXPECT_FALSE(application.ProcessRequest(request, response));
+  EXPECT_EQ(response.sends, 1);
+  EXPECT_EQ(response.sent_status, 500);
   EXPECT_EQ(&application.RequestFactory().Application(), &application);
-  FakeResponse after(request);
-  EXPECT_FALSE(application.ProcessRequest(request, after));
-  EXPECT_EQ(after.sends, 1);
-  EXPECT_EQ(after.sent_status, 500);
 }
 
 TEST(CGIApplication, ModulesGoBeforeTheRequestFactory) {

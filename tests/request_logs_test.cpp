@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "gate/time_stamp.h"
+#include "gate/text/time_stamp.h"
 #include "gate/web_module1.h"
 #include "platform/exception.h"
 #include "platform/platform.h"

@@ -28,7 +28,7 @@ namespace {
 constexpr int kWaitForever = -1;
 constexpr int kNoWait = 0;
 
-// Asks for the whole-file lock once, waiting or not. Returns 0, kSharingViolation when
+// Asks for the whole-file lock once, waiting or not. Returns 0, kHeldByAnotherProcess when
 // another open holds a conflicting lock, or the error code.
 int RequestLock(int fd, bool exclusive, bool waiting) {
   struct flock lock {};
@@ -39,7 +39,7 @@ int RequestLock(int fd, bool exclusive, bool waiting) {
   for (;;) {
     if (fcntl(fd, waiting ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return 0;
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EACCES) return kSharingViolation;
+    if (errno == EAGAIN || errno == EACCES) return kHeldByAnotherProcess;
     return errno;
   }
 }
@@ -86,11 +86,11 @@ int LockBlockingUntil(int fd, bool exclusive, int milliseconds) {
   int result = 0;
   while (fcntl(fd, F_OFD_SETLKW, &lock) != 0) {
     if (errno != EINTR) {
-      result = errno == EAGAIN || errno == EACCES ? kSharingViolation : errno;
+      result = errno == EAGAIN || errno == EACCES ? kHeldByAnotherProcess : errno;
       break;
     }
     if (MonotonicMilliseconds() >= deadline) {
-      result = kSharingViolation;
+      result = kHeldByAnotherProcess;
       break;
     }
   }
@@ -111,17 +111,17 @@ int LockWithDeadline(int fd, bool exclusive, int milliseconds) {
   int pause = 1;
   for (;;) {
     const std::int64_t left = deadline - MonotonicMilliseconds();
-    if (left <= 0) return kSharingViolation;
+    if (left <= 0) return kHeldByAnotherProcess;
     SleepMilliseconds(static_cast<int>(std::min<std::int64_t>(pause, left)));
     pause = std::min(pause * 2, kLongestPause);
     const int result = RequestLock(fd, exclusive, false);
-    if (result != kSharingViolation) return result;
+    if (result != kHeldByAnotherProcess) return result;
   }
 }
 
 // Takes the whole-file lock that stands for the open's share mode, waiting at most the
 // milliseconds given (kNoWait, kWaitForever). Returns 0 or the error code
-// (kSharingViolation when another open holds a conflicting lock). A wait without a
+// (kHeldByAnotherProcess when another open holds a conflicting lock). A wait without a
 // deadline (the members' lock, the error log) blocks in the request on every file system,
 // network ones included: it is never interrupted, so no cancelled request can stay pending
 // in a server, and a process killed while it waits ends when the server answers, which it
@@ -130,7 +130,7 @@ int LockWithDeadline(int fd, bool exclusive, int milliseconds) {
 int LockWholeFile(int fd, const std::string& path, bool exclusive, int milliseconds) {
   if (const int injected = InjectedError(FileOperation::Lock, path)) return injected;
   const int result = RequestLock(fd, exclusive, milliseconds == kWaitForever);
-  if (result != kSharingViolation || milliseconds <= 0) return result;
+  if (result != kHeldByAnotherProcess || milliseconds <= 0) return result;
   return LockWithDeadline(fd, exclusive, milliseconds);
 }
 
@@ -231,7 +231,7 @@ File File::OpenWaitingAtMost(const std::string& path, OpenMode mode, int millise
   if (error == 0 && mode == OpenMode::CreateExclusive && ::ftruncate(fd, 0) != 0) error = errno;
   if (error != 0) {
     // A file this open made goes again, unless another process holds it already.
-    if (created && error != kSharingViolation) ::unlink(path.c_str());
+    if (created && error != kHeldByAnotherProcess) ::unlink(path.c_str());
     ThrowOpenFailure(path, mode, error);
   }
   file.size_at_start_ = mode == OpenMode::CreateExclusive ? 0 : size;

@@ -32,7 +32,7 @@ int InjectedError(FileOperation operation, const std::string& path) {
 namespace orvane::platform {
 
 std::string ErrorCodeText(int code) {
-  if (code == kSharingViolation) {
+  if (code == kHeldByAnotherProcess) {
     return "The file is in use by another process.";
   }
   char buffer[256];

@@ -49,9 +49,11 @@ OpenRequest RequestFor(OpenMode mode) {
   return {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING};
 }
 
-// One name for "the name is taken", whichever call reported it.
-DWORD NormalizedError(DWORD code) {
-  return code == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : code;
+// One name for "the name is taken", whichever call reported it, and the program's own
+// outcome for a file that another process holds.
+int NormalizedError(DWORD code) {
+  if (code == ERROR_SHARING_VIOLATION) return kHeldByAnotherProcess;
+  return static_cast<int>(code == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : code);
 }
 
 HANDLE OpenHandle(const std::wstring& path, const OpenRequest& request, LockWait wait) {
@@ -93,12 +95,12 @@ File File::Open(const std::string& path, OpenMode mode, LockWait wait) {
   // The share mode is taken with the open itself: a refused hold is a refused open.
   for (FileOperation operation : {FileOperation::Open, FileOperation::Lock}) {
     if (const DWORD injected = InjectedError(operation, path)) {
-      ThrowOpenFailure(path, mode, static_cast<int>(injected));
+      ThrowOpenFailure(path, mode, NormalizedError(injected));
     }
   }
   HANDLE handle = OpenHandle(*wide, RequestFor(mode), wait);
   if (handle == INVALID_HANDLE_VALUE) {
-    ThrowOpenFailure(path, mode, static_cast<int>(NormalizedError(GetLastError())));
+    ThrowOpenFailure(path, mode, NormalizedError(GetLastError()));
   }
   File file(FromHandle(handle), path);
   // A device (CON, NUL, COM1, ...) or a pipe was opened but holds no file's content.

@@ -41,9 +41,11 @@ std::string WithTrailingSeparator(const std::string& path) {
 namespace orvane::platform {
 
 // In Shift_JIS, as every text of the program, without the line break the system puts
-// after it; a fixed text when the system has none for the code.
+// after it; a fixed text when the system has none for the code. A file held by another
+// process reads as the system's sharing violation.
 std::string ErrorCodeText(int error_code) {
-  const DWORD code = static_cast<DWORD>(error_code);
+  const DWORD code = error_code == kHeldByAnotherProcess ? ERROR_SHARING_VIOLATION
+                                                         : static_cast<DWORD>(error_code);
   wchar_t* text = nullptr;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
