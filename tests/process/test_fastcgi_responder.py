@@ -19,7 +19,9 @@ import test_kill_safety
 from gate_pages import leaf_posting as posting
 from gate_site import leaf_site
 
-STAMP = re.compile(rb"\d{8}-\d{6}-\d{3}")
+# A request's time stamp, with the suffix a name takes when another request of the same
+# millisecond holds the stamp (the persistent process may answer two in one).
+STAMP = re.compile(rb"\d{8}-\d{6}-\d{3}(?:\d{3})?")
 MIB = 1 << 20
 
 
@@ -79,8 +81,9 @@ def two_session_site(test):
 
 
 def site_files(site):
-    """Every file under the site but the executable, as {path: bytes}, with time stamps
-    in names and contents and the site's root in contents masked."""
+    """Every file under the site but the executable, as {path: sorted [bytes]}, with time
+    stamps in names and contents and the site's root in contents masked: files whose names
+    differ only in their stamps are one entry."""
     found = {}
     for folder, _, files in os.walk(site.root):
         for name in files:
@@ -91,8 +94,8 @@ def site_files(site):
                 data = handle.read()
             relative = os.path.relpath(path, site.root).encode()
             data = STAMP.sub(b"STAMP", data).replace(site.root.encode(), b"ROOT")
-            found[STAMP.sub(b"STAMP", relative)] = data
-    return found
+            found.setdefault(STAMP.sub(b"STAMP", relative), []).append(data)
+    return {name: sorted(contents) for name, contents in found.items()}
 
 
 def open_files(pid):
