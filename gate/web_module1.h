@@ -60,13 +60,16 @@ class TWebModule1 : public TWebModule, public ConfigSettings, public SessionSett
                                     const std::string& password);
   // The password checked as CheckMemberPassword does, unless the request's address
   // (REMOTE_ADDR) sent too many wrong ones for the id in a row: a wrong one is counted,
-  // a right one clears the count, and both refusals write the operator's log line.
+  // a right one clears the count, and both refusals write the operator's log line. The
+  // record's text as read for the check is given in `record`, where asked for.
   PasswordCheck CheckGuardedPassword(std::string_view id, const std::string& password,
-                                     std::string_view command);
-  // Stores a right password anew where the record keeps it otherwise than passwordstore
-  // asks (plain text, or a weaker hash, under argon2id); a record stored so is not rewritten.
+                                     std::string_view command,
+                                     std::optional<std::string>* record = nullptr);
+  // Stores a right password anew where the record (its text as just read) keeps it
+  // otherwise than passwordstore asks (plain text, or a weaker hash, under argon2id); a
+  // record stored so is not rewritten.
   void AdoptMemberPassword(const std::string& members_dir, const std::string& id,
-                           const std::string& password);
+                           const std::string& password, std::string_view record);
   bool ChangeMemberPassword(const std::string& members_dir, const std::string& id,
                             const std::string& old_password, const std::string& new_password);
   bool UpdateMemberProfile(const std::string& members_dir, std::string_view id,

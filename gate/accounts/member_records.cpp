@@ -287,12 +287,11 @@ TWebModule1::PasswordCheck TWebModule1::CheckMemberPassword(const std::string& m
 }
 
 void TWebModule1::AdoptMemberPassword(const std::string& members_dir, const std::string& id,
-                                      const std::string& password) {
+                                      const std::string& password, std::string_view record) {
   const PasswordStore store = PasswordStoreOf(passwordstore);
-  // Read first: nearly every record is already stored as it should be, and the
-  // directory's rewrite lock is then not taken at all.
-  const std::optional<std::string> record = LoadMemberRecordText(members_dir, id);
-  if (!record || !NeedsRestoring(StoredPasswordInText(*record), store)) return;
+  // Nearly every record is already stored as it should be, and the directory's rewrite
+  // lock is then not taken at all.
+  if (!NeedsRestoring(StoredPasswordInText(record), store)) return;
   const PasswordToStore prepared = PreparePassword(password, store);
   RewriteMemberRecord(MemberRecordPath(members_dir, id), [&](TFieldEdits& edits) {
     const StoredPassword stored = StoredPasswordInEdits(edits);

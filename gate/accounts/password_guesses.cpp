@@ -10,30 +10,39 @@
 // decides that no two take the same. A lock file in the member directory, never removed,
 // orders the writers, so that a row that has ended is cleared by one of them only.
 //
-// A try is counted before the password is compared or the record made, and taken back
-// when the password was right or no record was made: so of many tries at once no more
-// are compared than the count allows. A network whose row is full and fresh is refused
-// by one look-up, without the lock; one refused by tries of the last two seconds (which
-// may be its member's own right passwords, still being compared) looks again for up to
-// two seconds. Every try lists its id's directory, which holds at
-// most kMostNetworksPerId rows, and removes the rows that have ended, with the ended row
-// of their network across ids, and the oldest where the id would hold more. No directory
+// A try is judged while the lock is held, or counted before the password is compared:
+// so of many tries at once no more are compared than the count allows. A password the
+// record keeps as text is compared at once while the lock is held; a wrong one is then
+// counted and a right one removes the network's row for the id, so a right password
+// writes nothing. One kept as a hash takes a while to compare: it is counted while the
+// lock is held, the lock let go for the compare, and the try taken back when the
+// password was right. Registrations are counted before the record is made and taken
+// back when none was. A network whose row is full and fresh is refused by one look-up,
+// without the lock; one refused by tries of the last two seconds (which may be its
+// member's own right passwords, still being compared) looks again for up to two
+// seconds. Every counted try lists its id's directory, which holds at most
+// kMostNetworksPerId rows, and removes the rows that have ended, with the ended row of
+// their network across ids, and the oldest where the id would hold more. No directory
 // that grows with the site is ever listed.
 //
 // | Step (lock held)                 | On disk after it            | A kill here leaves; cleared by  |
 // |----------------------------------|-----------------------------|---------------------------------|
-// | list the id, remove ended rows   | files 1..k of an ended row  | an ended row, refusing nobody;  |
-// | newest first                     |                             | the next try of the id ends it  |
-// | read the rows: files 1, 2, ...   | unchanged                   | unchanged                       |
+// | read the rows: files 1, 2, ...;  | unchanged                   | unchanged; a try judged at once |
+// | a text password compared         |                             | is not counted                  |
+// | right text password: remove the  | files 1..k of the row       | a shorter row; it refuses at    |
+// | id's row newest first            |                             | most one pause                  |
+// | counted try: list the id, remove | files 1..k of an ended row  | an ended row, refusing nobody;  |
+// | ended rows newest first          |                             | the next try of the id ends it  |
 // | write the helper, whole          | helper                      | helper; the next holder         |
 // |                                  |                             | removes it                      |
 // | link it to the first free number | the new try, helper         | the same                        |
-// | remove the helper                | the new try                 | a right password counted as a   |
-// |                                  |                             | try: it refuses at most a pause |
+// | remove the helper                | the new try                 | a right hashed password counted |
+// |                                  |                             | as a try: it refuses at most a  |
+// |                                  |                             | pause                           |
 // | full row (the id's, then across) | the id's try taken back     | the same                        |
-// | right password: remove the id's  | files 1..k of the row       | a shorter row; it refuses at    |
-// | row newest first, then the last  |                             | most one pause                  |
-// | try across ids                   |                             |                                 |
+// | right hashed password: remove    | files 1..k of the row       | a shorter row; it refuses at    |
+// | the id's row newest first, then  |                             | most one pause                  |
+// | the last try across ids          |                             |                                 |
 // | no record made: the last try of  | one try fewer               | a try counted: it lowers the    |
 // | the registrations taken back     |                             | hour's allowance by one         |
 //
@@ -48,7 +57,9 @@
 #include <utility>
 #include <vector>
 
+#include "gate/accounts/member_records.h"
 #include "gate/accounts/network_address.h"
+#include "gate/accounts/password_store.h"
 #include "gate/disk_names.h"
 #include "gate/text/cgi_text.h"
 #include "gate/text/path_text.h"
@@ -135,13 +146,14 @@ std::string IdDir(const std::string& counts_dir, std::string_view id) {
 // The time in a failure file; none when there is no file at the name. The caches of a
 // network file system may lead a name to a file another client removed: the name is
 // then looked up again, and found free or taken by the file there now.
-std::optional<std::int64_t> ReadFailureFile(const std::string& path) {
+// A look that decides nothing (`look_again` false) takes the first answer.
+std::optional<std::int64_t> ReadFailureFile(const std::string& path, bool look_again = true) {
   for (int attempt = 1;; ++attempt) {
     try {
       platform::File file = platform::File::Open(path, platform::OpenMode::ReadShared);
       return ParseFailureTime(file.ReadAll());
     } catch (const EOSFileError& error) {
-      if (!platform::FileExists(path)) return std::nullopt;
+      if (!look_again || !platform::FileExists(path)) return std::nullopt;
       if (!platform::IsStaleFileError(error.ErrorCode()) || attempt >= kClaimAttempts) throw;
     }
     platform::SleepMilliseconds(kRetryMilliseconds);
@@ -160,6 +172,11 @@ platform::File HoldCountLock(std::string_view members_dir, const std::string& di
 bool HasEnded(const GuessCount& count, std::int64_t now, CountBounds bounds) {
   const std::int64_t age = now - count.last_failure;
   return age >= bounds.pause_seconds || age <= -bounds.pause_seconds;
+}
+
+// Whether a try at `now` would go past the row's allowance.
+bool IsFull(const GuessCount& count, std::int64_t now, CountBounds bounds) {
+  return CountedFailure(count, now, bounds).failures > bounds.allowance;
 }
 
 // One row of counted tries: the files BASE.1, BASE.2, ... of a directory of counts.
@@ -222,8 +239,8 @@ struct Row {
   std::optional<std::int64_t> Count(std::int64_t now) const {
     for (int attempt = 1; attempt <= kClaimAttempts; ++attempt) {
       const GuessCount count = Read();
+      if (IsFull(count, now, bounds)) return count.last_failure;
       const GuessCount after = CountedFailure(count, now, bounds);
-      if (after.failures > bounds.allowance) return count.last_failure;
       if (after.failures == 1 && !Remove(count.failures)) break;
       if (Write(after.failures, after.last_failure)) return std::nullopt;
       platform::SleepMilliseconds(kRetryMilliseconds);
@@ -235,7 +252,7 @@ struct Row {
   // network past its allowance costs a look-up and holds nothing. None where it may not.
   std::optional<std::int64_t> Refusing(std::int64_t now) const {
     try {
-      const std::optional<std::int64_t> last = ReadFailureFile(Path(bounds.allowance));
+      const std::optional<std::int64_t> last = ReadFailureFile(Path(bounds.allowance), false);
       if (last && IsRefused(GuessCount{bounds.allowance, *last}, now, bounds)) return last;
     } catch (const EOSFileError&) {
       // told under the lock
@@ -249,6 +266,10 @@ struct Row {
     if (count.failures > 0) Remove(count.failures, count.failures);
   }
 };
+
+Row IdRow(const std::string& id_dir, std::string_view network) {
+  return Row{id_dir, EncodedAddress(network), kIdGuessBounds};
+}
 
 Row NetworkRow(const std::string& counts_dir, std::string_view network) {
   return Row{counts_dir, std::string(kNetworkPrefix) + EncodedAddress(network),
@@ -371,9 +392,9 @@ PasswordGuesses::PasswordGuesses(std::string_view members_dir, std::string_view 
       id_dir_(IdDir(counts_dir_, id)),
       network_(network) {}
 
-bool PasswordGuesses::CountTry(std::int64_t now) {
+bool PasswordGuesses::Hold(std::int64_t now) {
   for (int wait = 0;; ++wait) {
-    const std::optional<std::int64_t> last = CountOrRefuse(now);
+    const std::optional<std::int64_t> last = HoldOrRefuse(now);
     if (!last) return true;
     // Tries counted a moment ago may be right passwords still being compared, which then
     // clear the row: the member's own requests at once are waited for, not refused.
@@ -382,29 +403,53 @@ bool PasswordGuesses::CountTry(std::int64_t now) {
   }
 }
 
-std::optional<std::int64_t> PasswordGuesses::CountOrRefuse(std::int64_t now) {
-  const Row own{id_dir_, EncodedAddress(network_), kIdGuessBounds};
+std::optional<std::int64_t> PasswordGuesses::HoldOrRefuse(std::int64_t now) {
+  const Row own = IdRow(id_dir_, network_);
   const Row across = NetworkRow(counts_dir_, network_);
   if (const auto last = own.Refusing(now)) return last;
   if (const auto last = across.Refusing(now)) return last;
-  platform::File lock = HoldCountLock(members_dir_, id_dir_);
+  platform::File lock = HoldCountLock(members_dir_, counts_dir_);
+  own_count_ = own.Read();
+  if (IsFull(own_count_, now, kIdGuessBounds)) return own_count_.last_failure;
+  const GuessCount across_count = across.Read();
+  if (IsFull(across_count, now, kNetworkGuessBounds)) return across_count.last_failure;
+  lock_ = std::move(lock);
+  return std::nullopt;
+}
+
+void PasswordGuesses::Judged(bool right, std::int64_t now) {
+  if (!right) {
+    CountHeld(now);
+    counted_ = false;  // a wrong password stays counted
+    return;
+  }
+  if (own_count_.failures > 0) IdRow(id_dir_, network_).Remove(kWrongPasswordsAllowed);
+  lock_.Close();
+}
+
+bool PasswordGuesses::CountHeld(std::int64_t now) {
+  platform::File lock = std::move(lock_);
+  const Row own = IdRow(id_dir_, network_);
+  const Row across = NetworkRow(counts_dir_, network_);
+  const platform::Outcome made = platform::CreateDirectories(id_dir_);
+  if (made.Failed()) platform::ThrowFileCreateError(id_dir_, made.error);
   TidyId(counts_dir_, id_dir_, own.base, now);
-  if (const auto last = own.Count(now)) return last;
-  if (const auto last = across.Count(now)) {
+  if (own.Count(now)) return false;
+  if (across.Count(now)) {
     own.TakeBack();
-    return last;
+    return false;
   }
   counted_ = true;
   lock.Close();
-  return std::nullopt;
+  return true;
 }
 
 void PasswordGuesses::Clear(bool whole_row) {
   if (!counted_) return;
   counted_ = false;
   try {
-    platform::File lock = HoldCountLock(members_dir_, id_dir_);
-    const Row own{id_dir_, EncodedAddress(network_), kIdGuessBounds};
+    platform::File lock = HoldCountLock(members_dir_, counts_dir_);
+    const Row own = IdRow(id_dir_, network_);
     whole_row ? void(own.Remove(kWrongPasswordsAllowed)) : own.TakeBack();
     NetworkRow(counts_dir_, network_).TakeBack();
     lock.Close();
@@ -446,32 +491,47 @@ void RegistrationCount::TakeBack() {
 
 TWebModule1::PasswordCheck TWebModule1::CheckGuardedPassword(std::string_view id,
                                                              const std::string& password,
-                                                             std::string_view command) {
+                                                             std::string_view command,
+                                                             std::optional<std::string>* record) {
   // An id that names no record file has no count either, and must not reach a path.
   if (membersdb.empty() || !IsSafeFileNamePart(id)) return PasswordCheck::NoRecord;
   const std::string address = GetEnv("REMOTE_ADDR");
   PasswordGuesses guesses(membersdb, AddressNetwork(address, ParseIpv6Prefix(ipv6prefix)), id);
-  if (!guesses.CountTry(platform::WallClockSeconds())) {
+  // Read before the counts are held, which are then held for no file but their own; a
+  // record that cannot be read judges nothing.
+  std::optional<std::string> text = LoadMemberRecordText(membersdb, id);
+  const StoredPassword stored = text ? StoredPasswordInText(*text) : StoredPassword{};
+  const std::int64_t now = platform::WallClockSeconds();
+  if (!guesses.Hold(now)) {
     platform::WriteStderr(GuessLogLine("too many wrong passwords", address, id, command));
     return PasswordCheck::TooManyWrong;
   }
   PasswordCheck check = PasswordCheck::NoRecord;
-  try {
-    check = CheckMemberPassword(membersdb, std::string(id), password);
-  } catch (...) {
-    guesses.Clear(false);  // a record that could not be read judged no password
-    throw;
+  if (!PasswordsChecked.ComputesHash(stored, password)) {
+    // Judged at once while the counts are held: tries of the network wait for it, and a
+    // right password counts nothing. An id without a record counts as a wrong password.
+    if (text) check = PasswordsChecked.Opens(stored, password) ? PasswordCheck::Match
+                                                              : PasswordCheck::Wrong;
+    guesses.Judged(check == PasswordCheck::Match, now);
+  } else {
+    if (!guesses.CountHeld(now)) {
+      platform::WriteStderr(GuessLogLine("too many wrong passwords", address, id, command));
+      return PasswordCheck::TooManyWrong;
+    }
+    try {
+      check = PasswordsChecked.Opens(stored, password) ? PasswordCheck::Match
+                                                       : PasswordCheck::Wrong;
+    } catch (...) {
+      guesses.Clear(false);  // a hash that could not be computed judged no password
+      throw;
+    }
+    if (check == PasswordCheck::Match) guesses.Clear();
   }
-  switch (check) {
-    case PasswordCheck::NoRecord:
-      return PasswordCheck::NoRecord;
-    case PasswordCheck::Wrong:
-      platform::WriteStderr(GuessLogLine("wrong password", address, id, command));
-      return PasswordCheck::Wrong;
-    default:
-      guesses.Clear();
-      return PasswordCheck::Match;
+  if (check == PasswordCheck::Wrong) {
+    platform::WriteStderr(GuessLogLine("wrong password", address, id, command));
   }
+  if (record) *record = std::move(text);
+  return check;
 }
 
 }  // namespace orvane

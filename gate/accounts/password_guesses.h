@@ -11,6 +11,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/platform.h"
+
 namespace orvane {
 
 // How many counted tries a network may make within a pause after the last before it is
@@ -94,25 +96,37 @@ class PasswordGuesses {
   PasswordGuesses(std::string_view members_dir, std::string_view network, std::string_view id);
 
   // Before the password is compared: false when the network is refused for the id or
-  // across ids; otherwise the try is counted in both, so that of many tries at once no
-  // more are compared than allowed. Ended rows of the id's other networks are removed on
-  // the way, and the oldest where the id would keep more than kMostNetworksPerId. A
-  // network refused by tries of the last two seconds, which may be right passwords still
-  // being compared, looks again for up to two seconds before it is refused.
-  bool CountTry(std::int64_t now);
-  // A right password: the network's row for the id is removed, and the try taken back
-  // from its count across ids. A try that judged no password is taken back from both.
+  // across ids; otherwise the counts are held (the member directory's count lock) until
+  // the try is judged or counted. A network refused by tries of the last two seconds,
+  // which may be right passwords still being compared, looks again for up to two
+  // seconds before it is refused.
+  bool Hold(std::int64_t now);
+  // While held, a try compared at once: a wrong one is counted for the id and across
+  // ids, a right one removes the network's row for the id. The counts are let go.
+  void Judged(bool right, std::int64_t now);
+  // While held, a try whose compare takes long (a hash): it is counted for the id and
+  // across ids and the counts are let go, so that other tries are judged meanwhile and
+  // of many at once no more are compared than allowed. Ended rows of the id's other
+  // networks are removed on the way, and the oldest where the id would keep more than
+  // kMostNetworksPerId. False when a row was found full after all: nothing was counted.
+  bool CountHeld(std::int64_t now);
+  // Hold and CountHeld in one.
+  bool CountTry(std::int64_t now) { return Hold(now) && CountHeld(now); }
+  // After a counted try: a right password removes the network's row for the id and
+  // takes the try back across ids. A try that judged no password is taken back from both.
   void Clear(bool whole_row = true);
 
  private:
-  // None when the try was counted; else the time of the last try of the row that
-  // refuses it.
-  std::optional<std::int64_t> CountOrRefuse(std::int64_t now);
+  // None when the counts are held; else the time of the last try of the row that
+  // refuses the network.
+  std::optional<std::int64_t> HoldOrRefuse(std::int64_t now);
 
   std::string members_dir_;
   std::string counts_dir_;
   std::string id_dir_;
   std::string network_;
+  platform::File lock_;
+  GuessCount own_count_;  // the network's row for the id as the hold found it
   bool counted_ = false;
 };
 

@@ -127,14 +127,23 @@ bool PasswordChecks::Opens(const StoredPassword& stored, std::string_view given)
     default:
       return false;
   }
-  if (!opened_hash_.empty() && SameBytes(opened_hash_, stored.value) &&
-      SameBytes(opened_by_, given)) {
-    return true;
-  }
+  if (Remembers(stored, given)) return true;
   if (!HashOpens(stored.value, given)) return false;
   opened_hash_ = stored.value;
   opened_by_ = given;
   return true;
+}
+
+bool PasswordChecks::Remembers(const StoredPassword& stored, std::string_view given) const {
+  return !opened_hash_.empty() && SameBytes(opened_hash_, stored.value) &&
+         SameBytes(opened_by_, given);
+}
+
+bool PasswordChecks::ComputesHash(const StoredPassword& stored, std::string_view given) const {
+  const bool hashed =
+      stored.kind == StoredPasswordKind::Hashed || stored.kind == StoredPasswordKind::WeakerHash;
+  return hashed && !given.empty() && !stored.value.empty() && !stored.locked &&
+         !Remembers(stored, given);
 }
 
 void PasswordChecks::Forget() {

@@ -56,9 +56,13 @@ class PasswordChecks {
   bool Opens(std::string_view record, std::string_view given) {
     return Opens(StoredPasswordInText(record), given);
   }
+  // Whether Opens would compute a hash, which takes a while, rather than answer at once.
+  bool ComputesHash(const StoredPassword& stored, std::string_view given) const;
   void Forget();
 
  private:
+  bool Remembers(const StoredPassword& stored, std::string_view given) const;
+
   std::string opened_hash_;
   std::string opened_by_;
 };

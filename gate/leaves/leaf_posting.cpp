@@ -120,7 +120,8 @@ void TWebModule1::CommandPostLeaf(TWebResponse& response) {
   const std::string id = GetFieldValue(FormText, "id");
   const std::string password = GetFieldValue(FormText, "pw");
   RemoveField(FormText, "pw");
-  switch (CheckGuardedPassword(id, password, "postleaf")) {
+  std::optional<std::string> record;
+  switch (CheckGuardedPassword(id, password, "postleaf", &record)) {
     case PasswordCheck::NoRecord:
       return answer_error(kNoMember);
     case PasswordCheck::Wrong:
@@ -130,7 +131,7 @@ void TWebModule1::CommandPostLeaf(TWebResponse& response) {
     case PasswordCheck::Match:
       break;
   }
-  AdoptMemberPassword(membersdb, id, password);
+  AdoptMemberPassword(membersdb, id, password, record ? std::string_view(*record) : std::string_view());
   if (!CheckRequiredFields(FormText)) return answer_error(kBlankField);
 
   const bool from_request = !TakeDefaultImage(*this);

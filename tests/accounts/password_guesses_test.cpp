@@ -195,6 +195,22 @@ TEST_F(PasswordGuessesTest, TheFifthRefusesAndARightPasswordClears) {
   EXPECT_TRUE(right.CountTry(kT + 90));
   right.Clear();
   EXPECT_TRUE(Row().empty());
+
+  // Judged while held: a wrong password is counted, a right one removes the row, and a
+  // right one meeting no row writes nothing at all.
+  std::filesystem::remove_all(temp_.Path(".guesses"));
+  PasswordGuesses judged = Guesses();
+  ASSERT_TRUE(judged.Hold(kT));
+  judged.Judged(true, kT);
+  EXPECT_FALSE(std::filesystem::exists(temp_.Path(".guesses/+taro")));
+  for (int n = 0; n < 2; ++n) {
+    ASSERT_TRUE(judged.Hold(kT + n));
+    judged.Judged(false, kT + n);
+  }
+  EXPECT_EQ(Row(), (std::vector<std::int64_t>{kT, kT + 1}));
+  ASSERT_TRUE(judged.Hold(kT + 2));
+  judged.Judged(true, kT + 2);
+  EXPECT_TRUE(Row().empty());
 }
 
 // Processes that try at once each take a try of their own, also where they find an ended
@@ -223,7 +239,16 @@ TEST_F(PasswordGuessesTest, ConcurrentTriesAreEachCountedOnce) {
     std::filesystem::remove_all(temp_.Path(".guesses"));
     if (round % 2 == 1) WriteRow(5, kT - 600);
     const int processes = round < 8 ? 4 : 8;  // the refused wait two seconds for the five
-    EXPECT_EQ(run_at_once(processes, [this](int) { return Guesses().CountTry(kT) ? 1 : 0; }),
+    // Rounds 2, 3, 6 and 7 judge wrong passwords while held, the others count them for a
+    // compare.
+    EXPECT_EQ(run_at_once(processes,
+                          [this, round](int) {
+                            PasswordGuesses guesses = Guesses();
+                            if (round / 2 % 2 == 0) return guesses.CountTry(kT) ? 1 : 0;
+                            if (!guesses.Hold(kT)) return 0;
+                            guesses.Judged(false, kT);
+                            return 1;
+                          }),
               std::min(processes, kWrongPasswordsAllowed));
     EXPECT_EQ(Row(), std::vector<std::int64_t>(std::min(processes, kWrongPasswordsAllowed), kT));
   }
