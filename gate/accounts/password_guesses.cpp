@@ -148,6 +148,8 @@ std::string IdDir(const std::string& counts_dir, std::string_view id) {
 // then looked up again, and found free or taken by the file there now.
 // A look that decides nothing (`look_again` false) takes the first answer.
 std::optional<std::int64_t> ReadFailureFile(const std::string& path, bool look_again = true) {
+  // Most rows are empty: a name that is not there costs one look-up, not a failed open.
+  if (!platform::FileExists(path)) return std::nullopt;
   for (int attempt = 1;; ++attempt) {
     try {
       platform::File file = platform::File::Open(path, platform::OpenMode::ReadShared);
