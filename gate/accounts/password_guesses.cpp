@@ -421,8 +421,7 @@ std::optional<std::int64_t> PasswordGuesses::HoldOrRefuse(std::int64_t now) {
 
 void PasswordGuesses::Judged(bool right, std::int64_t now) {
   if (!right) {
-    CountHeld(now);
-    counted_ = false;  // a wrong password stays counted
+    CountAndLetGo(now);  // a wrong password stays counted: nothing to take back
     return;
   }
   if (own_count_.failures > 0) IdRow(id_dir_, network_).Remove(kWrongPasswordsAllowed);
@@ -430,6 +429,11 @@ void PasswordGuesses::Judged(bool right, std::int64_t now) {
 }
 
 bool PasswordGuesses::CountHeld(std::int64_t now) {
+  counted_ = CountAndLetGo(now);
+  return counted_;
+}
+
+bool PasswordGuesses::CountAndLetGo(std::int64_t now) {
   platform::File lock = std::move(lock_);
   const Row own = IdRow(id_dir_, network_);
   const Row across = NetworkRow(counts_dir_, network_);
@@ -441,7 +445,6 @@ bool PasswordGuesses::CountHeld(std::int64_t now) {
     own.TakeBack();
     return false;
   }
-  counted_ = true;
   lock.Close();
   return true;
 }
@@ -499,15 +502,16 @@ TWebModule1::PasswordCheck TWebModule1::CheckGuardedPassword(std::string_view id
   if (membersdb.empty() || !IsSafeFileNamePart(id)) return PasswordCheck::NoRecord;
   const std::string address = GetEnv("REMOTE_ADDR");
   PasswordGuesses guesses(membersdb, AddressNetwork(address, ParseIpv6Prefix(ipv6prefix)), id);
+  const auto refused = [&] {
+    platform::WriteStderr(GuessLogLine("too many wrong passwords", address, id, command));
+    return PasswordCheck::TooManyWrong;
+  };
   // Read before the counts are held, which are then held for no file but their own; a
   // record that cannot be read judges nothing.
   std::optional<std::string> text = LoadMemberRecordText(membersdb, id);
   const StoredPassword stored = text ? StoredPasswordInText(*text) : StoredPassword{};
   const std::int64_t now = platform::WallClockSeconds();
-  if (!guesses.Hold(now)) {
-    platform::WriteStderr(GuessLogLine("too many wrong passwords", address, id, command));
-    return PasswordCheck::TooManyWrong;
-  }
+  if (!guesses.Hold(now)) return refused();
   PasswordCheck check = PasswordCheck::NoRecord;
   if (!PasswordsChecked.ComputesHash(stored, password)) {
     // Judged at once while the counts are held: tries of the network wait for it, and a
@@ -516,10 +520,7 @@ TWebModule1::PasswordCheck TWebModule1::CheckGuardedPassword(std::string_view id
                                                               : PasswordCheck::Wrong;
     guesses.Judged(check == PasswordCheck::Match, now);
   } else {
-    if (!guesses.CountHeld(now)) {
-      platform::WriteStderr(GuessLogLine("too many wrong passwords", address, id, command));
-      return PasswordCheck::TooManyWrong;
-    }
+    if (!guesses.CountHeld(now)) return refused();
     try {
       check = PasswordsChecked.Opens(stored, password) ? PasswordCheck::Match
                                                        : PasswordCheck::Wrong;

@@ -120,6 +120,8 @@ class PasswordGuesses {
   // None when the counts are held; else the time of the last try of the row that
   // refuses the network.
   std::optional<std::int64_t> HoldOrRefuse(std::int64_t now);
+  // Counts the held try in both rows and lets the counts go; false where a row was full.
+  bool CountAndLetGo(std::int64_t now);
 
   std::string members_dir_;
   std::string counts_dir_;
