@@ -141,6 +141,10 @@ enum class OpenMode {
   CreateNewExclusive,   // created only when no file of that name exists; not shared
   ReadWriteExclusive,   // an existing file, for reading and writing; not shared
   OpenAlwaysExclusive,  // created when missing, kept as it is when it exists; not shared
+  // Created only when no file of that name exists, for writing, with no share lock of its
+  // own where sharing is emulated by locks: for a file that another lock the caller holds
+  // already keeps to one process (a posting's helper files, under its slot file's lock).
+  CreateNewUnlocked,
 };
 enum class LockWait { Fail, Wait };
 
@@ -213,6 +217,9 @@ class File {
   // The size seen by the open while the position is still at the start; -1 once the
   // file was read, written or cut. Spares a whole-file read its own size query.
   std::int64_t size_at_start_ = -1;
+  // The device and file number the open saw, where the system gives them with the size
+  // (POSIX; 0 otherwise): the open file keeps them, so IsSameFileAs asks only the path's.
+  std::uint64_t device_ = 0, number_ = 0;
 };
 
 // A block of memory for a large buffer (a request body of many MiB), not zero-filled

@@ -81,16 +81,18 @@ TEST(PlatformFileOpen, OpenAlwaysCreatesOnceAndKeepsTheFile) {
 
 TEST(PlatformFileOpen, CreateNewReportsATakenNameByItsCode) {
   TempDir dir;
-  const std::string path = dir.Path("f.txt");
-  File::Open(path, OpenMode::CreateNewExclusive).WriteAll("x");
-  try {
-    File::Open(path, OpenMode::CreateNewExclusive);
-    FAIL() << "a taken name was created again";
-  } catch (const EFCreateError& e) {
-    EXPECT_EQ(e.ErrorCode(), platform::FileExistsErrorCode());
-    EXPECT_FALSE(e.IsSharingViolation());
+  for (const OpenMode mode : {OpenMode::CreateNewExclusive, OpenMode::CreateNewUnlocked}) {
+    const std::string path = dir.Path("f" + std::to_string(static_cast<int>(mode)));
+    File::Open(path, mode).WriteAll("x");
+    try {
+      File::Open(path, mode);
+      FAIL() << "a taken name was created again";
+    } catch (const EFCreateError& e) {
+      EXPECT_EQ(e.ErrorCode(), platform::FileExistsErrorCode());
+      EXPECT_FALSE(e.IsSharingViolation());
+    }
+    EXPECT_EQ(ReadBytes(path), "x");
   }
-  EXPECT_EQ(ReadBytes(path), "x");
 }
 
 TEST(PlatformFileOpen, PathsThatNameNothingUsableAreRefused) {
@@ -305,10 +307,13 @@ TEST(PlatformFileOpen, SameFileCheckSeesAReplacedPath) {
   const std::string path = dir.Path("r.txt");
   WriteBytes(path, "old");
   File held = File::Open(path, OpenMode::ReadShared);
+  File made = File::Open(dir.Path("r.tmp"), OpenMode::CreateNewUnlocked);
   EXPECT_TRUE(held.IsSameFileAs(path));
-  WriteBytes(dir.Path("r.tmp"), "new");
+  EXPECT_TRUE(made.IsSameFileAs(dir.Path("r.tmp")));
+  made.WriteAll("new");
   ASSERT_EQ(platform::RenameFile(dir.Path("r.tmp"), path).error, 0);
   EXPECT_FALSE(held.IsSameFileAs(path));
+  EXPECT_TRUE(made.IsSameFileAs(path));
 }
 
 TEST(PlatformDirectories, CreatesMissingParentsAndAcceptsExistingOnes) {

@@ -141,6 +141,7 @@ int OpenFlags(OpenMode mode) {
     case OpenMode::CreateExclusive:
       return O_RDWR | O_CREAT;
     case OpenMode::CreateNewExclusive:
+    case OpenMode::CreateNewUnlocked:
       return O_RDWR | O_CREAT | O_EXCL;
     case OpenMode::ReadWriteExclusive:
       return O_RDWR;
@@ -164,18 +165,20 @@ int WriteFully(int fd, std::string_view bytes) {
 }
 
 // Refuses what is not a plain file. A directory cannot be opened as a file; anything
-// else (a FIFO, a device) was opened but cannot be read as a file's content. Gives the
-// file's size.
-std::int64_t CheckRegularFile(int fd, const std::string& path, OpenMode mode) {
+// else (a FIFO, a device) was opened but cannot be read as a file's content. Gives what
+// the system says of the file: its size and its identity.
+struct stat CheckRegularFile(int fd, const std::string& path, OpenMode mode) {
   struct stat info {};
   if (fstat(fd, &info) != 0) ThrowInOut(path, errno);
-  if (S_ISREG(info.st_mode)) return static_cast<std::int64_t>(info.st_size);
+  if (S_ISREG(info.st_mode)) return info;
   if (S_ISDIR(info.st_mode)) ThrowOpenFailure(path, mode, EISDIR);
   ThrowNotRegularFile(path, EINVAL);
 }
 
 // The open never waits: a FIFO without a writer would otherwise block it for good.
-// Waiting is left to the lock, so the flag is cleared again for the reads and writes.
+// Waiting is left to the lock. The flag stays set: only plain files are kept open
+// (CheckRegularFile refuses the rest), and their reads, writes and lock requests do not
+// look at it.
 int OpenWithoutWaiting(const std::string& path, int flags) {
   int fd;
   do {
@@ -188,20 +191,14 @@ int OpenWithoutWaiting(const std::string& path, int flags) {
 // exclusive create first, so that they know.
 int OpenDescriptor(const std::string& path, OpenMode mode, bool* created) {
   const int flags = OpenFlags(mode);
-  const bool creates = mode == OpenMode::CreateExclusive || mode == OpenMode::CreateNewExclusive;
+  const bool creates = mode == OpenMode::CreateExclusive || mode == OpenMode::CreateNewExclusive ||
+                       mode == OpenMode::CreateNewUnlocked;
   int fd = OpenWithoutWaiting(path, creates ? flags | O_EXCL : flags);
   *created = creates && fd >= 0;
   if (fd < 0 && errno == EEXIST && mode == OpenMode::CreateExclusive) {
     fd = OpenWithoutWaiting(path, flags);
   }
   return fd;
-}
-
-// Clears the flag the open set, so reads, writes and a waiting lock behave as on any
-// file opened plainly. None of the other flags the open used is one that F_SETFL sets,
-// so clearing them all spares asking for them first.
-void ClearNonBlocking(int fd, const std::string& path) {
-  if (fcntl(fd, F_SETFL, 0) != 0) ThrowInOut(path, errno);
 }
 
 }  // namespace
@@ -219,13 +216,17 @@ File File::OpenWaitingAtMost(const std::string& path, OpenMode mode, int millise
   const int fd = OpenDescriptor(path, mode, &created);
   if (fd < 0) ThrowOpenFailure(path, mode, errno);
   File file(fd, path);
+  // A file this open made is a plain, empty one, and the caller's other lock keeps it.
+  if (mode == OpenMode::CreateNewUnlocked) {
+    file.size_at_start_ = 0;
+    return file;
+  }
   // The file is looked at before it is locked: a network file system may open a file on
   // its server only at the first request that needs it, and a lock asked for first then
   // finds a file that another machine removed meanwhile gone ("stale file handle"),
   // where a file opened in time is still locked and then seen replaced. The size is only
   // where the first read starts: the reads go on to the end.
-  const std::int64_t size = CheckRegularFile(fd, path, mode);
-  ClearNonBlocking(fd, path);
+  const struct stat info = CheckRegularFile(fd, path, mode);
   int error = LockWholeFile(fd, path, mode != OpenMode::ReadShared, milliseconds);
   // Truncate only once the lock is held, so that a refused open changes nothing.
   if (error == 0 && mode == OpenMode::CreateExclusive && ::ftruncate(fd, 0) != 0) error = errno;
@@ -234,12 +235,18 @@ File File::OpenWaitingAtMost(const std::string& path, OpenMode mode, int millise
     if (created && error != kHeldByAnotherProcess) ::unlink(path.c_str());
     ThrowOpenFailure(path, mode, error);
   }
-  file.size_at_start_ = mode == OpenMode::CreateExclusive ? 0 : size;
+  file.size_at_start_ = mode == OpenMode::CreateExclusive ? 0 : info.st_size;
+  file.device_ = info.st_dev;
+  file.number_ = info.st_ino;
   return file;
 }
 
 File::File(File&& other) noexcept
-    : fd_(other.fd_), path_(std::move(other.path_)), size_at_start_(other.size_at_start_) {
+    : fd_(other.fd_),
+      path_(std::move(other.path_)),
+      size_at_start_(other.size_at_start_),
+      device_(other.device_),
+      number_(other.number_) {
   other.fd_ = -1;
 }
 
@@ -249,6 +256,8 @@ File& File::operator=(File&& other) noexcept {
     fd_ = other.fd_;
     path_ = std::move(other.path_);
     size_at_start_ = other.size_at_start_;
+    device_ = other.device_;
+    number_ = other.number_;
     other.fd_ = -1;
   }
   return *this;
@@ -324,10 +333,16 @@ void File::OverwriteAndCut(std::string_view bytes, std::size_t length) {
 }
 
 bool File::IsSameFileAs(const std::string& path) const {
-  struct stat open_info {
-  }, path_info{};
-  return fstat(fd_, &open_info) == 0 && stat(path.c_str(), &path_info) == 0 &&
-         open_info.st_dev == path_info.st_dev && open_info.st_ino == path_info.st_ino;
+  struct stat path_info {};
+  if (stat(path.c_str(), &path_info) != 0) return false;
+  std::uint64_t device = device_, number = number_;
+  if (number == 0) {
+    struct stat open_info {};
+    if (fstat(fd_, &open_info) != 0) return false;
+    device = open_info.st_dev;
+    number = open_info.st_ino;
+  }
+  return device == path_info.st_dev && number == path_info.st_ino;
 }
 
 void File::CopyAccessFrom(const File& other) {

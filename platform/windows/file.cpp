@@ -40,6 +40,7 @@ OpenRequest RequestFor(OpenMode mode) {
     case OpenMode::CreateExclusive:
       return {read_write, FILE_SHARE_DELETE, CREATE_ALWAYS};
     case OpenMode::CreateNewExclusive:
+    case OpenMode::CreateNewUnlocked:  // a share mode costs nothing here
       return {read_write, FILE_SHARE_DELETE, CREATE_NEW};
     case OpenMode::ReadWriteExclusive:
       return {read_write, FILE_SHARE_DELETE, OPEN_EXISTING};
