@@ -50,10 +50,11 @@ bool Linked(const std::string& existing, const std::string& name) {
 
 // Opens the slot file when no live posting holds it; no file when one does. *existed
 // tells whether the file was there before, left by a posting that ended without
-// clearing it.
+// clearing it. Slot files stay, so the open tries an existing one first and creates
+// it only when it found none.
 std::optional<File> OpenSlot(const std::string& path, bool* existed) {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    const bool exists = platform::FileExists(path);
+  bool exists = true;
+  for (int attempt = 0; attempt < 4; ++attempt) {
     try {
       File slot =
           File::Open(path, exists ? OpenMode::ReadWriteExclusive : OpenMode::CreateNewExclusive);
@@ -63,14 +64,19 @@ std::optional<File> OpenSlot(const std::string& path, bool* existed) {
         *existed = exists;
         return slot;
       }
+      exists = true;
     } catch (const EOSFileError& error) {
       if (error.IsSharingViolation()) return std::nullopt;
-      // A network file system may still lead the name to a slot file another posting
-      // removed; the name is looked up afresh.
-      if (exists && platform::IsStaleFileError(error.ErrorCode())) continue;
-      const bool raced = exists ? !platform::FileExists(path)
-                                : error.ErrorCode() == platform::FileExistsErrorCode();
-      if (!raced) throw;
+      if (!exists) {
+        if (error.ErrorCode() != platform::FileExistsErrorCode()) throw;
+        exists = true;  // made meanwhile by another posting: opened
+        continue;
+      }
+      // Not there: made. A network file system may also lead the name to a slot file
+      // another posting removed; the name is looked up afresh.
+      const bool there = platform::FileExists(path);
+      if (there && !platform::IsStaleFileError(error.ErrorCode())) throw;
+      exists = there;
     }
   }
   return std::nullopt;
@@ -144,14 +150,15 @@ void LeafDraft::WriteHelper(const std::string& path, std::string_view bytes) {
 
 // Taking the slot cleared its helpers, so the name is free but for a helper that a
 // clearing could not see; the exclusive create finds that one, and only then is it removed.
+// The slot's lock keeps the helpers to this posting, so they take no lock of their own.
 File LeafDraft::CreateHelper(const std::string& path) {
   try {
-    return File::Open(path, OpenMode::CreateNewExclusive);
+    return File::Open(path, OpenMode::CreateNewUnlocked);
   } catch (const EOSFileError& error) {
     if (error.ErrorCode() != platform::FileExistsErrorCode()) throw;
   }
   if (!RemoveIfPresent(path)) ThrowNotRemoved(path);
-  return File::Open(path, OpenMode::CreateNewExclusive);
+  return File::Open(path, OpenMode::CreateNewUnlocked);
 }
 
 void LeafDraft::NoteName(const std::string& name) {
@@ -164,9 +171,8 @@ bool LeafDraft::TryPublish(const std::string& name) {
   const std::string record = base + files_.record_ext;
   const std::string image = base + files_.image_ext;
   const std::string mark = RemovedLeafMark(dir_, name);
-  if (platform::FileExists(record) || platform::FileExists(image) || platform::FileExists(mark)) {
-    return false;
-  }
+  // A taken name is mostly told by its image; a record without one is told by its link.
+  if (platform::FileExists(image) || platform::FileExists(mark)) return false;
   // Noted first, so that a posting killed after the record's link is cleared up.
   NoteName(name);
   if (!Linked(record_helper_, record)) return false;

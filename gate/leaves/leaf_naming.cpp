@@ -93,8 +93,11 @@ int CounterWaitBudget(const CounterWaitPolicy& wait) {
 OpenedCounter OpenCounter(const std::string& counter_file, const CounterWaitPolicy& wait) {
   OpenedCounter counter;
   const std::int64_t deadline = platform::MonotonicMilliseconds() + CounterWaitBudget(wait);
+  // The counter is there but before a site's first posting: it is made only after an
+  // open found it missing.
+  bool missing = false;
   for (int attempt = 1; attempt <= wait.attempts; ++attempt) {
-    counter.created |= CreateMissingCounter(counter_file);
+    if (missing) counter.created |= CreateMissingCounter(counter_file);
     const std::int64_t left =
         std::max<std::int64_t>(deadline - platform::MonotonicMilliseconds(), 0);
     try {
@@ -109,11 +112,12 @@ OpenedCounter OpenCounter(const std::string& counter_file, const CounterWaitPoli
       throw;
     } catch (const EOSFileError& error) {
       if (error.IsSharingViolation()) return counter;  // held until the budget ran out
-      // A counter replaced while this open found it shows as a stale handle on a network
-      // file system: the one at its name now is opened.
-      if (platform::IsStaleFileError(error.ErrorCode())) continue;
-      if (platform::FileExists(counter_file)) return counter;
-      // removed meanwhile: made again
+      // Never made, or removed meanwhile: made (again). A counter replaced while this
+      // open found it shows as a stale handle on a network file system: the one at its
+      // name now is opened.
+      const bool there = platform::FileExists(counter_file);
+      if (there && !platform::IsStaleFileError(error.ErrorCode())) return counter;
+      missing = !there;
     }
   }
   return counter;
