@@ -312,18 +312,20 @@ def table(results):
 
 
 def ratios(results):
-    """The targets: the gate's FastCGI mode against php-fpm at 8 connections."""
+    """The targets: the gate's FastCGI mode against php-fpm at 8 and 32 connections."""
     lines = []
     for work in ("profile query", "registration", "20 KiB posting", "argon2id 20 KiB posting",
                  "argon2id changepw"):
-        gate = results.get((work, "gate via FastCGI", 8))
-        php = results.get((work, "php-fpm", 8))
-        if not gate or not php:
-            continue
-        rate = statistics.median(v[0] for v in gate) / statistics.median(v[0] for v in php)
-        cpu = statistics.median(v[1] for v in php) / statistics.median(v[1] for v in gate)
-        lines.append("- %s, 8 connections: FastCGI gate %.2fx php-fpm's requests/s; php-fpm "
-                     "spends %.2fx the gate's processor time per request" % (work, rate, cpu))
+        for conns in (8, 32):
+            gate = results.get((work, "gate via FastCGI", conns))
+            php = results.get((work, "php-fpm", conns))
+            if not gate or not php:
+                continue
+            rate = statistics.median(v[0] for v in gate) / statistics.median(v[0] for v in php)
+            cpu = statistics.median(v[1] for v in php) / statistics.median(v[1] for v in gate)
+            lines.append("- %s, %d connections: FastCGI gate %.2fx php-fpm's requests/s; php-fpm "
+                         "spends %.2fx the gate's processor time per request"
+                         % (work, conns, rate, cpu))
     return "\n".join(lines)
 
 
@@ -335,6 +337,9 @@ def main():
     parser.add_argument("--argon2id", action="store_true")
     parser.add_argument("--grown", type=int, default=0,
                         help="members and leaves laid out before the rounds")
+    parser.add_argument("--only", default="",
+                        help="only the works whose name holds this text, gate via FastCGI "
+                             "against php-fpm (e.g. --only posting)")
     args = parser.parse_args()
     for tool in ("nginx", "wrk", "fcgiwrap", "spawn-fcgi", "cc"):
         if not shutil.which(tool, path=os.environ.get("PATH", "") + ":/usr/sbin"):
@@ -351,6 +356,9 @@ def main():
                   % (args.grown, args.grown, time.monotonic() - started), file=sys.stderr)
         bench.start()
         cases = bench.password_cases() if args.argon2id else bench.cases()
+        if args.only:
+            cases = [case for case in cases if args.only in case[0]
+                     and case[1] in ("gate via FastCGI", "php-fpm")]
         for round_number in range(args.rounds):
             for connections in (8,) if args.argon2id else CONNECTIONS:
                 for work, variant, path, script in cases:
