@@ -199,7 +199,8 @@ class File {
   void WriteAll(std::string_view bytes);  // throws EWriteError when not every byte is written
   void Truncate();                        // length and position 0; throws EInOutError
   // Writes the bytes over the start of the file in one write, then cuts the file to its
-  // first `length` bytes; the position is left at the end. Throws EWriteError/EInOutError.
+  // first `length` bytes; where the position is left afterwards is not said, as the file
+  // is closed next. Throws EWriteError/EInOutError.
   void OverwriteAndCut(std::string_view bytes, std::size_t length);
   bool IsSameFileAs(const std::string& path) const;  // the path still names this open file
   // Gives this file the access rights of the other open file: its permission bits, and

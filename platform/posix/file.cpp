@@ -151,17 +151,35 @@ int OpenFlags(OpenMode mode) {
   return O_RDONLY;
 }
 
+// Where WriteFully writes: at the file's position, or from an offset, leaving the
+// position where it was.
+constexpr off_t kAtPosition = -1;
+
 // 0, or the error code when the system refuses a byte (EIO for a write that puts none).
-int WriteFully(int fd, std::string_view bytes) {
+int WriteFully(int fd, std::string_view bytes, off_t offset) {
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+    const char* from = bytes.data() + done;
+    const std::size_t left = bytes.size() - done;
+    const ssize_t put = offset == kAtPosition
+                            ? ::write(fd, from, left)
+                            : ::pwrite(fd, from, left, offset + static_cast<off_t>(done));
     if (put < 0 && errno == EINTR) continue;
     if (put < 0) return errno;
     if (put == 0) return EIO;
     done += static_cast<std::size_t>(put);
   }
   return 0;
+}
+
+// Writes every byte or raises the write error.
+void WriteOrThrow(int fd, const std::string& path, std::string_view bytes, off_t offset) {
+  if (const int injected = InjectedError(FileOperation::Write, path)) {
+    // A full disk takes what fits before it refuses the rest.
+    if (injected == ENOSPC) WriteFully(fd, bytes.substr(0, bytes.size() / 2), offset);
+    ThrowWriteFailure(path, injected);
+  }
+  if (const int code = WriteFully(fd, bytes, offset)) ThrowWriteFailure(path, code);
 }
 
 // Refuses what is not a plain file. A directory cannot be opened as a file; anything
@@ -308,12 +326,7 @@ std::string File::ReadAll() {
 
 void File::WriteAll(std::string_view bytes) {
   size_at_start_ = -1;
-  if (const int injected = InjectedError(FileOperation::Write, path_)) {
-    // A full disk takes what fits before it refuses the rest.
-    if (injected == ENOSPC) WriteFully(fd_, bytes.substr(0, bytes.size() / 2));
-    ThrowWriteFailure(path_, injected);
-  }
-  if (const int code = WriteFully(fd_, bytes)) ThrowWriteFailure(path_, code);
+  WriteOrThrow(fd_, path_, bytes, kAtPosition);
 }
 
 void File::Truncate() {
@@ -324,12 +337,9 @@ void File::Truncate() {
 
 void File::OverwriteAndCut(std::string_view bytes, std::size_t length) {
   if (const int injected = InjectedError(FileOperation::Write, path_)) ThrowInOut(path_, injected);
-  if (::lseek(fd_, 0, SEEK_SET) != 0) ThrowInOut(path_, errno);
-  WriteAll(bytes);
-  if (::ftruncate(fd_, static_cast<off_t>(length)) != 0 ||
-      ::lseek(fd_, static_cast<off_t>(length), SEEK_SET) < 0) {
-    ThrowInOut(path_, errno);
-  }
+  size_at_start_ = -1;
+  WriteOrThrow(fd_, path_, bytes, 0);
+  if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) ThrowInOut(path_, errno);
 }
 
 bool File::IsSameFileAs(const std::string& path) const {
