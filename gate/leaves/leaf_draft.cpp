@@ -102,6 +102,7 @@ void LeafDraft::TakeSlot() {
   for (int k = 0; k < kLeafSlotCount; ++k) {
     const std::string path = dir_ + std::string(disk_names::kLeafSlotPrefix) + std::to_string(k);
     bool existed = false;
+    note_size_ = 0;  // a slot file this open made is empty
     std::optional<File> slot = OpenSlot(path, &existed);
     // A slot whose leftovers cannot be cleared now is left for a later posting.
     if (!slot || (existed && !ClearLeftovers(*slot, path))) continue;
@@ -126,6 +127,7 @@ bool LeafDraft::ClearLeftovers(File& slot, const std::string& slot_path) {
   const std::string image_helper = slot_path + "i";
   try {
     const std::string note = slot.ReadAll();
+    note_size_ = note.size();
     const std::size_t separator = note.find(kNoteSeparator);
     if (separator != std::string::npos && separator > 0) {
       const std::string base = dir_ + note.substr(0, separator);
@@ -161,9 +163,12 @@ File LeafDraft::CreateHelper(const std::string& path) {
   return File::Open(path, OpenMode::CreateNewUnlocked);
 }
 
+// An empty note is written as it stands: the slot file's position is still at its start.
 void LeafDraft::NoteName(const std::string& name) {
-  slot_.Truncate();
-  slot_.WriteAll(name + kNoteSeparator + files_.image_ext);
+  const std::string note = name + kNoteSeparator + files_.image_ext;
+  if (note_size_ > 0) slot_.Truncate();
+  note_size_ = note.size();
+  slot_.WriteAll(note);
 }
 
 bool LeafDraft::TryPublish(const std::string& name) {
@@ -214,7 +219,7 @@ void LeafDraft::Release(bool withdraw) noexcept {
     cleared = platform::RemoveFile(base + files_.record_ext).Done();
   }
   cleared = cleared && RemoveExpected(record_helper_) && RemoveExpected(image_helper_);
-  if (cleared) {
+  if (cleared && note_size_ > 0) {
     try {
       slot_.Truncate();
     } catch (const Exception&) {

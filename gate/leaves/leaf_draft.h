@@ -102,6 +102,8 @@ class LeafDraft {
   platform::File slot_;
   std::string slot_path_, image_helper_, record_helper_;
   std::string name_;
+  // What the slot file may hold: 0 only while it is known to be empty.
+  std::size_t note_size_ = 0;
   bool record_linked_ = false;
   bool image_linked_ = false;
 };
