@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Soak: mixed load through nginx (2 workers) on the gate's FastCGI mode (4 processes
-under site/orvanegate-fastcgi.sh) for some minutes, on a site in /dev/shm that grows as
+under site/orvanegate-fastcgi.sh) for some minutes, on a site in /dev/shm (or the
+directory --scratch names, on disk) that grows as
 the requests register members and store leaves. Run on demand, not in CI.
 
 Each connection sends, in turn, profile queries, registrations of fresh ids, password
@@ -9,7 +10,7 @@ the requests answered, the answers that were no 2xx status or an error page of t
 (<h3>ERROR), socket errors, the resident memory and open files of the gate processes and
 of nginx, and the members and leaves on disk. The throughput of the last minute should
 stay within 10% of the second's, with no error and memory and open files flat.
-  python3 soak.py GATE_EXECUTABLE [--minutes 15] [--connections 8] [--grown N]
+  python3 soak.py GATE_EXECUTABLE [--minutes 15] [--connections 8] [--grown N] [--scratch DIR]
 """
 
 import argparse
@@ -168,11 +169,14 @@ def main():
     parser.add_argument("--connections", type=int, default=8)
     parser.add_argument("--grown", type=int, default=0,
                         help="members and leaves laid out before the load")
+    parser.add_argument("--scratch", default="/dev/shm",
+                        help="where the site is made: memory-backed by default, where the "
+                             "stored images of a long run take gigabytes of memory")
     args = parser.parse_args()
     for tool in ("nginx", "wrk", "spawn-fcgi"):
         if not shutil.which(tool, path=os.environ.get("PATH", "") + ":/usr/sbin"):
             sys.exit("soak: %s is missing" % tool)
-    run = tempfile.mkdtemp(prefix="orvanegate-soak-", dir="/dev/shm")
+    run = tempfile.mkdtemp(prefix="orvanegate-soak-", dir=args.scratch)
     os.chmod(run, 0o755)
     soak = Soak(os.path.abspath(args.exe), run)
     print("| minute | requests | req/s | not 2xx | error pages | socket errors | gate RSS KiB "
