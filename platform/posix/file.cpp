@@ -209,8 +209,7 @@ int OpenWithoutWaiting(const std::string& path, int flags) {
 // exclusive create first, so that they know.
 int OpenDescriptor(const std::string& path, OpenMode mode, bool* created) {
   const int flags = OpenFlags(mode);
-  const bool creates = mode == OpenMode::CreateExclusive || mode == OpenMode::CreateNewExclusive ||
-                       mode == OpenMode::CreateNewUnlocked;
+  const bool creates = mode == OpenMode::CreateExclusive || (flags & O_EXCL) != 0;
   int fd = OpenWithoutWaiting(path, creates ? flags | O_EXCL : flags);
   *created = creates && fd >= 0;
   if (fd < 0 && errno == EEXIST && mode == OpenMode::CreateExclusive) {
